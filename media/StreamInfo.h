@@ -1,0 +1,54 @@
+#pragma once
+
+#include <cstdint>
+#include <limits>
+#include <string>
+
+// FFmpeg's marker for an absent time (AV_NOPTS_VALUE).
+inline constexpr std::int64_t kAbsentTime = std::numeric_limits<std::int64_t>::min();
+
+struct TRational32 {
+    std::int32_t num = 0;
+    std::int32_t den = 1;
+};
+
+// File-level facts of the open file; the defaults are the values with no file open.
+struct TFileStreamInfo {
+    std::int64_t StartTime = kAbsentTime;  // microseconds
+    std::int64_t Duration = -1;            // microseconds, -1 when unknown
+    std::int32_t BitRate = -1;             // bits per second, 0 when the container gives none
+    std::int32_t Year = -1;
+    std::int32_t Track = -1;
+    std::string Title, Author, Copyright, Comment, Album, Genre;
+};
+
+struct TAudioStreamInfo {
+    std::string Language;
+    std::string CodecName;
+    std::int64_t StartTime = -1;    // stream time base
+    std::int64_t StartTimeUs = -1;  // microseconds
+    std::int64_t Duration = -1;
+    std::int64_t DurationUs = -1;
+    std::int32_t BitRate = -1;      // bits per second, 0 when not known
+    std::int32_t Channels = -1;
+    std::int32_t SampleRate = -1;
+    std::int32_t SampleFormat = -1;
+};
+
+struct TVideoStreamInfo {
+    std::string Language;
+    std::string CodecName;
+    std::int64_t StartTime = -1;
+    std::int64_t StartTimeUs = -1;
+    std::int64_t Duration = -1;
+    std::int64_t DurationUs = -1;
+    std::int32_t BitRate = -1;
+    std::int32_t Height = -1;
+    std::int32_t Width = -1;
+    float SampleAspectRatio = -1.0f;
+    float DisplayAspectRatio = -1.0f;
+    TRational32 SampleAspectRational{0, 1};
+    TRational32 DisplayAspectRational{0, 1};
+    std::int32_t PixelFormat = -1;
+    TRational32 FrameRate{0, 1};
+};

@@ -1,0 +1,70 @@
+#!/usr/bin/env bash
+# Installs the Debian packages Auralon needs (only those missing), builds it, then
+# starts the program ("run") or runs every test ("test"), the second time in a build
+# with AddressSanitizer and UndefinedBehaviorSanitizer.
+set -euo pipefail
+cd "$(dirname "$(readlink -f "$0")")"
+
+PACKAGES=(
+  build-essential cmake ninja-build pkg-config
+  qt6-base-dev qt6-qpa-plugins libgl-dev fonts-dejavu-core
+  libavformat-dev libavcodec-dev libavutil-dev libswresample-dev libswscale-dev
+  libavfilter-dev libavdevice-dev ffmpeg
+  libebur128-dev
+  googletest libgtest-dev
+  xvfb xauth
+)
+
+install_missing() {
+  local missing=()
+  for package in "${PACKAGES[@]}"; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "Missing packages: ${missing[*]}. Run this script as root to install them." >&2
+    exit 1
+  fi
+  echo "Installing: ${missing[*]}"
+  apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+build() { # build <folder> [cmake options...]
+  local dir=$1; shift
+  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+  cmake --build "$dir" -j "$(nproc)"
+}
+
+run_tests() { # run_tests <folder>
+  ctest --test-dir "$1" --output-on-failure -j "$(nproc)" --timeout 600
+}
+
+command=${1:-}
+case "$command" in
+  run)
+    install_missing
+    build build
+    if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
+      echo "Auralon needs a display; none is set. Start it under a virtual one: xvfb-run -a ./setup.sh run" >&2
+      exit 1
+    fi
+    exec build/bin/auralon
+    ;;
+  test)
+    install_missing
+    build build
+    run_tests build
+    echo "Again with AddressSanitizer and UndefinedBehaviorSanitizer:"
+    build build-asan -DAURALON_SANITIZE=ON -DAURALON_BUILD_BENCH=OFF
+    run_tests build-asan
+    ;;
+  build)
+    install_missing
+    build build
+    ;;
+  *)
+    echo "usage: $0 run | test | build" >&2
+    exit 2
+    ;;
+esac
