@@ -3,7 +3,9 @@
 #include "media/StreamInfo.h"
 
 #include <cstdint>
+#include <functional>
 #include <map>
+#include <memory>
 #include <string>
 
 // The media probe: one file open at a time; every LoadFile closes the previous file.
@@ -15,9 +17,10 @@ public:
     TFFDecoder(const TFFDecoder&) = delete;
     TFFDecoder& operator=(const TFFDecoder&) = delete;
 
-    // Opens and analyses a UTF-8 path. Throws TFFLoaderError ("Library %s not loaded.")
-    // when a library the probe needs is missing; any other failure returns false with
-    // LastErrorMessage() set.
+    // Opens and analyses a path, given as the file system's bytes (UTF-8 as a rule, but any
+    // bytes but NUL are passed on unchanged). Throws TFFLoaderError ("Library %s not
+    // loaded.") when a library the probe needs is missing, before anything else happens;
+    // any other failure returns false with LastErrorMessage() set and no file open.
     bool LoadFile(const std::string& fileName, const std::string& formatName = {});
     void CloseFile();
 
@@ -44,12 +47,19 @@ public:
     std::int32_t FirstVideoStreamIndex() const { return firstVideoStreamIndex_; }
     std::int32_t FirstSubtitleStreamIndex() const { return firstSubtitleStreamIndex_; }
 
+    // Limit for each blocking step of LoadFile (opening, then analysis); 0 or less: none.
     std::int32_t IOTimeout = 30000;  // milliseconds
 
+    // Called after the file is opened and before its streams are analysed.
+    std::function<void(TFFDecoder&)> OnBeforeFindStreamInfo;
+
 private:
-    // Implementation owned by the media code; see TFFDecoder.cpp.
     struct Impl;
-    Impl* impl_ = nullptr;
+
+    void Refresh();
+    bool Fail(const std::string& message);
+
+    std::unique_ptr<Impl> impl_;
 
     std::string lastErrorMessage_;
     std::int64_t fileSize_ = -1;

@@ -1,0 +1,316 @@
+#include "media/TFFDecoder.h"
+
+#include "media/FFErrorText.h"
+#include "media/ProbeRules.h"
+#include "media/TFFEntryPoints.h"
+#include "media/TFFLoader.h"
+#include "media/TFFLogger.h"
+
+#include <sys/stat.h>
+
+#include <limits>
+
+namespace {
+
+void closeInput(AVFormatContext* context)
+{
+    // Once avformat is unloaded there is nothing left to close the context with.
+    if (context && FF.avformat_close_input)
+        FF.avformat_close_input(&context);
+}
+
+using InputPtr = std::unique_ptr<AVFormatContext, void (*)(AVFormatContext*)>;
+
+std::int32_t clampedBitRate(std::int64_t bitRate)
+{
+    if (bitRate > std::numeric_limits<std::int32_t>::max())
+        return std::numeric_limits<std::int32_t>::max();
+    return static_cast<std::int32_t>(bitRate);
+}
+
+std::string tagValue(const AVDictionary* tags, const char* key)
+{
+    // No flags: the key must match exactly, letter case aside; the first match wins.
+    const AVDictionaryEntry* entry = FF.av_dict_get(tags, key, nullptr, 0);
+    return entry && entry->value ? entry->value : "";
+}
+
+std::string codecNameText(const AVCodecParameters& codec)
+{
+    const AVCodec* decoder = FF.avcodec_find_decoder(codec.codec_id);
+    return probe_rules::codecNameText(decoder ? decoder->name : nullptr,
+                                      decoder ? decoder->long_name : nullptr, codec.codec_id,
+                                      codec.codec_tag);
+}
+
+void logError(const std::string& message) { TFFLogger::Instance().Log(AV_LOG_ERROR, message); }
+
+}  // namespace
+
+struct TFFDecoder::Impl {
+    explicit Impl(const TFFDecoder& owner) : owner(owner) {}
+
+    const TFFDecoder& owner;
+    InputPtr input{nullptr, &closeInput};
+    std::string forcedFormatName;
+    std::int64_t watchStart = probe_rules::kWatchDisarmed;
+
+    void StartWatch() { watchStart = FF.av_gettime(); }
+
+    // FFmpeg polls this during blocking input; non-zero abandons the call.
+    static int IOWatch(void* opaque)
+    {
+        auto* self = static_cast<Impl*>(opaque);
+        if (!probe_rules::ioWatchExpired(self->watchStart, self->owner.IOTimeout, FF.av_gettime()))
+            return 0;
+        logError(self->watchStart == 0 ? "connecting/reading canceled"
+                                       : "connecting/reading timeout");
+        return 1;
+    }
+};
+
+TFFDecoder::TFFDecoder() : impl_(std::make_unique<Impl>(*this)) {}
+
+TFFDecoder::~TFFDecoder() = default;
+
+bool TFFDecoder::Fail(const std::string& message)
+{
+    lastErrorMessage_ = message;
+    CloseFile();
+    return false;
+}
+
+bool TFFDecoder::LoadFile(const std::string& fileName, const std::string& formatName)
+{
+    TFFLoader::Instance().CheckLibraries(probe_libraries);
+    CloseFile();
+
+    const AVInputFormat* format = nullptr;
+    if (!formatName.empty()) {
+        format = FF.av_find_input_format(formatName.c_str());
+        if (!format) {
+            logError("Unknown input format: " + formatName);
+            return Fail("Unknown input format: " + formatName);
+        }
+    }
+    // FFmpeg takes a C string: a name holding NUL would open a shorter, other name.
+    if (fileName.find('\0') != std::string::npos)
+        return Fail(fileName + ": " + ff_error_text::errorText(AVERROR(ENOENT)));
+
+    AVFormatContext* context = FF.avformat_alloc_context();
+    if (!context)
+        return Fail(fileName + ": " + ff_error_text::errorText(AVERROR(ENOMEM)));
+    context->interrupt_callback.callback = &Impl::IOWatch;
+    context->interrupt_callback.opaque = impl_.get();
+
+    // Demuxer options: none are set by this program, but any left over are reported.
+    AVDictionary* options = nullptr;
+    impl_->StartWatch();
+    // On failure FFmpeg frees the context itself and nulls the pointer.
+    int result = FF.avformat_open_input(&context, fileName.c_str(), format, &options);
+    if (result < 0) {
+        FF.av_dict_free(&options);
+        return Fail(fileName + ": " + ff_error_text::errorText(result));
+    }
+    impl_->input.reset(context);
+    for (const AVDictionaryEntry* entry = nullptr;
+         (entry = FF.av_dict_get(options, "", entry, AV_DICT_IGNORE_SUFFIX));)
+        TFFLogger::Instance().Log(AV_LOG_WARNING,
+                                  std::string("Option ") + entry->key + " not found, ignored.");
+    FF.av_dict_free(&options);
+
+    context->flags |= AVFMT_FLAG_NONBLOCK;
+    if (OnBeforeFindStreamInfo)
+        OnBeforeFindStreamInfo(*this);
+
+    impl_->StartWatch();
+    if (FF.avformat_find_stream_info(context, nullptr) < 0)
+        return Fail(fileName + ": could not find codec parameters");
+    if (context->pb) {
+        context->pb->eof_reached = 0;
+        context->pb->error = 0;
+    }
+    Refresh();
+    impl_->forcedFormatName = formatName;
+    return true;
+}
+
+void TFFDecoder::CloseFile()
+{
+    impl_->forcedFormatName.clear();
+    impl_->input.reset();
+    Refresh();
+}
+
+void TFFDecoder::Refresh()
+{
+    fileSize_ = streamCount_ = programCount_ = -1;
+    audioStreamCount_ = videoStreamCount_ = subtitleStreamCount_ = -1;
+    firstAudioStreamIndex_ = firstVideoStreamIndex_ = firstSubtitleStreamIndex_ = -1;
+    const AVFormatContext* context = impl_->input.get();
+    if (!context)
+        return;
+
+    if (context->iformat->flags & AVFMT_NOFILE || !context->pb)
+        fileSize_ = 0;
+    else
+        fileSize_ = std::max<std::int64_t>(FF.avio_size(context->pb), 0);
+    struct stat entry {};
+    if (fileSize_ <= 0 && context->url && ::stat(context->url, &entry) == 0 &&
+        S_ISREG(entry.st_mode))
+        fileSize_ = entry.st_size;
+
+    streamCount_ = static_cast<std::int32_t>(context->nb_streams);
+    programCount_ = static_cast<std::int32_t>(context->nb_programs);
+    audioStreamCount_ = videoStreamCount_ = subtitleStreamCount_ = 0;
+    for (std::int32_t i = 0; i < streamCount_; ++i) {
+        auto count = [i](std::int32_t& counter, std::int32_t& first) {
+            ++counter;
+            if (first < 0)
+                first = i;
+        };
+        switch (context->streams[i]->codecpar->codec_type) {
+        case AVMEDIA_TYPE_VIDEO:
+            count(videoStreamCount_, firstVideoStreamIndex_);
+            break;
+        case AVMEDIA_TYPE_AUDIO:
+            count(audioStreamCount_, firstAudioStreamIndex_);
+            break;
+        case AVMEDIA_TYPE_SUBTITLE:
+            count(subtitleStreamCount_, firstSubtitleStreamIndex_);
+            break;
+        default:
+            break;
+        }
+    }
+}
+
+void TFFDecoder::GetFileInfo(TFileStreamInfo& info)
+{
+    info = TFileStreamInfo{};
+    const AVFormatContext* context = impl_->input.get();
+    if (!context) {
+        lastErrorMessage_ = "file not loaded.";
+        TFFLogger::Instance().Log(AV_LOG_WARNING, lastErrorMessage_);
+        return;
+    }
+    info.StartTime = context->start_time;
+    info.Duration = context->duration == AV_NOPTS_VALUE ? -1 : context->duration;
+    info.BitRate = clampedBitRate(context->bit_rate);
+    const AVDictionary* tags = context->metadata;
+    info.Year = probe_rules::tagInteger(tagValue(tags, "year"));
+    info.Track = probe_rules::tagInteger(tagValue(tags, "track"));
+    info.Title = tagValue(tags, "title");
+    info.Author = tagValue(tags, "author");
+    info.Copyright = tagValue(tags, "copyright");
+    info.Comment = tagValue(tags, "comment");
+    info.Album = tagValue(tags, "album");
+    info.Genre = tagValue(tags, "genre");
+}
+
+namespace {
+
+// What audio and video share: picks the stream, fills the common fields. Returns the stream,
+// or null with the message to store.
+template <typename Info>
+AVStream* fillCommon(AVFormatContext* context, int index, int firstIndex, AVMediaType type,
+                     const char* kind, Info& info, std::string& message)
+{
+    if (!context) {
+        message = "file not loaded.";
+        TFFLogger::Instance().Log(AV_LOG_WARNING, message);
+        return nullptr;
+    }
+    if (index < 0) {
+        index = firstIndex;
+        if (index < 0) {
+            message = std::string("no ") + kind + " stream.";
+            logError(message);
+            return nullptr;
+        }
+    }
+    if (index >= static_cast<int>(context->nb_streams)) {
+        message = "stream index #" + std::to_string(index) + " is invalid.";
+        logError(message);
+        return nullptr;
+    }
+    AVStream* stream = context->streams[index];
+    if (stream->codecpar->codec_type != type) {
+        message = "stream #" + std::to_string(index) + " is not " + kind + " stream.";
+        logError(message);
+        return nullptr;
+    }
+    info.Language = tagValue(stream->metadata, "language");
+    info.CodecName = codecNameText(*stream->codecpar);
+    // A zero denominator would divide by zero in every rescale; fix it in the stream.
+    if (stream->time_base.den == 0)
+        stream->time_base.den = stream->time_base.num != 0 ? stream->time_base.num : 1;
+    constexpr AVRational microseconds{1, AV_TIME_BASE};
+    info.StartTime = stream->start_time;
+    if (stream->start_time != AV_NOPTS_VALUE)
+        info.StartTimeUs = FF.av_rescale_q(stream->start_time, stream->time_base, microseconds);
+    info.Duration = stream->duration;
+    if (stream->duration != AV_NOPTS_VALUE)
+        info.DurationUs = FF.av_rescale_q(stream->duration, stream->time_base, microseconds);
+    info.BitRate = clampedBitRate(stream->codecpar->bit_rate);
+    return stream;
+}
+
+}  // namespace
+
+bool TFFDecoder::GetAudioStreamInfo(int index, TAudioStreamInfo& info)
+{
+    info = TAudioStreamInfo{};
+    AVStream* stream = fillCommon(impl_->input.get(), index, firstAudioStreamIndex_,
+                                  AVMEDIA_TYPE_AUDIO, "audio", info, lastErrorMessage_);
+    if (!stream)
+        return false;
+    const AVCodecParameters& codec = *stream->codecpar;
+    info.Channels = codec.ch_layout.nb_channels;
+    info.SampleRate = codec.sample_rate;
+    info.SampleFormat = codec.format;
+    return true;
+}
+
+bool TFFDecoder::GetVideoStreamInfo(int index, TVideoStreamInfo& info)
+{
+    info = TVideoStreamInfo{};
+    AVStream* stream = fillCommon(impl_->input.get(), index, firstVideoStreamIndex_,
+                                  AVMEDIA_TYPE_VIDEO, "video", info, lastErrorMessage_);
+    if (!stream)
+        return false;
+    const AVCodecParameters& codec = *stream->codecpar;
+    info.Height = codec.height;
+    info.Width = codec.width;
+    const AVRational sar =
+        stream->sample_aspect_ratio.num != 0 ? stream->sample_aspect_ratio : codec.sample_aspect_ratio;
+    info.SampleAspectRational = {sar.num, sar.den};
+    info.SampleAspectRatio = sar.den != 0 ? static_cast<float>(sar.num) / sar.den : 0.0f;
+    if (sar.num != 0) {
+        int num = 0;
+        int den = 1;
+        FF.av_reduce(&num, &den, static_cast<std::int64_t>(info.Width) * sar.num,
+                     static_cast<std::int64_t>(info.Height) * sar.den, 1024 * 1024);
+        info.DisplayAspectRational = {num, den};
+        if (den != 0)
+            info.DisplayAspectRatio = static_cast<float>(num) / den;
+    }
+    info.PixelFormat = codec.format;
+    const AVRational rate = stream->avg_frame_rate.num != 0 && stream->avg_frame_rate.den != 0
+                                ? stream->avg_frame_rate
+                                : stream->r_frame_rate;
+    info.FrameRate = {rate.num, rate.den};
+    return true;
+}
+
+std::map<std::string, std::string> TFFDecoder::Tags() const
+{
+    std::map<std::string, std::string> tags;
+    const AVFormatContext* context = impl_->input.get();
+    if (!context)
+        return tags;
+    for (const AVDictionaryEntry* entry = nullptr;
+         (entry = FF.av_dict_get(context->metadata, "", entry, AV_DICT_IGNORE_SUFFIX));)
+        tags.emplace(entry->key, entry->value ? entry->value : "");
+    return tags;
+}
