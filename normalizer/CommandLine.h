@@ -1,0 +1,31 @@
+#pragma once
+
+#include "normalizer/GainRules.h"
+
+#include <string>
+#include <vector>
+
+// The normaliser's command line: client [-b | -bv | -m] [-n] [--target=LUFS]
+// [--ceiling=DBTP] "<pattern>"...
+namespace command_line {
+
+struct Options {
+    gain_rules::Mode mode = gain_rules::Mode::Track;
+    gain_rules::Settings settings;
+    bool dryRun = false;
+    bool help = false;
+    bool version = false;
+    std::vector<std::string> patterns;
+};
+
+struct ParseResult {
+    Options options;
+    std::string error;  // empty when the line is good
+};
+
+// args without the program name.
+ParseResult parse(const std::vector<std::string>& args);
+
+std::string usage();
+
+}  // namespace command_line

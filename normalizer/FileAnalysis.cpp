@@ -1,0 +1,86 @@
+#include "normalizer/FileAnalysis.h"
+
+#include "normalizer/GainProcessor.h"
+#include "normalizer/SampleCodec.h"
+#include "normalizer/StopSignal.h"
+#include "normalizer/UniqueFd.h"
+#include "normalizer/WavError.h"
+#include "normalizer/WavParser.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <fcntl.h>
+#include <vector>
+
+FileIdentity FileIdentity::of(const struct stat& st)
+{
+    return FileIdentity{st.st_dev, st.st_ino, st.st_size, st.st_mtim};
+}
+
+bool FileIdentity::operator==(const FileIdentity& o) const
+{
+    return device == o.device && inode == o.inode && size == o.size &&
+           modified.tv_sec == o.modified.tv_sec && modified.tv_nsec == o.modified.tv_nsec;
+}
+
+namespace file_analysis {
+
+namespace {
+
+// Gating blocks are 400 ms long: anything shorter has no loudness.
+constexpr double kShortestSeconds = 0.4;
+
+}  // namespace
+
+std::size_t blockFrames(const WavFormat& format)
+{
+    constexpr std::size_t kFrames = 65536;
+    constexpr std::size_t kMaxBytes = 1 << 20;
+    return std::clamp<std::size_t>(kMaxBytes / format.blockAlign, 1, kFrames);
+}
+
+FileAnalysis analyse(const std::string& path)
+{
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd.valid())
+        throw WavError(systemReason("cannot open", errno));
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0)
+        throw WavError(systemReason("cannot examine the file", errno));
+
+    FileAnalysis result;
+    result.identity = FileIdentity::of(st);
+    result.layout = wav_parser::parse(fd.get());
+    const WavFormat& format = result.layout.format;
+    result.meter = std::make_unique<LoudnessMeter>(format);
+    ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+
+    const std::size_t block = blockFrames(format);
+    std::vector<std::uint8_t> raw(block * format.blockAlign);
+    std::vector<double> samples(block * format.channels);
+    std::uint64_t offset = result.layout.sampleOffset;
+    for (std::uint64_t left = result.layout.frameCount; left > 0;) {
+        if (stop_signal::pending())
+            throw WavError("interrupted");
+        std::size_t frames = static_cast<std::size_t>(std::min<std::uint64_t>(left, block));
+        readExactAt(fd.get(), offset, raw.data(), frames * format.blockAlign, "samples");
+        sample_codec::decode(format, raw.data(), frames * format.channels, samples.data());
+        result.meter->addFrames(samples.data(), frames);
+        offset += frames * format.blockAlign;
+        left -= frames;
+    }
+
+    gain_rules::Levels& levels = result.levels;
+    levels.seconds = static_cast<double>(result.layout.frameCount) / format.sampleRate;
+    levels.loudnessLufs = result.meter->integratedLoudness();
+    levels.truePeak = result.meter->truePeak();
+    levels.quantisationHeadroom = GainProcessor::quantisationHeadroom(format);
+    if (levels.seconds < kShortestSeconds)
+        levels.status = gain_rules::Status::TooShort;
+    else if (!std::isfinite(levels.loudnessLufs))
+        levels.status = gain_rules::Status::Silent;
+    return result;
+}
+
+}  // namespace file_analysis

@@ -1,0 +1,97 @@
+#include "normalizer/GainProcessor.h"
+
+#include "normalizer/SampleBytes.h"
+
+#include <cmath>
+
+namespace {
+
+bool needsDither(const WavFormat& format)
+{
+    return format.isInteger() && format.validBits <= 16;
+}
+
+}  // namespace
+
+using sample_bytes::load;
+using sample_bytes::load24;
+using sample_bytes::store;
+
+GainProcessor::GainProcessor(const WavFormat& format, double gainDb, std::uint64_t ditherSeed)
+    : format_(format),
+      factor_(std::pow(10.0, gainDb / 20.0)),
+      dither_(needsDither(format)),
+      step_(std::ldexp(1.0, format.containerBits - format.validBits)),
+      minSteps_(-std::ldexp(1.0, format.validBits - 1)),
+      maxSteps_(std::ldexp(1.0, format.validBits - 1) - 1.0),
+      noise_(ditherSeed)
+{
+}
+
+double GainProcessor::quantisationHeadroom(const WavFormat& format)
+{
+    if (!format.isInteger())
+        return 0.0;
+    // Rounding adds up to half a step, TPDF dither up to one more.
+    double steps = needsDither(format) ? 1.5 : 0.5;
+    return steps * std::ldexp(1.0, 1 - format.validBits);
+}
+
+template <typename Load, typename Store>
+void GainProcessor::processIntegers(std::uint8_t* data, std::size_t samples, unsigned width, Load load,
+                                    Store store)
+{
+    // Work in steps of the significant bits, so that 20-bit audio in 24-bit containers
+    // keeps its unused low bits at zero.
+    const double scale = factor_ / step_;
+    for (std::size_t i = 0; i < samples; ++i) {
+        std::uint8_t* p = data + i * width;
+        double value = load(p) * scale;
+        if (dither_)
+            value += noise_.next();
+        value = std::nearbyint(value);
+        if (value < minSteps_)
+            value = minSteps_;
+        else if (value > maxSteps_)
+            value = maxSteps_;
+        store(p, static_cast<std::int64_t>(value * step_));
+    }
+}
+
+void GainProcessor::process(std::uint8_t* data, std::size_t samples)
+{
+    switch (format_.encoding) {
+    case SampleEncoding::UnsignedInt:
+        processIntegers(
+            data, samples, 1, [](const std::uint8_t* p) { return static_cast<double>(*p) - 128.0; },
+            [](std::uint8_t* p, std::int64_t v) { *p = static_cast<std::uint8_t>(v + 128); });
+        return;
+    case SampleEncoding::Float:
+        if (format_.containerBits == 32) {
+            for (std::size_t i = 0; i < samples; ++i)
+                store(data + 4 * i, static_cast<float>(load<float>(data + 4 * i) * factor_));
+        } else {
+            for (std::size_t i = 0; i < samples; ++i)
+                store(data + 8 * i, load<double>(data + 8 * i) * factor_);
+        }
+        return;
+    case SampleEncoding::SignedInt:
+        switch (format_.containerBits) {
+        case 16:
+            processIntegers(
+                data, samples, 2, [](const std::uint8_t* p) { return static_cast<double>(load<std::int16_t>(p)); },
+                [](std::uint8_t* p, std::int64_t v) { store(p, static_cast<std::int16_t>(v)); });
+            return;
+        case 24:
+            processIntegers(
+                data, samples, 3, [](const std::uint8_t* p) { return static_cast<double>(load24(p)); },
+                [](std::uint8_t* p, std::int64_t v) { sample_bytes::store24(p, static_cast<std::int32_t>(v)); });
+            return;
+        default:
+            processIntegers(
+                data, samples, 4, [](const std::uint8_t* p) { return static_cast<double>(load<std::int32_t>(p)); },
+                [](std::uint8_t* p, std::int64_t v) { store(p, static_cast<std::int32_t>(v)); });
+            return;
+        }
+    }
+}

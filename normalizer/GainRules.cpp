@@ -1,0 +1,90 @@
+#include "normalizer/GainRules.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace gain_rules {
+
+namespace {
+
+constexpr double kInfinity = std::numeric_limits<double>::infinity();
+
+std::string unmeasuredReason(Status status)
+{
+    return status == Status::Silent ? "silent" : "too short to measure";
+}
+
+Decision finish(double gainDb, double limitDb)
+{
+    Decision d;
+    d.peakLimited = gainDb > limitDb;
+    d.gainDb = std::min(gainDb, limitDb);
+    d.apply = std::fabs(d.gainDb) >= kSmallestGainDb;
+    if (!d.apply)
+        d.reason = "gain below 0.05 dB";
+    return d;
+}
+
+}  // namespace
+
+double peakLimitDb(const Levels& levels, double ceilingDbtp)
+{
+    if (levels.truePeak <= 0)
+        return kInfinity;
+    double room = std::pow(10.0, ceilingDbtp / 20.0) - levels.quantisationHeadroom;
+    return 20.0 * std::log10(std::max(room, 1e-9) / levels.truePeak);
+}
+
+double weightedMeanLufs(const std::vector<Levels>& files)
+{
+    double sum = 0, weight = 0;
+    for (const Levels& f : files)
+        if (f.status == Status::Measured) {
+            sum += f.loudnessLufs * f.seconds;
+            weight += f.seconds;
+        }
+    return weight > 0 ? sum / weight : -kInfinity;
+}
+
+double arithmeticMeanLufs(const std::vector<Levels>& files)
+{
+    double sum = 0;
+    int count = 0;
+    for (const Levels& f : files)
+        if (f.status == Status::Measured) {
+            sum += f.loudnessLufs;
+            ++count;
+        }
+    return count > 0 ? sum / count : -kInfinity;
+}
+
+std::vector<Decision> decide(Mode mode, const std::vector<Levels>& files, double jointLufs,
+                             const Settings& settings)
+{
+    std::vector<Decision> decisions(files.size());
+    if (mode == Mode::Album) {
+        // One gain for the set, lowered until its loudest peak fits under the ceiling.
+        double limitDb = kInfinity;
+        for (const Levels& f : files)
+            if (f.status == Status::Measured)
+                limitDb = std::min(limitDb, peakLimitDb(f, settings.ceilingDbtp));
+        Decision shared = finish(settings.targetLufs - jointLufs, limitDb);
+        for (std::size_t i = 0; i < files.size(); ++i)
+            decisions[i] = shared;
+    } else {
+        double level = settings.targetLufs;
+        if (mode == Mode::WeightedMean)
+            level = weightedMeanLufs(files);
+        else if (mode == Mode::ArithmeticMean)
+            level = arithmeticMeanLufs(files);
+        for (std::size_t i = 0; i < files.size(); ++i)
+            decisions[i] = finish(level - files[i].loudnessLufs, peakLimitDb(files[i], settings.ceilingDbtp));
+    }
+    for (std::size_t i = 0; i < files.size(); ++i)
+        if (files[i].status != Status::Measured)
+            decisions[i] = Decision{false, 0, false, unmeasuredReason(files[i].status)};
+    return decisions;
+}
+
+}  // namespace gain_rules

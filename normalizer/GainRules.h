@@ -1,0 +1,54 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+// How loud each file should become, per mode.
+//
+// The means of -bv and -m are formed on the LUFS values themselves, not on their
+// energies: loudness in LU is already a perceptual scale, and an energy mean would be
+// pulled towards the loudest tracks, so that every quieter one got raised by more
+// than "the average level" suggests. Only files with a measured loudness take part.
+namespace gain_rules {
+
+enum class Mode { Track, Album, WeightedMean, ArithmeticMean };
+
+enum class Status { Measured, Silent, TooShort };
+
+struct Levels {
+    Status status = Status::Measured;
+    double loudnessLufs = 0;       // integrated, when measured
+    double truePeak = 0;           // linear, 1.0 = 0 dBTP
+    double seconds = 0;            // duration, the weight of -bv
+    double quantisationHeadroom = 0;  // linear: what requantising can add to a peak
+};
+
+struct Settings {
+    double targetLufs = -14.0;
+    double ceilingDbtp = -1.0;
+};
+
+inline constexpr double kSmallestGainDb = 0.05;
+
+struct Decision {
+    bool apply = false;
+    double gainDb = 0;        // the gain the mode asks for, after the peak limit
+    bool peakLimited = false;  // the ceiling lowered it
+    std::string reason;       // why the file is left as it is, when !apply
+};
+
+// The highest gain that keeps the file's true peak at or under the ceiling, in dB
+// (+infinity for a file of zeros).
+double peakLimitDb(const Levels& levels, double ceilingDbtp);
+
+// The level every file is brought to: the target (Track), the mean of the measured
+// files (WeightedMean, ArithmeticMean). Not used for Album.
+double weightedMeanLufs(const std::vector<Levels>& files);
+double arithmeticMeanLufs(const std::vector<Levels>& files);
+
+// One decision per file. jointLufs is the loudness of all measured files together
+// (Album only).
+std::vector<Decision> decide(Mode mode, const std::vector<Levels>& files, double jointLufs,
+                             const Settings& settings);
+
+}  // namespace gain_rules

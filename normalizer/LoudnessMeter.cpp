@@ -1,0 +1,64 @@
+#include "normalizer/LoudnessMeter.h"
+
+#include "normalizer/ChannelMap.h"
+#include "normalizer/WavError.h"
+
+#include <ebur128.h>
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+
+void LoudnessMeter::Destroy::operator()(ebur128_state* state) const
+{
+    ebur128_destroy(&state);
+}
+
+LoudnessMeter::LoudnessMeter(const WavFormat& format) : channels_(format.channels)
+{
+    state_.reset(ebur128_init(format.channels, format.sampleRate,
+                              EBUR128_MODE_I | EBUR128_MODE_TRUE_PEAK | EBUR128_MODE_HISTOGRAM));
+    if (!state_)
+        throw WavError("unsupported: " + std::to_string(format.channels) + " channels at " +
+                       std::to_string(format.sampleRate) + " Hz cannot be measured");
+    std::vector<int> types = channel_map::ebur128Channels(format.channels, format.channelMask);
+    for (unsigned c = 0; c < channels_; ++c)
+        ebur128_set_channel(state_.get(), c, types[c]);
+}
+
+void LoudnessMeter::addFrames(const double* frames, std::size_t count)
+{
+    if (ebur128_add_frames_double(state_.get(), frames, count) != EBUR128_SUCCESS)
+        throw WavError("out of memory while measuring");
+}
+
+double LoudnessMeter::integratedLoudness() const
+{
+    double lufs = -HUGE_VAL;
+    ebur128_loudness_global(state_.get(), &lufs);
+    return lufs;
+}
+
+double LoudnessMeter::truePeak() const
+{
+    double peak = 0.0;
+    for (unsigned c = 0; c < channels_; ++c) {
+        double truePeak = 0.0, samplePeak = 0.0;
+        ebur128_true_peak(state_.get(), c, &truePeak);
+        ebur128_sample_peak(state_.get(), c, &samplePeak);
+        peak = std::max({peak, truePeak, samplePeak});
+    }
+    return peak;
+}
+
+double LoudnessMeter::jointLoudness(const std::vector<const LoudnessMeter*>& meters)
+{
+    if (meters.empty())
+        return -HUGE_VAL;
+    std::vector<ebur128_state*> states;
+    for (const LoudnessMeter* meter : meters)
+        states.push_back(meter->state_.get());
+    double lufs = -HUGE_VAL;
+    ebur128_loudness_global_multiple(states.data(), states.size(), &lufs);
+    return lufs;
+}

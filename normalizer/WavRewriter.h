@@ -1,0 +1,20 @@
+#pragma once
+
+#include "normalizer/FileAnalysis.h"
+
+#include <cstdint>
+#include <string>
+
+// The second pass: writes the file again with the gain applied, through a temporary
+// file in the same folder that is flushed to the disk and then renamed over the
+// original. On any failure the original is untouched and the temporary file removed.
+namespace wav_rewriter {
+
+// Throws WavError when the file cannot be rewritten, or changed since `expected`.
+void rewrite(const std::string& path, const FileIdentity& expected, double gainDb);
+
+// The dither seed of a file: a hash of its name (without the folder) and its size, so
+// that the same input always gives the same output.
+std::uint64_t ditherSeed(const std::string& path, std::uint64_t size);
+
+}  // namespace wav_rewriter
