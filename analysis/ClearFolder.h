@@ -1,0 +1,18 @@
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <string>
+
+namespace folder_cleanup {
+
+// Deletes every file below `path`, keeping the folders themselves (the scratch folder is
+// emptied this way at the end of a job). A symbolic link is removed as a link, whether it
+// points at a file or a folder, and is never followed: nothing outside `path` is deleted.
+// `path` itself may be a link to the folder to clear. Entries that cannot be deleted and
+// folders that cannot be opened are left as they are. `afterEachEntry`, when given, is called
+// once after each entry (files, links and folders alike). Returns the number of entries
+// deleted.
+std::size_t clear_folder(const std::string& path, const std::function<void()>& afterEachEntry = {});
+
+}  // namespace folder_cleanup

@@ -1,0 +1,66 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+// Rules that read one complete line of tool output (see LineSplitter). None of them throws:
+// a line they cannot use gives false, an empty text or std::nullopt.
+namespace tool_output {
+
+// Blanks and control characters (every byte up to 0x20) cut from both ends.
+std::string_view trimmed(std::string_view text);
+
+// ---- peak measurement (the converter's volumedetect report) ----
+
+// The line holds "max_volume:"; for the caller this counts as "a level was reported".
+bool isMaxVolumeLine(std::string_view line);
+
+// The level text as the converter printed it, trimmed: from the first "max_volume:" on, the
+// characters after the marker and the one blank that follows it, up to the first "dB".
+// "[Parsed_volumedetect_0 @ 0x..] max_volume: -3.5 dB" -> "-3.5"; empty when there is no
+// "max_volume:" or no "dB" after it.
+std::string maxVolumeText(std::string_view line);
+
+// The gain that brings the file's highest peak to full scale: the negative of the reported
+// maximum, digits kept as printed. "-3.5" -> "3.5", "-12.25" -> "12.25", "1.5" -> "-1.5" (a
+// file above full scale is lowered), "0.0" and "-0.0" -> "0.0". std::nullopt when the line
+// reports no usable level: no marker, no "dB", "-inf" (a silent file: no gain at all) or
+// anything that is not a plain decimal number.
+std::optional<std::string> peakGainText(std::string_view line);
+
+// ---- conversion progress ----
+
+// The converter's elapsed time on a progress line, as three texts (the label shows them as
+// they stand) and as seconds.
+struct ProgressTime {
+    std::string hours;
+    std::string minutes;
+    std::string seconds;
+    double elapsedSeconds = 0;
+};
+
+// The line holds both "size=" and "time=": for the caller it counts as progress seen.
+bool isProgressLine(std::string_view line);
+
+// From a progress line "size=    1024kB time=00:01:30.50 bitrate=  93.0kbits/s": the text
+// between "time=" and the blank in front of "bitrate=", split at its first two ":" into
+// hours, minutes and seconds, each read with "." as decimal point whatever the locale.
+// std::nullopt for any line this does not fit: no "size=", no "time=", "bitrate=" missing or in
+// front of "time=", "N/A", a part that is no number.
+std::optional<ProgressTime> parseProgress(std::string_view line);
+
+// ---- error report ----
+
+// The line holds "Error " (capital E, with the blank).
+bool isErrorLine(std::string_view line);
+
+// An error line as the report gathers it: "### " + line + "   ".
+std::string errorEntry(std::string_view line);
+
+// ---- normaliser ----
+
+// The line holds "Applying adjustment of" or "not adjusting...": one file done.
+bool isNormalizerMarkerLine(std::string_view line);
+
+}  // namespace tool_output

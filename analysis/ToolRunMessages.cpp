@@ -1,0 +1,51 @@
+#include "analysis/ToolRunMessages.h"
+
+#include "analysis/ToolOutputParsers.h"
+
+#include <cstring>
+
+namespace tool_messages {
+
+std::string resultText(const ToolRunResult& result)
+{
+    using Outcome = ToolRunResult::Outcome;
+    switch (result.outcome) {
+    case Outcome::Succeeded:
+        return result.toolPath + " finished.";
+    case Outcome::ExitStatus:
+        return result.toolPath + " ended with exit status " + std::to_string(result.exitStatus) + ".";
+    case Outcome::Signalled: {
+        const char* name = ::strsignal(result.signalNumber);
+        return result.toolPath + " was ended by signal " + std::to_string(result.signalNumber) +
+               (name ? " (" + std::string(name) + ")" : std::string()) + ".";
+    }
+    case Outcome::Cancelled:
+        return result.toolPath + " was cancelled.";
+    case Outcome::StartFailed:
+        return "Cannot start " + result.toolPath + ": " + result.startError;
+    }
+    return {};
+}
+
+std::string finishedRunMessage(const ToolRunResult& result, const ToolErrorReport& report,
+                               bool successMarkerSeen)
+{
+    const std::string errorText(tool_output::trimmed(report.errorText()));
+    if (result.cancelled())
+        return {};
+    if (result.startFailed())
+        return resultText(result);
+    if (result.succeeded())
+        return successMarkerSeen ? std::string() : errorText;
+
+    std::string message;
+    if (!errorText.empty()) {
+        message = errorText + "\n";
+    } else {
+        for (const std::string& line : report.lastLines())
+            message += line + "\n";
+    }
+    return message + resultText(result);
+}
+
+}  // namespace tool_messages

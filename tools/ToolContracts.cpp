@@ -1,0 +1,43 @@
+#include "tools/ToolContracts.h"
+
+#include "app/ProgramFolders.h"
+
+namespace tool_contracts {
+
+std::string converterPath() { return program_folders::converterPath(); }
+std::string normalizerPath() { return program_folders::normalizerPath(); }
+
+std::string_view normalizerFlag(NormalizerMode mode)
+{
+    switch (mode) {
+    case NormalizerMode::Singularly: return "";
+    case NormalizerMode::Collectively: return "-b";
+    case NormalizerMode::WeightedAverage: return "-bv";
+    case NormalizerMode::ArithmeticAverage: return "-m";
+    }
+    return "";
+}
+
+std::vector<std::string> normalizerArgs(NormalizerMode mode, const std::string& scratchFolder)
+{
+    std::vector<std::string> args;
+    std::string_view flag = normalizerFlag(mode);
+    if (!flag.empty())
+        args.emplace_back(flag);
+    // Without a folder the pattern would be expanded against the root or the current folder.
+    if (scratchFolder.empty())
+        return args;
+    std::string pattern = scratchFolder;
+    if (pattern.back() != '/')
+        pattern += '/';
+    pattern += "*.wav";
+    args.push_back(std::move(pattern));
+    return args;
+}
+
+std::vector<std::string> peakMeasurementArgs(const std::string& source)
+{
+    return {"-i", source, "-af", "volumedetect", "-f", "null", "nul"};
+}
+
+}  // namespace tool_contracts
