@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QDialog>
+
+class QFrame;
+class QLabel;
+class QPushButton;
+
+// Explains the RMS normalisation modes; opened from the "Details..." link beside them.
+class Tdetails_rms : public QDialog {
+    Q_OBJECT
+public:
+    explicit Tdetails_rms(QWidget* parent = nullptr);
+
+    QFrame* Panel1;
+    QLabel* Label1;
+    QPushButton* Button1;
+
+public slots:
+    void Button1Click();
+};

@@ -1,0 +1,69 @@
+#include "app/Toptions.h"
+
+#include "app/CharacterFilter.h"
+#include "app/ValueCorrections.h"
+
+#include <QFont>
+#include <QFrame>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScreen>
+
+namespace {
+
+constexpr int kPrefixMaxLength = 20;
+
+QFont formFont()
+{
+    QFont font(QStringLiteral("Verdana"));
+    font.setStyleHint(QFont::SansSerif);  // the fallback when Verdana is missing
+    font.setPixelSize(11);
+    return font;
+}
+
+}  // namespace
+
+Toptions::Toptions(QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint
+                          | Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
+{
+    setObjectName(QStringLiteral("Toptions"));
+    setWindowTitle(QStringLiteral("Options"));
+    setFont(formFont());
+    setFixedSize(357, 141);
+
+    // Created first so that it leads the tab order and has the focus on opening.
+    Button1 = new QPushButton(QStringLiteral("OK"), this);
+    Button1->setObjectName(QStringLiteral("Button1"));
+    Button1->setGeometry(136, 100, 85, 27);
+    Button1->setDefault(true);
+
+    Label1 = new QLabel(QStringLiteral("Prefix of target files"), this);
+    Label1->setObjectName(QStringLiteral("Label1"));
+    Label1->setGeometry(24, 20, 309, 16);
+
+    ed_prefix = new QLineEdit(this);
+    ed_prefix->setObjectName(QStringLiteral("ed_prefix"));
+    ed_prefix->setGeometry(24, 40, 309, 22);
+    ed_prefix->setMaxLength(kPrefixMaxLength);
+    ed_prefix->installEventFilter(new CharacterFilter(value_corrections::isPrefixKey, ed_prefix));
+    Label1->setBuddy(ed_prefix);
+
+    Bevel1 = new QFrame(this);
+    Bevel1->setObjectName(QStringLiteral("Bevel1"));
+    Bevel1->setFrameShape(QFrame::HLine);
+    Bevel1->setFrameShadow(QFrame::Sunken);
+    Bevel1->setGeometry(12, 84, 333, 2);
+
+    connect(Button1, &QPushButton::clicked, this, &Toptions::Button1Click);
+
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+}
+
+void Toptions::Button1Click()
+{
+    accept();
+}
