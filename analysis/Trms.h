@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QDialog>
+
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class QTimer;
+class Tmain;
+
+// A stage dialog of a job: status line, progress of the whole list, Cancel. The stage's
+// work runs from its timer, which is off until the job arms it.
+class Trms : public QDialog {
+    Q_OBJECT
+public:
+    explicit Trms(Tmain& main, QWidget* parent = nullptr);
+
+    QLabel* Label1;
+    QProgressBar* progresstotal;  // 0..100
+    QPushButton* Button1;         // "Cancel", also pressed by Esc
+    QTimer* timer_dorms;               // 2 ms, off at start
+
+public slots:
+    // Cancels the job and closes the dialog.
+    void Button1Click();
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    Tmain& main_;
+};

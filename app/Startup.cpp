@@ -1,0 +1,46 @@
+#include "app/Startup.h"
+
+#include "analysis/Tdetails_peak.h"
+#include "analysis/Tdetails_rms.h"
+#include "analysis/Tdetectpeak.h"
+#include "analysis/Trms.h"
+#include "app/Tabout.h"
+#include "app/Tflash.h"
+#include "app/Tmain.h"
+#include "app/Toptions.h"
+#include "conversion/Tbatchaudioc.h"
+
+#include <QApplication>
+
+Startup::Startup()
+{
+    // Visible at once, while the rest (the library loading above all) takes its time.
+    auto splash = std::make_unique<Tflash>();
+    splash->show();
+    splash->repaint();
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+
+    QCoreApplication::setApplicationName(QStringLiteral("Auralon"));
+
+    main_ = std::make_unique<Tmain>();
+    about_ = std::make_unique<Tabout>();
+    batchaudioc_ = std::make_unique<Tbatchaudioc>(*main_);
+    options_ = std::make_unique<Toptions>();
+    rms_ = std::make_unique<Trms>(*main_);
+    detectpeak_ = std::make_unique<Tdetectpeak>(*main_);
+    details_rms_ = std::make_unique<Tdetails_rms>();
+    details_peak_ = std::make_unique<Tdetails_peak>();
+
+    main_->about = about_.get();
+    main_->batchaudioc = batchaudioc_.get();
+    main_->options = options_.get();
+    main_->rms = rms_.get();
+    main_->detectpeak = detectpeak_.get();
+    main_->details_rms = details_rms_.get();
+    main_->details_peak = details_peak_.get();
+
+    splash.reset();
+    main_->show();
+}
+
+Startup::~Startup() = default;

@@ -1,0 +1,194 @@
+#pragma once
+
+#include "media/TFFEncoder.h"
+
+#include <QMainWindow>
+#include <QSize>
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+class FileDialogs;
+class QAction;
+class QButtonGroup;
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QKeyEvent;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPushButton;
+class QRadioButton;
+class QTabWidget;
+class QToolButton;
+class QTreeWidget;
+class QTreeWidgetItem;
+class Tabout;
+class Tbatchaudioc;
+class Tdetails_peak;
+class Tdetails_rms;
+class Tdetectpeak;
+class Toptions;
+class Trms;
+
+// The main window and the one holder of the program's state: the file list, the volume
+// controls, the FFmpeg component with its probe, and the state of the running job.
+class Tmain : public QMainWindow {
+    Q_OBJECT
+public:
+    // Creates the window and runs FormCreate (library loading, drop target, format box).
+    explicit Tmain(QWidget* parent = nullptr);
+    ~Tmain() override;
+
+    // The FFmpeg component: opens the libraries and owns the probe.
+    TFFEncoder FFdirectc;
+
+    // The other windows, created after this one by the start-up sequence and owned by it;
+    // null while absent (a window test may build the main window alone).
+    Tabout* about = nullptr;
+    Tbatchaudioc* batchaudioc = nullptr;
+    Toptions* options = nullptr;
+    Trms* rms = nullptr;
+    Tdetectpeak* detectpeak = nullptr;
+    Tdetails_rms* details_rms = nullptr;
+    Tdetails_peak* details_peak = nullptr;
+
+    // The file dialogs in use; the real Qt ones unless a test installed its own.
+    // setFileDialogs does not take ownership; nullptr returns to the real dialogs.
+    void setFileDialogs(FileDialogs* dialogs);
+    FileDialogs& fileDialogs();
+
+    // --- Controls (objectName = member name) ---
+    QTabWidget* PageControl1;
+    QWidget* TabSheet1;  // the page: drop target for the whole list area and panel
+    QTreeWidget* ListView1;
+    QToolButton* btn_add;
+    QToolButton* btn_openfolder;
+    QToolButton* btn_remove;
+    QToolButton* btn_clear;
+    QWidget* Panel1;  // the bottom panel
+    QLabel* label_totalfiles;
+
+    QGroupBox* GroupBox1;  // the mode group
+    QLabel* heading_rms;
+    QLabel* heading_peak;
+    QLabel* heading_direct;
+    QLabel* Label2;  // "Details..." beside the RMS heading
+    QLabel* Label3;  // "Details..." beside the peak heading
+    QButtonGroup* mode_group;
+    QRadioButton* radio_singularly;
+    QRadioButton* radio_collectively;
+    QRadioButton* radio_weighted;
+    QRadioButton* radio_arithmetic;
+    QRadioButton* radio_peak_trackgain;
+    QRadioButton* radio_changepercent;
+    QRadioButton* radio_changegain;
+    QLineEdit* spin_volumepercent;  // whole number 0..1000 with its own spin buttons
+    QToolButton* spin_volumepercent_up;
+    QToolButton* spin_volumepercent_down;
+    QLineEdit* edit_volumegain;
+    QCheckBox* cbk_audioformatconverting;
+    QComboBox* cb_audioformat;
+    QPushButton* BitBtn1;  // "Adjust Volume"
+
+    QMenu* File1;
+    QAction* Options1;
+    QAction* Exit1;
+    QMenu* Help1;
+    QAction* HelpContents1;
+    QAction* About1;
+
+    // "Add Files from Folder" offers this folder again; raw file-system bytes, ends in "/".
+    std::string openfolder_path;
+
+    // --- Job state (read and written by the stages of a job) ---
+    std::string output_folder;
+    std::string output_file;
+    std::string tmp_wav;
+    std::string job_mode;  // "detect_peak", "convert_towav", "rms" or "direct_convert"
+    bool cancel_flag = false;
+    std::string peak_text;
+    std::vector<std::string> tool_args;
+    std::int64_t file_duration = -1;  // microseconds, -1 when unknown
+    std::int32_t file_index = 0;      // 0-based row of the current file
+
+    // --- The file list ---
+    int rowCount() const;
+    QString rowCaption(int row) const;
+    // The caption as the file-system bytes to open (what the probe and the tools get).
+    std::string rowPath(int row) const;
+    // Cells 0..3: Size, Time, Format, Peak Analysis.
+    QString rowCell(int row, int cell) const;
+    void setRowCell(int row, int cell, const QString& text);
+    // The percentage field read as a whole number, 0 when it is not one (not clamped).
+    int volumePercent() const;
+
+    // Appends a row for path and selects it, which probes it; a refused file's row is gone
+    // again when this returns.
+    void add_file_b(const QString& path);
+
+    // The folder chooser. folder (raw file-system bytes) is cleared unless it names an
+    // existing folder; the dialog opens there (else at root, else at the desktop). On
+    // confirm folder becomes the chosen path (no trailing "/" except for "/") and the
+    // result is true; on cancel false.
+    bool select_folder(const QString& title, const std::string& root, std::string& folder);
+
+    // The open-file dialog's filters.
+    static QString openDialogFilter();
+
+public slots:
+    void btn_addClick();
+    void btn_openfolderClick();
+    void btn_removeClick();
+    void btn_clearClick();
+    void ListView1Change();
+    void Options1Click();
+    void Exit1Click();
+    void About1Click();
+    void HelpContents1Click();
+    void Label2Click();
+    void Label3Click();
+    void spin_volumepercentExit();
+    void edit_volumegainExit();
+
+public:
+    // Sees the events of the whole application: the Delete key for this window's widgets
+    // (FormKeyDown), drops on the page (dragAppMessage), and the few control events the
+    // window handles itself.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void buildMenu();
+    void buildPage();
+    QWidget* buildButtonStrip();
+    QWidget* buildPanel();
+    QGroupBox* buildModeGroup();
+    void FormCreate();
+
+    void FormKeyDown(QKeyEvent* key);
+    // Takes drags and drops addressed to the page or its children; true when handled.
+    bool dragAppMessage(QObject* receiver, QEvent* event);
+    void addDroppedFiles(const std::vector<std::string>& names);
+    // Adds a name read from the file system as raw bytes, or refuses it when the bytes
+    // are not valid UTF-8 (its text would name another file).
+    void addRawName(const std::string& bytes);
+    void refuseFileName(const QString& shownName);
+    void updateTotalFiles();
+    QTreeWidgetItem* selectedRow() const;
+
+    std::unique_ptr<FileDialogs> qtDialogs_;
+    FileDialogs* dialogs_ = nullptr;
+    bool dropTarget_ = false;  // set by FormCreate once the libraries are loaded
+    bool closing_ = false;     // the window was closed: long adds stop
+    QSize acceptedSize_;
+};

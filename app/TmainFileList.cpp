@@ -1,0 +1,321 @@
+// The file list of the main window: adding, probing, removing, drops and the folder scan.
+#include "app/Tmain.h"
+
+#include "app/FileDialogs.h"
+#include "app/ListTexts.h"
+#include "app/MediaExtensions.h"
+#include "app/MessageBoxes.h"
+
+#include <QApplication>
+#include <QDragEnterEvent>
+#include <QDragMoveEvent>
+#include <QDropEvent>
+#include <QFile>
+#include <QLabel>
+#include <QLocale>
+#include <QMimeData>
+#include <QPersistentModelIndex>
+#include <QPointer>
+#include <QTreeWidget>
+#include <QUrl>
+
+#include <exception>
+#include <filesystem>
+#include <optional>
+#include <string_view>
+#include <system_error>
+
+namespace {
+
+constexpr int kCellColumns = 4;  // cells 0..3 are columns 1..4
+
+std::string toBytes(const QString& name)
+{
+    return QFile::encodeName(name).toStdString();
+}
+
+// The name as Qt text, or nothing when the bytes are not valid UTF-8: Qt would put
+// U+FFFD in their place, and that text names another file.
+std::optional<QString> faithfulText(const std::string& bytes)
+{
+    const QByteArray raw = QByteArray::fromStdString(bytes);
+    QString text = QFile::decodeName(raw);
+    if (QFile::encodeName(text) != raw)
+        return std::nullopt;
+    return text;
+}
+
+// A name handed over by a dialog as text: it must stand for the file the user saw. A
+// U+FFFD there may be a byte the dialog could not show, so such names are refused.
+bool faithfulDialogName(const QString& name)
+{
+    return !name.contains(QChar(QChar::ReplacementCharacter))
+           && QFile::decodeName(QFile::encodeName(name)) == name;
+}
+
+// The path of a local-file URL as the file system's bytes (QUrl::toLocalFile would turn
+// bytes that are not UTF-8 into U+FFFD).
+std::string localFileBytes(const QUrl& url)
+{
+    return QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()).toStdString();
+}
+
+bool isFolder(const std::string& path)
+{
+    std::error_code ec;
+    return !path.empty() && std::filesystem::is_directory(path, ec);
+}
+
+}  // namespace
+
+int Tmain::rowCount() const
+{
+    return ListView1->topLevelItemCount();
+}
+
+QString Tmain::rowCaption(int row) const
+{
+    const QTreeWidgetItem* item = ListView1->topLevelItem(row);
+    return item ? item->text(0) : QString();
+}
+
+std::string Tmain::rowPath(int row) const
+{
+    return toBytes(rowCaption(row));
+}
+
+QString Tmain::rowCell(int row, int cell) const
+{
+    const QTreeWidgetItem* item = ListView1->topLevelItem(row);
+    return item && cell >= 0 && cell < kCellColumns ? item->text(cell + 1) : QString();
+}
+
+void Tmain::setRowCell(int row, int cell, const QString& text)
+{
+    if (QTreeWidgetItem* item = ListView1->topLevelItem(row); item && cell >= 0 && cell < kCellColumns)
+        item->setText(cell + 1, text);
+}
+
+QTreeWidgetItem* Tmain::selectedRow() const
+{
+    const QList<QTreeWidgetItem*> selected = ListView1->selectedItems();
+    return selected.isEmpty() ? nullptr : selected.first();
+}
+
+void Tmain::updateTotalFiles()
+{
+    label_totalfiles->setText(QString::number(rowCount()) + QStringLiteral(" Files"));
+}
+
+void Tmain::add_file_b(const QString& path)
+{
+    // Keeps the window painting, and its buttons working, while many files come in.
+    QCoreApplication::processEvents();
+    if (closing_)
+        return;
+    auto* item = new QTreeWidgetItem(QStringList{path, QString(), QString(), QString(), QString()});
+    ListView1->addTopLevelItem(item);
+    ListView1->setCurrentItem(item);  // selecting it runs the probe
+}
+
+void Tmain::refuseFileName(const QString& shownName)
+{
+    message_boxes::showError(this, QString(), QStringLiteral("File load error: ") + shownName);
+}
+
+void Tmain::addRawName(const std::string& bytes)
+{
+    if (std::optional<QString> text = faithfulText(bytes))
+        add_file_b(*text);
+    else
+        refuseFileName(QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size())));
+}
+
+void Tmain::ListView1Change()
+{
+    QTreeWidgetItem* item = selectedRow();
+    if (!item)
+        return;
+    // The row that was probed is the one refused, even if the selection moves while a
+    // message is open.
+    const QPersistentModelIndex probed(ListView1->indexFromItem(item));
+    const QString path = item->text(0);
+    const QLocale locale = QLocale::system();
+    bool refused = true;
+    TFFDecoder& probe = FFdirectc.Decoder();
+    try {
+        if (!probe.LoadFile(toBytes(path))) {
+            message_boxes::showError(this, QString(), QStringLiteral("File load error: ") + path);
+        } else if (probe.FirstAudioStreamIndex() < 0) {
+            message_boxes::showError(this, QString(), QStringLiteral("No audio stream: ") + path);
+        } else {
+            QString size = list_texts::sizeText(probe.FileSize(), locale);
+            QString time = QStringLiteral("N/A");
+            QString format = QStringLiteral("N/A");
+            TFileStreamInfo info;
+            probe.GetFileInfo(info);
+            if (info.Duration > 0) {
+                time = list_texts::duration_text(info.Duration);
+                TVideoStreamInfo video;
+                TAudioStreamInfo audio;
+                if (probe.GetVideoStreamInfo(video) && !video.CodecName.empty())
+                    format = QString::fromStdString(video.CodecName);
+                else if (probe.GetAudioStreamInfo(audio))
+                    format = QString::fromStdString(audio.CodecName);
+                else
+                    format.clear();
+            }
+            if (probed.isValid()) {
+                QTreeWidgetItem* row = ListView1->topLevelItem(probed.row());
+                row->setText(1, size);
+                row->setText(2, time);
+                row->setText(3, format);
+                updateTotalFiles();
+            }
+            refused = false;
+        }
+    } catch (const std::exception&) {
+        // Any failure of the probe refuses the row, silently.
+    } catch (...) {
+    }
+    probe.CloseFile();  // no descriptor is held for a listed file
+    if (refused && probed.isValid())
+        delete ListView1->takeTopLevelItem(probed.row());
+}
+
+void Tmain::btn_addClick()
+{
+    const QStringList names = fileDialogs().openFiles(this, openDialogFilter());
+    for (const QString& name : names) {
+        if (closing_)
+            break;
+        if (faithfulDialogName(name))
+            add_file_b(name);
+        else
+            refuseFileName(name);
+    }
+}
+
+QString Tmain::openDialogFilter()
+{
+    auto patterns = [](std::string_view list) {
+        QStringList entries;
+        for (const std::string& entry : media_extensions::entriesOf(list))
+            entries << QString::fromStdString(entry);
+        return entries.join(QLatin1Char(' '));
+    };
+    const QString video = patterns(media_extensions::video_exts);
+    const QString audio = patterns(media_extensions::audio_exts);
+    return QStringLiteral("Video and Audio Files (") + video + QLatin1Char(' ') + audio
+           + QStringLiteral(");;Video Files (") + video
+           + QStringLiteral(");;Audio Files (") + audio + QLatin1Char(')');
+}
+
+bool Tmain::select_folder(const QString& title, const std::string& root, std::string& folder)
+{
+    if (!isFolder(folder))
+        folder.clear();
+    const std::string& start = folder.empty() ? root : folder;
+    const std::optional<QString> chosen =
+        fileDialogs().chooseFolder(this, title, QFile::decodeName(QByteArray::fromStdString(start)));
+    if (!chosen || chosen->isEmpty())
+        return false;
+    std::string path = toBytes(*chosen);
+    while (path.size() > 1 && path.back() == '/')
+        path.pop_back();
+    folder = path;
+    return true;
+}
+
+void Tmain::btn_openfolderClick()
+{
+    if (!select_folder(QString(), std::string(), openfolder_path))
+        return;
+    // The name stays as chosen: on this system blanks at either end belong to a folder's
+    // name, and trimming them could scan another folder.
+    if (openfolder_path.empty() || openfolder_path.back() != '/')
+        openfolder_path += '/';
+    if (!isFolder(openfolder_path))
+        return;
+
+    // Raw names, in the order the file system gives them; sub-folders are not entered.
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(openfolder_path, ec), end; !ec && it != end;
+         it.increment(ec))
+        names.push_back(it->path().filename().native());
+
+    static const std::string mediaLists =
+        std::string(media_extensions::video_exts) + std::string(media_extensions::audio_exts);
+    const std::string folder = openfolder_path;
+    for (const std::string& name : names) {
+        if (closing_)
+            break;
+        const std::string path = folder + name;
+        if (name == "." || name == ".." || isFolder(path)
+            || !media_extensions::belongsTo(name, mediaLists))
+            continue;
+        addRawName(path);
+    }
+}
+
+void Tmain::btn_removeClick()
+{
+    QTreeWidgetItem* item = selectedRow();
+    if (!item)
+        return;
+    const int position = ListView1->indexOfTopLevelItem(item);
+    delete ListView1->takeTopLevelItem(position);
+    if (position < rowCount())
+        ListView1->setCurrentItem(ListView1->topLevelItem(position));
+    else if (rowCount() > 0)
+        ListView1->setCurrentItem(ListView1->topLevelItem(rowCount() - 1));
+    ListView1->setFocus();
+    updateTotalFiles();
+}
+
+void Tmain::btn_clearClick()
+{
+    ListView1->clear();
+    updateTotalFiles();
+}
+
+bool Tmain::dragAppMessage(QObject* receiver, QEvent* event)
+{
+    auto* widget = qobject_cast<QWidget*>(receiver);
+    if (!dropTarget_ || !widget || (widget != TabSheet1 && !TabSheet1->isAncestorOf(widget)))
+        return false;
+    if (event->type() == QEvent::DragLeave)
+        return true;
+    auto* drop = static_cast<QDropEvent*>(event);
+    const QMimeData* data = drop->mimeData();
+    if (!data || !data->hasUrls()) {
+        drop->ignore();
+        return true;
+    }
+    drop->acceptProposedAction();
+    if (event->type() != QEvent::Drop)
+        return true;
+
+    std::vector<std::string> names;
+    for (const QUrl& url : data->urls())
+        if (url.isLocalFile() && (url.host().isEmpty() || url.host() == QLatin1String("localhost")))
+            names.push_back(localFileBytes(url));
+    // Added once the drop is over, so the dragging program is not kept waiting by the
+    // probes and their messages.
+    QPointer<Tmain> self(this);
+    QMetaObject::invokeMethod(
+        this, [self, names] { if (self) self->addDroppedFiles(names); }, Qt::QueuedConnection);
+    return true;
+}
+
+void Tmain::addDroppedFiles(const std::vector<std::string>& names)
+{
+    for (const std::string& name : names) {
+        if (closing_)
+            break;
+        if (media_extensions::belongsTo(name, media_extensions::video_exts)
+            || media_extensions::belongsTo(name, media_extensions::audio_exts))
+            addRawName(name);
+    }
+}
