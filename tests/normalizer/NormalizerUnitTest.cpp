@@ -1,0 +1,338 @@
+// The WAV reader, the sample processing and the rules, called directly.
+#include "NormalizerTestSupport.h"
+
+#include "normalizer/ChannelMap.h"
+#include "normalizer/CommandLine.h"
+#include "normalizer/GainProcessor.h"
+#include "normalizer/GainRules.h"
+#include "normalizer/UniqueFd.h"
+#include "normalizer/WavError.h"
+#include "normalizer/WavParser.h"
+#include "support/TempDir.h"
+
+#include <ebur128.h>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <fcntl.h>
+
+using namespace normtest;
+
+namespace {
+
+std::string le64(unsigned long long v) { return le32(v & 0xFFFFFFFFu) + le32(v >> 32); }
+
+const std::string kFmt16 = pcmFmt(1, 2, 44100, 16);
+const std::string kSamples(400, '\x11');  // 100 stereo 16-bit frames
+
+std::string extensibleFmt(unsigned container, unsigned valid, unsigned mask, unsigned subtype)
+{
+    unsigned align = 2 * container / 8;
+    std::string guidTail("\x00\x00\x00\x00\x10\x00\x80\x00\x00\xAA\x00\x38\x9B\x71", 14);
+    return chunk("fmt ", le16(0xFFFE) + le16(2) + le32(48000) + le32(48000 * align) + le16(align) +
+                             le16(container) + le16(22) + le16(valid) + le32(mask) + le16(subtype) + guidTail);
+}
+
+WavLayout parseBytes(const std::string& bytes)
+{
+    testsupport::TempDir dir;
+    testsupport::writeFile(dir / "f.wav", bytes);
+    UniqueFd fd(::open((dir / "f.wav").c_str(), O_RDONLY));
+    return wav_parser::parse(fd.get());
+}
+
+}  // namespace
+
+TEST(NormalizerWavParser, AcceptsWhatWritersProduceAndRefusesTheRest)
+{
+    const std::string header = "WAVE" + kFmt16;
+    const std::string list = chunk("LIST", "INFOabc");  // odd size: padded
+    struct Row {
+        const char* name;
+        std::string bytes;
+        const char* error;  // "" when the file is accepted
+        std::uint64_t frames;
+        bool clamped;
+    } rows[] = {
+        {"tags before the samples", riff(kFmt16 + list + chunk("data", kSamples)), "", 100, false},
+        {"trailing partial frame", riff(kFmt16 + chunk("data", kSamples + "\x01")), "", 100, false},
+        {"data size past the end", "RIFF" + le32(9000) + header + "data" + le32(4000) + kSamples, "", 100, true},
+        {"unseekable writer", "RIFF" + le32(~0u) + header + "data" + le32(~0u) + kSamples, "", 100, true},
+        {"zero sizes", "RIFF" + le32(0) + header + "data" + le32(0) + kSamples, "", 100, true},
+        {"empty data, then tags", riff(kFmt16 + chunk("data", "") + list), "", 0, false},
+        {"RF64", "RF64" + le32(~0u) + "WAVE" + chunk("ds64", le64(480) + le64(400) + le64(100) + le32(0)) + kFmt16 +
+                     "data" + le32(~0u) + kSamples, "", 100, false},
+        {"20 bits in 24", riff(extensibleFmt(24, 20, 3, 1) + chunk("data", std::string(600, 0))), "", 100, false},
+        {"text", "this is not a wave file at all", "not a RIFF WAVE file", 0, false},
+        {"empty", "", "not a RIFF WAVE file", 0, false},
+        {"tags cut short", "RIFF" + le32(500) + header + "LIST" + le32(100) + "INFO", "truncated", 0, false},
+        {"header cut short", "RIFF" + le32(500) + "WAVE" + "fmt " + le32(16) + "\x01", "truncated", 0, false},
+        {"no fmt", riff(chunk("data", kSamples)), "no fmt chunk", 0, false},
+        {"no data", riff(kFmt16 + list), "no data chunk", 0, false},
+        {"short fmt", riff(chunk("fmt ", "\x01\x00\x02\x00") + chunk("data", kSamples)), "too short", 0, false},
+        {"MP3 tag", riff(pcmFmt(0x55, 2, 44100, 16) + chunk("data", kSamples)), "unsupported", 0, false},
+        {"24-bit float", riff(pcmFmt(3, 2, 44100, 24) + chunk("data", kSamples)), "unsupported", 0, false},
+        {"unknown subformat", riff(extensibleFmt(16, 16, 3, 0x55) + chunk("data", kSamples)), "unsupported", 0, false},
+        {"bad block size", riff(kFmt16.substr(0, 20) + le16(3) + le16(16) + chunk("data", kSamples)), "malformed", 0, false},
+        {"RF64 without ds64", riff(kFmt16 + chunk("data", kSamples), "RF64"), "ds64", 0, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        if (*row.error) {
+            try {
+                parseBytes(row.bytes);
+                ADD_FAILURE() << "accepted";
+            } catch (const WavError& e) {
+                EXPECT_NE(std::string(e.what()).find(row.error), std::string::npos) << e.what();
+            }
+            continue;
+        }
+        WavLayout layout = parseBytes(row.bytes);
+        EXPECT_EQ(layout.frameCount, row.frames);
+        EXPECT_EQ(layout.dataSizeClamped, row.clamped);
+        EXPECT_EQ(layout.patches.empty(), !row.clamped);
+        EXPECT_EQ(layout.sampleOffset + layout.sampleBytes() <= layout.fileSize, true);
+    }
+}
+
+TEST(NormalizerWavParser, PlaceholderSizesArePatchedToTheRealOnes)
+{
+    std::string bytes = "RIFF" + le32(~0u) + "WAVE" + kFmt16 + "data" + le32(~0u) + kSamples;
+    WavLayout layout = parseBytes(bytes);
+    ASSERT_EQ(layout.patches.size(), 2u);
+    EXPECT_EQ(layout.patches[0].offset, 4u);
+    EXPECT_EQ(layout.patches[0].value, bytes.size() - 8);
+    EXPECT_EQ(layout.patches[1].offset, layout.sampleOffset - 4);
+    EXPECT_EQ(layout.patches[1].value, kSamples.size());
+    WavFormat f = parseBytes(riff(extensibleFmt(24, 20, 3, 1) + chunk("data", ""))).format;
+    EXPECT_EQ(f.containerBits, 24);
+    EXPECT_EQ(f.validBits, 20);
+    EXPECT_EQ(f.channelMask, 3u);
+}
+
+namespace {
+
+WavFormat intFormat(unsigned container, unsigned valid)
+{
+    WavFormat f;
+    f.encoding = container == 8 ? SampleEncoding::UnsignedInt : SampleEncoding::SignedInt;
+    f.channels = 1;
+    f.sampleRate = 48000;
+    f.containerBits = static_cast<std::uint16_t>(container);
+    f.validBits = static_cast<std::uint16_t>(valid);
+    f.blockAlign = static_cast<std::uint16_t>(container / 8);
+    return f;
+}
+
+std::vector<std::uint8_t> encode(unsigned bytes, const std::vector<long long>& values)
+{
+    std::vector<std::uint8_t> data;
+    for (long long v : values)
+        for (unsigned k = 0; k < bytes; ++k)
+            data.push_back(static_cast<std::uint8_t>(static_cast<unsigned long long>(v) >> (8 * k)));
+    return data;
+}
+
+std::vector<long long> decodeInts(unsigned bytes, const std::vector<std::uint8_t>& data, bool isUnsigned)
+{
+    std::vector<long long> values;
+    for (std::size_t i = 0; i < data.size(); i += bytes) {
+        unsigned long long u = 0;
+        for (unsigned k = 0; k < bytes; ++k)
+            u |= static_cast<unsigned long long>(data[i + k]) << (8 * k);
+        long long v = isUnsigned ? static_cast<long long>(u) : static_cast<long long>(u << (64 - 8 * bytes)) >> (64 - 8 * bytes);
+        values.push_back(v);
+    }
+    return values;
+}
+
+}  // namespace
+
+TEST(NormalizerGainProcessor, ScalesRoundsDithersAndClampsIntegers)
+{
+    const double half = 20 * std::log10(0.5);
+    struct Row {
+        const char* name;
+        unsigned container, valid;
+        double gainDb;
+        std::vector<long long> in, expected;
+        long long tolerance;  // dither may move a sample by one step
+    } rows[] = {
+        {"24-bit halved", 24, 24, half, {1000, -1000, 8388606, -8388608, 4}, {500, -500, 4194303, -4194304, 2}, 0},
+        {"32-bit halved", 32, 32, half, {2147483646, -2147483648LL, 6}, {1073741823, -1073741824, 3}, 0},
+        {"24-bit clamped", 24, 24, 12, {8000000, -8000000}, {8388607, -8388608}, 0},
+        {"16-bit clamped", 16, 16, 6, {30000, -30000}, {32767, -32768}, 0},
+        {"16-bit dithered", 16, 16, half, {1000, -1000}, {500, -500}, 1},
+        {"8-bit around its offset", 8, 8, half, {228, 28, 128}, {178, 78, 128}, 1},
+        {"20 of 24 bits keep their unused bits", 24, 20, -3, {16 * 1000, -16 * 1000}, {16 * 708, -16 * 708}, 0},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        unsigned bytes = row.container / 8;
+        std::vector<std::uint8_t> data = encode(bytes, row.in);
+        GainProcessor(intFormat(row.container, row.valid), row.gainDb, 7).process(data.data(), row.in.size());
+        std::vector<long long> out = decodeInts(bytes, data, row.container == 8);
+        for (std::size_t i = 0; i < out.size(); ++i) {
+            EXPECT_LE(std::llabs(out[i] - row.expected[i]), row.tolerance) << "sample " << i << ": " << out[i];
+            if (row.valid < row.container) {
+                EXPECT_EQ(out[i] % 16, 0);
+            }
+        }
+    }
+}
+
+TEST(NormalizerGainProcessor, DitherIsTriangularReproducibleAndOnlyAtSixteenBitsOrFewer)
+{
+    auto run = [](unsigned container, std::uint64_t seed) {
+        std::vector<std::uint8_t> silence(container / 8 * 20000, 0);
+        GainProcessor(intFormat(container, container), -3, seed).process(silence.data(), 20000);
+        return decodeInts(container / 8, silence, false);
+    };
+    std::vector<long long> a = run(16, 1), b = run(16, 1), c = run(16, 2);
+    EXPECT_EQ(a, b);
+    EXPECT_NE(a, c);
+    int counts[3] = {};
+    for (long long v : a) {
+        ASSERT_LE(std::llabs(v), 1);
+        ++counts[v + 1];
+    }
+    // Triangular noise over -1..1 rounds to -1, 0, +1 with chances 1/8, 3/4, 1/8.
+    EXPECT_NEAR(counts[1] / 20000.0, 0.75, 0.02);
+    EXPECT_NEAR(counts[0] / 20000.0, 0.125, 0.02);
+    for (long long v : run(24, 1))
+        ASSERT_EQ(v, 0);
+}
+
+TEST(NormalizerGainProcessor, FloatSamplesAreScaledWithoutClamping)
+{
+    WavFormat f;
+    f.encoding = SampleEncoding::Float;
+    f.channels = 1;
+    f.containerBits = f.validBits = 32;
+    float in[3] = {0.75f, -1.5f, 0.25f};
+    std::uint8_t data[sizeof in];
+    std::memcpy(data, in, sizeof in);
+    GainProcessor(f, 20 * std::log10(2.0), 0).process(data, 3);
+    float out[3];
+    std::memcpy(out, data, sizeof out);
+    EXPECT_FLOAT_EQ(out[0], 1.5f);
+    EXPECT_FLOAT_EQ(out[1], -3.0f);
+    EXPECT_FLOAT_EQ(out[2], 0.5f);
+}
+
+TEST(NormalizerChannelMap, WeightsFollowTheSpeakerPositions)
+{
+    const int L = EBUR128_LEFT, R = EBUR128_RIGHT, C = EBUR128_CENTER, U = EBUR128_UNUSED,
+              LS = EBUR128_LEFT_SURROUND, RS = EBUR128_RIGHT_SURROUND;
+    struct Row {
+        unsigned channels;
+        std::uint32_t mask;
+        std::vector<int> expected;
+    } rows[] = {
+        {1, 0, {C}},
+        {2, 0, {L, R}},
+        {6, 0, {L, R, C, U, LS, RS}},
+        {6, 0x60F, {L, R, C, U, LS, RS}},  // 5.1 with side surrounds
+        {8, 0x63F, {L, R, C, U, EBUR128_Mp135, EBUR128_Mm135, EBUR128_Mp090, EBUR128_Mm090}},
+        {3, 0x3, {L, R, C}},  // a channel beyond the mask counts once
+    };
+    for (const Row& row : rows)
+        EXPECT_EQ(channel_map::ebur128Channels(row.channels, row.mask), row.expected)
+            << row.channels << " channels, mask " << row.mask;
+}
+
+namespace {
+
+gain_rules::Levels levels(double lufs, double peakDb, double seconds = 2,
+                          gain_rules::Status status = gain_rules::Status::Measured)
+{
+    return gain_rules::Levels{status, lufs, std::pow(10.0, peakDb / 20), seconds, 0};
+}
+
+}  // namespace
+
+TEST(NormalizerGainRules, EachModeReachesItsLevelUnderTheCeiling)
+{
+    using gain_rules::Mode;
+    const auto silent = levels(-HUGE_VAL, -200, 5, gain_rules::Status::Silent);
+    const auto shortOne = levels(-HUGE_VAL, -3, 0.2, gain_rules::Status::TooShort);
+    struct Row {
+        const char* name;
+        Mode mode;
+        std::vector<gain_rules::Levels> files;
+        double joint;
+        std::vector<double> gains;  // NAN: left alone
+        std::vector<bool> limited;
+    } rows[] = {
+        {"track", Mode::Track, {levels(-20, -10), levels(-10, -3), levels(-14.03, -5)}, 0, {6, -4, NAN}, {0, 0, 0}},
+        {"track, peak-limited", Mode::Track, {levels(-30, -6)}, 0, {5}, {1}},
+        {"album keeps the spread", Mode::Album, {levels(-20, -12), levels(-16, -8), silent}, -18, {4, 4, NAN}, {0, 0, 0}},
+        {"album under its loudest peak", Mode::Album, {levels(-20, -10), levels(-16, -4)}, -18, {3, 3}, {1, 1}},
+        {"weighted mean", Mode::WeightedMean, {levels(-20, -20, 1), levels(-10, -9, 3), silent}, 0, {7.5, -2.5, NAN}, {0, 0, 0}},
+        {"arithmetic mean", Mode::ArithmeticMean, {levels(-20, -20, 1), levels(-10, -9, 3), shortOne}, 0, {5, -5, NAN}, {0, 0, 0}},
+        {"a single file is its own mean", Mode::ArithmeticMean, {levels(-20, -10)}, 0, {NAN}, {0}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        auto decisions = gain_rules::decide(row.mode, row.files, row.joint, {});
+        ASSERT_EQ(decisions.size(), row.gains.size());
+        for (std::size_t i = 0; i < decisions.size(); ++i) {
+            SCOPED_TRACE(i);
+            EXPECT_EQ(decisions[i].apply, !std::isnan(row.gains[i]));
+            if (decisions[i].apply)
+                EXPECT_NEAR(decisions[i].gainDb, row.gains[i], 1e-9);
+            else
+                EXPECT_FALSE(decisions[i].reason.empty());
+            EXPECT_EQ(decisions[i].peakLimited, bool(row.limited[i]));
+        }
+    }
+    EXPECT_EQ(gain_rules::decide(Mode::Track, {silent}, 0, {})[0].reason, "silent");
+    EXPECT_EQ(gain_rules::decide(Mode::Track, {shortOne}, 0, {})[0].reason, "too short to measure");
+}
+
+TEST(NormalizerGainRules, PeakLimitLeavesRoomForRequantisation)
+{
+    gain_rules::Levels l = levels(-20, 20 * std::log10(0.5));
+    l.quantisationHeadroom = 0.01;
+    EXPECT_NEAR(gain_rules::peakLimitDb(l, -1), 20 * std::log10((std::pow(10, -0.05) - 0.01) / 0.5), 1e-9);
+    l.truePeak = 0;
+    EXPECT_TRUE(std::isinf(gain_rules::peakLimitDb(l, -1)));
+}
+
+TEST(NormalizerCommandLine, ModesOptionsAndMistakes)
+{
+    using gain_rules::Mode;
+    struct Row {
+        std::vector<std::string> args;
+        const char* error;
+        Mode mode;
+    } rows[] = {
+        {{"/t/*.wav"}, "", Mode::Track},
+        {{"-b", "/t/*.wav"}, "", Mode::Album},
+        {{"-bv", "/t/*.wav"}, "", Mode::WeightedMean},
+        {{"-m", "/t/*.wav"}, "", Mode::ArithmeticMean},
+        {{"-B", "/t/*.wav"}, "unknown option -B", Mode::Track},
+        {{"--frobnicate", "x"}, "unknown option", Mode::Track},
+        {{"-b", "-m", "x"}, "only one of", Mode::Track},
+        {{"--target=abc", "x"}, "invalid value", Mode::Track},
+        {{"--target=3", "x"}, "invalid value", Mode::Track},
+        {{"--ceiling=-1x", "x"}, "invalid value", Mode::Track},
+        {{"-b"}, "no file pattern", Mode::Track},
+    };
+    for (const Row& row : rows) {
+        command_line::ParseResult r = command_line::parse(row.args);
+        if (*row.error) {
+            EXPECT_NE(r.error.find(row.error), std::string::npos) << row.args[0] << ": " << r.error;
+        } else {
+            EXPECT_EQ(r.error, "") << row.args[0];
+            EXPECT_EQ(r.options.mode, row.mode) << row.args[0];
+        }
+    }
+    command_line::ParseResult r = command_line::parse({"-n", "--target=-16.5", "--ceiling=-2", "--", "-odd.wav"});
+    ASSERT_EQ(r.error, "");
+    EXPECT_TRUE(r.options.dryRun);
+    EXPECT_EQ(r.options.settings.targetLufs, -16.5);
+    EXPECT_EQ(r.options.settings.ceilingDbtp, -2);
+    EXPECT_EQ(r.options.patterns, std::vector<std::string>{"-odd.wav"});
+}
