@@ -8,6 +8,10 @@
 #include <dlfcn.h>
 #include <sys/stat.h>
 
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/lsan_interface.h>
+#endif
+
 #include <algorithm>
 #include <cassert>
 #include <cctype>
@@ -76,6 +80,11 @@ void putOnSearchPath(const std::string& folder)
 
 void* openModule(const std::string& name, std::string& error)
 {
+#if defined(__SANITIZE_ADDRESS__)
+    // What the constructors of the libraries (and of their dependencies) allocate belongs to
+    // them and is lost by design when they are unloaded; it is not the program's to free.
+    __lsan::ScopedDisabler librariesOwnTheirStartup;
+#endif
     void* module = ::dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!module) {
         const char* reason = ::dlerror();
