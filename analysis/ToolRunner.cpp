@@ -7,6 +7,8 @@
 #include <QStringList>
 
 #include <cerrno>
+#include <chrono>
+#include <thread>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
@@ -108,6 +110,8 @@ ToolRunResult ToolRunner::run(const bool& cancelFlag, const LineHandler& onLine)
 
     LineSplitter splitter;
     char buffer[kReadSize];
+    const auto minimumTurn = std::chrono::milliseconds(kMinimumTurnMilliseconds);
+    auto lastTurn = std::chrono::steady_clock::now();
     for (;;) {
         if (cancelFlag) {
             if (::kill(-result.pid, SIGKILL) != 0)
@@ -116,8 +120,15 @@ ToolRunResult ToolRunner::run(const bool& cancelFlag, const LineHandler& onLine)
             result.outcome = Outcome::Cancelled;
             return result;
         }
-        if (process.bytesAvailable() == 0 && process.state() != QProcess::NotRunning)
+        if (process.bytesAvailable() == 0 && process.state() != QProcess::NotRunning) {
+            // A tool that writes line by line would otherwise wake the loop for every line;
+            // letting a few milliseconds of output gather costs nothing visible.
+            const auto sinceTurn = std::chrono::steady_clock::now() - lastTurn;
+            if (sinceTurn < minimumTurn)
+                std::this_thread::sleep_for(minimumTurn - sinceTurn);
             process.waitForReadyRead(kWaitMilliseconds);
+        }
+        lastTurn = std::chrono::steady_clock::now();
         bool readSomething = false;
         while (!cancelFlag && process.bytesAvailable() > 0) {
             qint64 count = process.read(buffer, kReadSize);

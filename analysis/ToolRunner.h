@@ -15,7 +15,7 @@
 //   leads a process group of its own and inherits no other descriptor.
 // - Every turn of the loop: if the cancel flag is set, the whole process group is killed and
 //   the run ends as Cancelled (no further lines are handed over); else it waits a few
-//   milliseconds for output, reads at most 512 bytes at a time while bytes are waiting, and
+//   milliseconds for output (never spinning a core), reads at most 512 bytes at a time while bytes are waiting, and
 //   looks at the process state only when none are, so output still in the pipe is read first;
 //   then Qt's events are pumped once (that is how a Cancel button sets the flag).
 // - Lines are complete lines (see LineSplitter): a marker split across reads is seen once; the
@@ -32,6 +32,9 @@ public:
 
     // How long one turn waits for output when none is waiting.
     static constexpr int kWaitMilliseconds = 10;
+    // Turns are at least this far apart while output trickles in, so a tool that writes line
+    // by line is read a few lines at a time instead of waking the loop for every line.
+    static constexpr int kMinimumTurnMilliseconds = 5;
     static constexpr int kReadSize = 512;
 
     ToolRunner(std::string toolPath, std::vector<std::string> arguments);
