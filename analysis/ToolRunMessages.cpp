@@ -13,7 +13,8 @@ std::string resultText(const ToolRunResult& result)
     case Outcome::Succeeded:
         return result.toolPath + " finished.";
     case Outcome::ExitStatus:
-        return result.toolPath + " ended with exit status " + std::to_string(result.exitStatus) + ".";
+        return result.toolPath + " ended with exit status " + std::to_string(result.exitStatus) +
+               ".";
     case Outcome::Signalled: {
         const char* name = ::strsignal(result.signalNumber);
         return result.toolPath + " was ended by signal " + std::to_string(result.signalNumber) +

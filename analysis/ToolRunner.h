@@ -15,9 +15,10 @@
 //   leads a process group of its own and inherits no other descriptor.
 // - Every turn of the loop: if the cancel flag is set, the whole process group is killed and
 //   the run ends as Cancelled (no further lines are handed over); else it waits a few
-//   milliseconds for output (never spinning a core), reads at most 512 bytes at a time while bytes are waiting, and
-//   looks at the process state only when none are, so output still in the pipe is read first;
-//   then Qt's events are pumped once (that is how a Cancel button sets the flag).
+//   milliseconds for output (never spinning a core), reads at most 512 bytes at a time while
+//   bytes are waiting, and looks at the process state only when none are, so output still in
+//   the pipe is read first; then Qt's events are pumped once (that is how a Cancel button
+//   sets the flag).
 // - Lines are complete lines (see LineSplitter): a marker split across reads is seen once; the
 //   last unfinished line is handed over when the child has ended.
 // - When the child has ended, whatever is left of its process group (a grandchild that outlived
