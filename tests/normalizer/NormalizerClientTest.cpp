@@ -14,7 +14,7 @@
 #include <glob.h>
 #include <numeric>
 #include <poll.h>
-#include <regex>
+#include <sstream>
 #include <sys/inotify.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -34,9 +34,16 @@ const char* kUntouched = "not adjusting...";
 std::map<std::string, double> appliedGains(const std::string& out)
 {
     std::map<std::string, double> gains;
-    std::regex line("Applying adjustment of (-?[0-9]+\\.[0-9]{2})dB to (.+)\\.\\.\\.");
-    for (auto it = std::sregex_iterator(out.begin(), out.end(), line); it != std::sregex_iterator(); ++it)
-        gains[(*it)[2].str()] = std::stod((*it)[1].str());
+    const std::string lead = "Applying adjustment of ", middle = "dB to ", end = "...";
+    std::istringstream lines(out);
+    for (std::string line; std::getline(lines, line);) {
+        auto at = line.find(middle);
+        if (line.rfind(lead, 0) != 0 || at == std::string::npos || line.size() < at + middle.size() + end.size() ||
+            line.compare(line.size() - end.size(), end.size(), end) != 0)
+            continue;
+        std::string name = line.substr(at + middle.size(), line.size() - end.size() - at - middle.size());
+        gains[name] = std::stod(line.substr(lead.size(), at - lead.size()));
+    }
     return gains;
 }
 

@@ -8,8 +8,8 @@
 #include <QProcess>
 
 #include <cmath>
+#include <cstdlib>
 #include <fcntl.h>
-#include <regex>
 #include <sstream>
 #include <stdexcept>
 
@@ -63,11 +63,11 @@ double jointLoudness(const std::vector<std::filesystem::path>& files)
     graph += "concat=n=" + std::to_string(files.size()) + ":v=0:a=1,ebur128";
     args.insert(args.end(), {"-filter_complex", graph, "-f", "null", "-"});
     testsupport::CommandResult r = testsupport::runCommand(FFMPEG_EXECUTABLE, args);
-    std::smatch m;
-    std::string tail = r.output.substr(r.output.rfind("Integrated loudness:"));
-    if (!std::regex_search(tail, m, std::regex("I:\\s+(-?[0-9.]+) LUFS")))
+    auto summary = r.output.rfind("Integrated loudness:");
+    auto value = summary == std::string::npos ? summary : r.output.find("I:", summary);
+    if (value == std::string::npos)
         throw std::runtime_error("no joint loudness in " + r.output);
-    return std::stod(m[1].str());
+    return std::strtod(r.output.c_str() + value + 2, nullptr);
 }
 
 std::string bytesBesideSamples(const std::filesystem::path& file)
