@@ -1,0 +1,83 @@
+#pragma once
+
+#include "conversion/ProbeFacts.h"
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// The converter's argument vectors for writing one adjusted file, and the WAV copies of the
+// RMS modes. Every element is one argument exactly as the converter receives it: paths with
+// quotes, "$", newlines or a leading "-" arrive whole, and nothing is ever joined or split.
+namespace conversion_command {
+
+// The seven volume modes, one per mode button of the main window.
+enum class VolumeMode {
+    RmsSingularly,    // radio_singularly
+    RmsCollectively,  // radio_collectively
+    RmsWeighted,      // radio_weighted
+    RmsArithmetic,    // radio_arithmetic
+    PeakTrackGain,    // radio_peak_trackgain
+    ChangePercent,    // radio_changepercent
+    ChangeGain,       // radio_changegain
+};
+
+bool isRmsMode(VolumeMode mode);
+
+// Everything the builder needs about one row of a job; the form fills it from its controls.
+struct ConversionRequest {
+    VolumeMode mode = VolumeMode::ChangePercent;
+    std::string sourcePath;          // the row's caption
+    int fileIndex = 0;               // the row's 0-based position
+    std::string peakCell;            // the row's "Peak Analysis" text (peak mode)
+    int percent = 100;               // spin_volumepercent (percentage mode)
+    std::string gainText;            // edit_volumegain, as typed (gain mode)
+    bool formatConverting = false;   // cbk_audioformatconverting
+    std::string formatText;          // the selected cb_audioformat item, e.g. "*.MP3"
+    std::string prefix;              // ed_prefix, untrimmed
+    std::string outputFolder;        // the job's output folder
+    std::string scratchFolder;       // program_folders::scratchFolder(): the WAV copies
+    ProbeFacts probe;                // of the source, from probeFactsOf()
+    std::vector<std::string> jobSources;   // the captions of all rows of the job
+    std::vector<std::string> usedOutputs;  // outputFile of every row built before in this job
+};
+
+struct ConversionCommand {
+    std::vector<std::string> args;  // without the converter's own path
+    std::string outputFile;         // the finished file's absolute path
+    std::string writePath;          // what the converter writes; see output_files::commitOutput
+    std::string sourceFile;         // the source, absolute
+};
+
+// Either a command, or the reason why the row is refused: the form shows the refusal and
+// goes on with the next row.
+struct ConversionResult {
+    std::optional<ConversionCommand> command;
+    std::string refusal;  // "Cannot convert <source>: <reason>" when command is empty
+};
+
+// Builds the conversion of one row:
+//   -i <source> (RMS modes: -i <scratch>/<index>.wav -i <source>) -y -map_metadata 0:g
+//   [RMS mappings] <stream options> [removal of loudness tags] [-af <filter>] <writePath>
+// The output name never lands on a source of the job (compared as the file system does)
+// nor on an earlier output of the job; it is "name (2).ext", "name (3).ext", ... instead.
+ConversionResult buildConversion(const ConversionRequest& request);
+
+// The WAV copy of row `fileIndex`: scratchFolder + <index> + ".wav".
+std::string wavCopyPath(const std::string& scratchFolder, int fileIndex);
+
+// Extraction of the source's first audio stream into its WAV copy:
+//   -i <source> -y -map_metadata 0:g -map 0:a:0 <wavPath>
+std::vector<std::string> wavExtractionArgs(const std::string& sourcePath,
+                                           const std::string& wavPath);
+
+// A percentage as the volume factor: percent / 100, shortest decimal form with "."
+// (0 -> "0", 5 -> "0.05", 150 -> "1.5", 1000 -> "10").
+std::string volumeFactorText(int percent);
+
+// True for a decimal number the volume filter reads: optional sign, digits with at most
+// one ".", optional exponent; at least one digit, no blanks, finite.
+bool isPlainNumber(std::string_view text);
+
+}  // namespace conversion_command

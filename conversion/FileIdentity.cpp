@@ -1,0 +1,83 @@
+#include "conversion/FileIdentity.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <system_error>
+
+namespace file_identity {
+
+Lookup lookUp(const std::string& path)
+{
+    Lookup result;
+    struct stat info {};
+    if (::stat(path.c_str(), &info) == 0)
+        result.id = FileId{info.st_dev, info.st_ino};
+    else
+        result.error = errno;
+    return result;
+}
+
+std::string absolutePath(const std::string& path)
+{
+    std::error_code ec;
+    std::filesystem::path p = std::filesystem::absolute(std::filesystem::path(path), ec);
+    return ec ? path : p.string();
+}
+
+std::string absoluteText(const std::string& path)
+{
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    fs::path p = fs::absolute(fs::path(path), ec);
+    if (ec)
+        p = fs::path(path);
+    std::string text = p.lexically_normal().string();
+    while (text.size() > 1 && text.back() == '/')
+        text.pop_back();
+    return text;
+}
+
+bool sameEntry(const std::string& a, const std::string& b)
+{
+    const Lookup la = lookUp(a);
+    const Lookup lb = lookUp(b);
+    if (la.id && lb.id)
+        return *la.id == *lb.id;
+    return absoluteText(a) == absoluteText(b);
+}
+
+GuardedNames guardedNames(const std::vector<std::string>& paths)
+{
+    GuardedNames guarded;
+    guarded.texts.reserve(paths.size());
+    for (const auto& path : paths) {
+        if (path.empty())
+            continue;
+        guarded.texts.push_back(absoluteText(path));
+        if (const Lookup found = lookUp(path); found.id)
+            guarded.ids.push_back(*found.id);
+    }
+    return guarded;
+}
+
+TargetCheck checkTarget(const std::string& candidate, const GuardedNames& guarded)
+{
+    const std::string text = absoluteText(candidate);
+    for (const auto& g : guarded.texts)
+        if (g == text)
+            return {TargetState::Guarded, 0};
+    const Lookup found = lookUp(candidate);
+    if (found.id) {
+        for (const auto& id : guarded.ids)
+            if (id == *found.id)
+                return {TargetState::Guarded, 0};
+        return {TargetState::Free, 0};
+    }
+    if (found.missing())
+        return {TargetState::Free, 0};
+    return {TargetState::Unknown, found.error};
+}
+
+}  // namespace file_identity

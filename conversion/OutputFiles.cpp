@@ -1,0 +1,95 @@
+#include "conversion/OutputFiles.h"
+
+#include "conversion/FileIdentity.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace output_files {
+
+namespace {
+
+StepResult failed(const std::string& action, const std::string& path, int error)
+{
+    return {false, "Cannot " + action + " " + path + ": " + std::strerror(error)};
+}
+
+bool removeIfThere(const std::string& path, int& error)
+{
+    if (::unlink(path.c_str()) == 0 || errno == ENOENT)
+        return true;
+    error = errno;
+    return false;
+}
+
+// Whether writing outputFile now would touch a source.
+file_identity::TargetCheck checkNow(const conversion_command::ConversionCommand& command,
+                                    const std::vector<std::string>& jobSources)
+{
+    std::vector<std::string> guardedPaths = jobSources;
+    guardedPaths.push_back(command.sourceFile);
+    return file_identity::checkTarget(command.outputFile,
+                                      file_identity::guardedNames(guardedPaths));
+}
+
+}  // namespace
+
+StepResult commitOutput(const conversion_command::ConversionCommand& command,
+                        const std::vector<std::string>& jobSources)
+{
+    struct stat written {};
+    if (::lstat(command.writePath.c_str(), &written) != 0)
+        return failed("find the converter's output", command.writePath, errno);
+    if (!S_ISREG(written.st_mode))
+        return {false, "Cannot finish " + command.outputFile + ": " + command.writePath +
+                           " is not a plain file"};
+
+    // Twice at most: a file that appears between the check and the rename is checked again.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const file_identity::TargetCheck check = checkNow(command, jobSources);
+        if (check.state != file_identity::TargetState::Free) {
+            int ignored = 0;
+            removeIfThere(command.writePath, ignored);
+            if (check.state == file_identity::TargetState::Guarded)
+                return {false, "Cannot finish " + command.outputFile +
+                                   ": it would replace a source file of this job"};
+            return failed("examine", command.outputFile, check.error);
+        }
+        const bool exists = file_identity::lookUp(command.outputFile).id.has_value();
+        int rc = 0;
+        if (exists) {
+            rc = ::rename(command.writePath.c_str(), command.outputFile.c_str());
+        } else {
+            rc = ::renameat2(AT_FDCWD, command.writePath.c_str(), AT_FDCWD,
+                             command.outputFile.c_str(), RENAME_NOREPLACE);
+            if (rc != 0 && errno == EINVAL)  // a file system without RENAME_NOREPLACE
+                rc = ::rename(command.writePath.c_str(), command.outputFile.c_str());
+        }
+        if (rc == 0)
+            return {};
+        if (errno == EEXIST && !exists)
+            continue;
+        const int error = errno;
+        int ignored = 0;
+        removeIfThere(command.writePath, ignored);
+        return failed("rename " + command.writePath + " to", command.outputFile, error);
+    }
+    int ignored = 0;
+    removeIfThere(command.writePath, ignored);
+    return {false, "Cannot finish " + command.outputFile + ": the name keeps being taken"};
+}
+
+StepResult discardOutput(const conversion_command::ConversionCommand& command)
+{
+    int error = 0;
+    if (command.writePath.empty() || removeIfThere(command.writePath, error))
+        return {};
+    return failed("delete", command.writePath, error);
+}
+
+}  // namespace output_files

@@ -1,0 +1,28 @@
+#pragma once
+
+#include "conversion/ConversionCommand.h"
+
+#include <string>
+#include <vector>
+
+// The last step of one conversion: the converter wrote command.writePath; after success it
+// becomes command.outputFile, after a failure or a cancel it is deleted, so that no partial
+// output is ever left under a real name.
+namespace output_files {
+
+struct StepResult {
+    bool ok = true;
+    std::string error;  // names the file, the action and the system's reason
+};
+
+// Renames writePath to outputFile. Checked again just before: outputFile must not be (by
+// identity or by name) the command's source or any of jobSources; when it is, the written
+// file is deleted and the step fails. An existing unrelated file at outputFile is replaced.
+// When the rename fails, writePath is deleted too.
+StepResult commitOutput(const conversion_command::ConversionCommand& command,
+                        const std::vector<std::string>& jobSources);
+
+// Deletes writePath if it is there (a missing file is no error).
+StepResult discardOutput(const conversion_command::ConversionCommand& command);
+
+}  // namespace output_files

@@ -1,0 +1,188 @@
+#include "conversion/OutputNames.h"
+
+#include "app/MediaExtensions.h"
+
+#include <cstring>
+#include <string>
+
+namespace output_names {
+
+namespace {
+
+constexpr std::size_t kNameMax = 255;  // bytes in one file name (NAME_MAX)
+constexpr int kMaxNumber = 999;        // "name (999).ext" is the last try
+
+std::string lowerAscii(std::string text)
+{
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return text;
+}
+
+std::string upperAscii(std::string text)
+{
+    for (char& c : text)
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    return text;
+}
+
+// The format box's item "*.MP3" as ".mp3"; empty for anything that is not "*." + letters
+// and digits, so that the box can never put a "/" into a name.
+std::string formatExtension(std::string_view formatText)
+{
+    if (formatText.size() < 3 || formatText.substr(0, 2) != "*.")
+        return {};
+    for (char c : formatText.substr(2))
+        if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')))
+            return {};
+    return lowerAscii("." + std::string(formatText.substr(2)));
+}
+
+// Cuts a UTF-8 text to at most `bytes` bytes without splitting a character.
+std::string cutUtf8(const std::string& text, std::size_t bytes)
+{
+    if (text.size() <= bytes)
+        return text;
+    std::size_t end = bytes;
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80)
+        --end;
+    return text.substr(0, end);
+}
+
+std::string problemText(const std::string& path, int error)
+{
+    return "cannot examine " + path + ": " + std::strerror(error);
+}
+
+}  // namespace
+
+std::string trimmed(std::string_view text)
+{
+    std::size_t begin = 0;
+    std::size_t end = text.size();
+    while (begin < end && static_cast<unsigned char>(text[begin]) <= 0x20)
+        ++begin;
+    while (end > begin && static_cast<unsigned char>(text[end - 1]) <= 0x20)
+        --end;
+    return std::string(text.substr(begin, end - begin));
+}
+
+std::string fileNameOf(std::string_view path)
+{
+    const auto slash = path.rfind('/');
+    return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
+}
+
+std::string folderText(const std::string& folder)
+{
+    std::string text = file_identity::absolutePath(folder);
+    while (text.size() > 1 && text.back() == '/')
+        text.pop_back();
+    return text;
+}
+
+std::string joined(const std::string& folder, const std::string& name)
+{
+    if (!folder.empty() && folder.back() == '/')
+        return folder + name;
+    return folder + "/" + name;
+}
+
+std::string outputExtension(const std::string& sourcePath, bool formatConverting,
+                            std::string_view formatText)
+{
+    using namespace media_extensions;
+    std::string extension = extensionOf(sourcePath);
+    if (belongsTo(sourcePath, audio_exts)) {
+        const std::string chosen = formatConverting ? formatExtension(formatText) : std::string();
+        if (!chosen.empty())
+            extension = chosen;
+        else if (!belongsTo(sourcePath, audio_out_exts))
+            extension = ".wav";
+    }
+    if (belongsTo(sourcePath, video_exts) && !belongsTo(sourcePath, video_keep_exts)) {
+        const std::string upper = upperAscii(trimmed(extensionOf(sourcePath)));
+        if (upper == ".RMVB")
+            extension = ".rm";
+        else if (upper == ".H264")
+            extension = ".mkv";
+        else
+            extension = ".avi";
+    }
+    return extension;
+}
+
+std::string plannedOutputPath(const std::string& sourcePath, const std::string& outputFolder,
+                              const std::string& prefix, bool formatConverting,
+                              std::string_view formatText)
+{
+    const std::string source = file_identity::absolutePath(sourcePath);
+    const std::string folder = folderText(outputFolder);
+    const std::string name = fileNameOf(source);
+    const std::string sourceFolder = source.substr(0, source.size() - name.size());
+
+    std::string lead = trimmed(prefix);
+    if (lead.empty() && file_identity::sameEntry(folder, sourceFolder.empty() ? "/" : sourceFolder))
+        lead = "NEW_";
+
+    // Only the file's own extension is replaced, never a dot in a folder name.
+    const std::string oldExtension = media_extensions::extensionOf(name);
+    const std::string stem = name.substr(0, name.size() - oldExtension.size());
+    return joined(folder, lead + stem + outputExtension(source, formatConverting, formatText));
+}
+
+std::string numberedVariant(const std::string& path, int n)
+{
+    const std::string name = fileNameOf(path);
+    const std::string extension = media_extensions::extensionOf(name);
+    const std::string head = path.substr(0, path.size() - extension.size());
+    return head + " (" + std::to_string(n) + ")" + extension;
+}
+
+std::string partFilePath(const std::string& outputFile, long processId, int fileIndex, int n)
+{
+    const std::string name = fileNameOf(outputFile);
+    const std::string folder = outputFile.substr(0, outputFile.size() - name.size());
+    const std::string extension = media_extensions::extensionOf(name);
+    const std::string stem = name.substr(0, name.size() - extension.size());
+    std::string tail = ".auralon-" + std::to_string(processId) + "-" + std::to_string(fileIndex);
+    if (n > 1)
+        tail += "-" + std::to_string(n);
+    tail += ".part" + lowerAscii(extension);
+    const std::size_t room = kNameMax > tail.size() + 1 ? kNameMax - tail.size() - 1 : 0;
+    return folder + "." + cutUtf8(stem, room) + tail;
+}
+
+FreeName firstFreeName(const std::string& planned, const file_identity::GuardedNames& guarded)
+{
+    if (fileNameOf(planned).size() > kNameMax)
+        return {{}, "the name " + fileNameOf(planned) + " is too long"};
+    for (int n = 1; n <= kMaxNumber; ++n) {
+        const std::string candidate = n == 1 ? planned : numberedVariant(planned, n);
+        const file_identity::TargetCheck check = file_identity::checkTarget(candidate, guarded);
+        if (check.state == file_identity::TargetState::Free)
+            return {candidate, {}};
+        if (check.state == file_identity::TargetState::Unknown)
+            return {{}, problemText(candidate, check.error)};
+    }
+    return {{}, "every name up to " + fileNameOf(numberedVariant(planned, kMaxNumber)) +
+                    " is a source or an earlier output of this job"};
+}
+
+FreeName freePartFile(const std::string& outputFile, long processId, int fileIndex,
+                      const file_identity::GuardedNames& guarded)
+{
+    for (int n = 1; n <= kMaxNumber; ++n) {
+        const std::string candidate = partFilePath(outputFile, processId, fileIndex, n);
+        const file_identity::TargetCheck check = file_identity::checkTarget(candidate, guarded);
+        if (check.state == file_identity::TargetState::Free)
+            return {candidate, {}};
+        if (check.state == file_identity::TargetState::Unknown)
+            return {{}, problemText(candidate, check.error)};
+    }
+    return {{}, "no free name for the temporary file of " + outputFile};
+}
+
+}  // namespace output_names

@@ -1,0 +1,30 @@
+#pragma once
+
+#include "media/TFFDecoder.h"
+
+#include <cstdint>
+
+// What the conversion needs to know about the source, read from the probe after LoadFile.
+struct ProbeFacts {
+    std::int64_t durationUs = -1;          // -1 when unknown
+    std::int64_t overallBitRate = -1;      // bits per second; 0 or -1 when unknown
+    std::int32_t streamCount = -1;         // -1 when unknown
+    std::int32_t firstAudioStreamIndex = -1;
+    std::int64_t audioBitRate = -1;        // of the first audio stream; 0 or -1 when unknown
+};
+
+// Reads the facts from a probe that has the source open.
+inline ProbeFacts probeFactsOf(TFFDecoder& decoder)
+{
+    ProbeFacts facts;
+    TFileStreamInfo file;
+    decoder.GetFileInfo(file);
+    facts.durationUs = file.Duration;
+    facts.overallBitRate = file.BitRate;
+    facts.streamCount = decoder.StreamCount();
+    facts.firstAudioStreamIndex = decoder.FirstAudioStreamIndex();
+    TAudioStreamInfo audio;
+    if (decoder.GetAudioStreamInfo(audio))
+        facts.audioBitRate = audio.BitRate;
+    return facts;
+}
