@@ -42,7 +42,8 @@ std::size_t blockFrames(const WavFormat& format)
 
 FileAnalysis analyse(const std::string& path)
 {
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    // Non-blocking, so that a FIFO under a .wav name is refused instead of waited on.
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (!fd.valid())
         throw WavError(systemReason("cannot open", errno));
     struct stat st {};

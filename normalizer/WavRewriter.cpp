@@ -89,7 +89,7 @@ std::uint64_t ditherSeed(const std::string& path, std::uint64_t size)
 
 void rewrite(const std::string& path, const FileIdentity& expected, double gainDb)
 {
-    UniqueFd in(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    UniqueFd in(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (!in.valid())
         throw WavError(systemReason("cannot open", errno));
     struct stat st {};

@@ -17,6 +17,7 @@
 #include <sstream>
 #include <sys/inotify.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace normtest;
@@ -239,6 +240,7 @@ TEST(NormalizerClient, BrokenFilesAreRefusedAndLeftAsTheyWere)
     };
     for (const auto& [name, bytes] : broken)
         testsupport::writeFile(dir / name, bytes);
+    ::mkfifo((dir / "pipe.wav").c_str(), 0600);  // must be refused, not waited on
 
     ClientRun run = runClient({pattern(dir)});
     EXPECT_EQ(run.exitCode, 1);
@@ -248,8 +250,9 @@ TEST(NormalizerClient, BrokenFilesAreRefusedAndLeftAsTheyWere)
     }
     EXPECT_NE(run.err.find("truncated"), std::string::npos) << run.err;
     EXPECT_NE(run.err.find("unsupported"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("pipe.wav: not adjusting... not a regular file"), std::string::npos) << run.err;
     EXPECT_EQ(appliedGains(run.out).count((dir / "good.wav").string()), 1u) << run.out;
-    EXPECT_EQ(wavFilesIn(dir).size(), broken.size() + 1);
+    EXPECT_EQ(wavFilesIn(dir).size(), broken.size() + 2);
 }
 
 TEST(NormalizerClient, BadCommandLinesChangeNothing)

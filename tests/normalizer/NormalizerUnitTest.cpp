@@ -1,8 +1,6 @@
 // The WAV reader, the sample processing and the rules, called directly.
 #include "NormalizerTestSupport.h"
 
-#include "normalizer/ChannelMap.h"
-#include "normalizer/CommandLine.h"
 #include "normalizer/GainProcessor.h"
 #include "normalizer/GainRules.h"
 #include "normalizer/UniqueFd.h"
@@ -10,11 +8,10 @@
 #include "normalizer/WavParser.h"
 #include "support/TempDir.h"
 
-#include <ebur128.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <fcntl.h>
 
 using namespace normtest;
@@ -64,14 +61,11 @@ TEST(NormalizerWavParser, AcceptsWhatWritersProduceAndRefusesTheRest)
         {"RF64", "RF64" + le32(~0u) + "WAVE" + chunk("ds64", le64(480) + le64(400) + le64(100) + le32(0)) + kFmt16 +
                      "data" + le32(~0u) + kSamples, "", 100, false},
         {"20 bits in 24", riff(extensibleFmt(24, 20, 3, 1) + chunk("data", std::string(600, 0))), "", 100, false},
-        {"text", "this is not a wave file at all", "not a RIFF WAVE file", 0, false},
         {"empty", "", "not a RIFF WAVE file", 0, false},
-        {"tags cut short", "RIFF" + le32(500) + header + "LIST" + le32(100) + "INFO", "truncated", 0, false},
         {"header cut short", "RIFF" + le32(500) + "WAVE" + "fmt " + le32(16) + "\x01", "truncated", 0, false},
         {"no fmt", riff(chunk("data", kSamples)), "no fmt chunk", 0, false},
         {"no data", riff(kFmt16 + list), "no data chunk", 0, false},
         {"short fmt", riff(chunk("fmt ", "\x01\x00\x02\x00") + chunk("data", kSamples)), "too short", 0, false},
-        {"MP3 tag", riff(pcmFmt(0x55, 2, 44100, 16) + chunk("data", kSamples)), "unsupported", 0, false},
         {"24-bit float", riff(pcmFmt(3, 2, 44100, 24) + chunk("data", kSamples)), "unsupported", 0, false},
         {"unknown subformat", riff(extensibleFmt(16, 16, 3, 0x55) + chunk("data", kSamples)), "unsupported", 0, false},
         {"bad block size", riff(kFmt16.substr(0, 20) + le16(3) + le16(16) + chunk("data", kSamples)), "malformed", 0, false},
@@ -94,21 +88,6 @@ TEST(NormalizerWavParser, AcceptsWhatWritersProduceAndRefusesTheRest)
         EXPECT_EQ(layout.patches.empty(), !row.clamped);
         EXPECT_EQ(layout.sampleOffset + layout.sampleBytes() <= layout.fileSize, true);
     }
-}
-
-TEST(NormalizerWavParser, PlaceholderSizesArePatchedToTheRealOnes)
-{
-    std::string bytes = "RIFF" + le32(~0u) + "WAVE" + kFmt16 + "data" + le32(~0u) + kSamples;
-    WavLayout layout = parseBytes(bytes);
-    ASSERT_EQ(layout.patches.size(), 2u);
-    EXPECT_EQ(layout.patches[0].offset, 4u);
-    EXPECT_EQ(layout.patches[0].value, bytes.size() - 8);
-    EXPECT_EQ(layout.patches[1].offset, layout.sampleOffset - 4);
-    EXPECT_EQ(layout.patches[1].value, kSamples.size());
-    WavFormat f = parseBytes(riff(extensibleFmt(24, 20, 3, 1) + chunk("data", ""))).format;
-    EXPECT_EQ(f.containerBits, 24);
-    EXPECT_EQ(f.validBits, 20);
-    EXPECT_EQ(f.channelMask, 3u);
 }
 
 namespace {
@@ -189,57 +168,14 @@ TEST(NormalizerGainProcessor, DitherIsTriangularReproducibleAndOnlyAtSixteenBits
         GainProcessor(intFormat(container, container), -3, seed).process(silence.data(), 20000);
         return decodeInts(container / 8, silence, false);
     };
-    std::vector<long long> a = run(16, 1), b = run(16, 1), c = run(16, 2);
-    EXPECT_EQ(a, b);
-    EXPECT_NE(a, c);
-    int counts[3] = {};
-    for (long long v : a) {
-        ASSERT_LE(std::llabs(v), 1);
-        ++counts[v + 1];
-    }
+    std::vector<long long> a = run(16, 1);
+    EXPECT_EQ(a, run(16, 1));
+    EXPECT_NE(a, run(16, 2));
     // Triangular noise over -1..1 rounds to -1, 0, +1 with chances 1/8, 3/4, 1/8.
-    EXPECT_NEAR(counts[1] / 20000.0, 0.75, 0.02);
-    EXPECT_NEAR(counts[0] / 20000.0, 0.125, 0.02);
+    EXPECT_NEAR(std::count(a.begin(), a.end(), 0) / 20000.0, 0.75, 0.02);
+    EXPECT_NEAR(std::count(a.begin(), a.end(), 1) / 20000.0, 0.125, 0.02);
     for (long long v : run(24, 1))
         ASSERT_EQ(v, 0);
-}
-
-TEST(NormalizerGainProcessor, FloatSamplesAreScaledWithoutClamping)
-{
-    WavFormat f;
-    f.encoding = SampleEncoding::Float;
-    f.channels = 1;
-    f.containerBits = f.validBits = 32;
-    float in[3] = {0.75f, -1.5f, 0.25f};
-    std::uint8_t data[sizeof in];
-    std::memcpy(data, in, sizeof in);
-    GainProcessor(f, 20 * std::log10(2.0), 0).process(data, 3);
-    float out[3];
-    std::memcpy(out, data, sizeof out);
-    EXPECT_FLOAT_EQ(out[0], 1.5f);
-    EXPECT_FLOAT_EQ(out[1], -3.0f);
-    EXPECT_FLOAT_EQ(out[2], 0.5f);
-}
-
-TEST(NormalizerChannelMap, WeightsFollowTheSpeakerPositions)
-{
-    const int L = EBUR128_LEFT, R = EBUR128_RIGHT, C = EBUR128_CENTER, U = EBUR128_UNUSED,
-              LS = EBUR128_LEFT_SURROUND, RS = EBUR128_RIGHT_SURROUND;
-    struct Row {
-        unsigned channels;
-        std::uint32_t mask;
-        std::vector<int> expected;
-    } rows[] = {
-        {1, 0, {C}},
-        {2, 0, {L, R}},
-        {6, 0, {L, R, C, U, LS, RS}},
-        {6, 0x60F, {L, R, C, U, LS, RS}},  // 5.1 with side surrounds
-        {8, 0x63F, {L, R, C, U, EBUR128_Mp135, EBUR128_Mm135, EBUR128_Mp090, EBUR128_Mm090}},
-        {3, 0x3, {L, R, C}},  // a channel beyond the mask counts once
-    };
-    for (const Row& row : rows)
-        EXPECT_EQ(channel_map::ebur128Channels(row.channels, row.mask), row.expected)
-            << row.channels << " channels, mask " << row.mask;
 }
 
 namespace {
@@ -289,50 +225,4 @@ TEST(NormalizerGainRules, EachModeReachesItsLevelUnderTheCeiling)
     }
     EXPECT_EQ(gain_rules::decide(Mode::Track, {silent}, 0, {})[0].reason, "silent");
     EXPECT_EQ(gain_rules::decide(Mode::Track, {shortOne}, 0, {})[0].reason, "too short to measure");
-}
-
-TEST(NormalizerGainRules, PeakLimitLeavesRoomForRequantisation)
-{
-    gain_rules::Levels l = levels(-20, 20 * std::log10(0.5));
-    l.quantisationHeadroom = 0.01;
-    EXPECT_NEAR(gain_rules::peakLimitDb(l, -1), 20 * std::log10((std::pow(10, -0.05) - 0.01) / 0.5), 1e-9);
-    l.truePeak = 0;
-    EXPECT_TRUE(std::isinf(gain_rules::peakLimitDb(l, -1)));
-}
-
-TEST(NormalizerCommandLine, ModesOptionsAndMistakes)
-{
-    using gain_rules::Mode;
-    struct Row {
-        std::vector<std::string> args;
-        const char* error;
-        Mode mode;
-    } rows[] = {
-        {{"/t/*.wav"}, "", Mode::Track},
-        {{"-b", "/t/*.wav"}, "", Mode::Album},
-        {{"-bv", "/t/*.wav"}, "", Mode::WeightedMean},
-        {{"-m", "/t/*.wav"}, "", Mode::ArithmeticMean},
-        {{"-B", "/t/*.wav"}, "unknown option -B", Mode::Track},
-        {{"--frobnicate", "x"}, "unknown option", Mode::Track},
-        {{"-b", "-m", "x"}, "only one of", Mode::Track},
-        {{"--target=abc", "x"}, "invalid value", Mode::Track},
-        {{"--target=3", "x"}, "invalid value", Mode::Track},
-        {{"--ceiling=-1x", "x"}, "invalid value", Mode::Track},
-        {{"-b"}, "no file pattern", Mode::Track},
-    };
-    for (const Row& row : rows) {
-        command_line::ParseResult r = command_line::parse(row.args);
-        if (*row.error) {
-            EXPECT_NE(r.error.find(row.error), std::string::npos) << row.args[0] << ": " << r.error;
-        } else {
-            EXPECT_EQ(r.error, "") << row.args[0];
-            EXPECT_EQ(r.options.mode, row.mode) << row.args[0];
-        }
-    }
-    command_line::ParseResult r = command_line::parse({"-n", "--target=-16.5", "--ceiling=-2", "--", "-odd.wav"});
-    ASSERT_EQ(r.error, "");
-    EXPECT_TRUE(r.options.dryRun);
-    EXPECT_EQ(r.options.settings.targetLufs, -16.5);
-    EXPECT_EQ(r.options.settings.ceilingDbtp, -2);
-    EXPECT_EQ(r.options.patterns, std::vector<std::string>{"-odd.wav"});
 }
