@@ -30,6 +30,8 @@
 #include <QPainterPath>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
+#include <QRegularExpressionValidator>
 #include <QResizeEvent>
 #include <QScreen>
 #include <QTabWidget>
@@ -189,6 +191,7 @@ Tmain::Tmain(QWidget* parent)
 
     qApp->installEventFilter(this);
     FormCreate();
+    setupJob();
 }
 
 Tmain::~Tmain()
@@ -256,7 +259,7 @@ void Tmain::buildPage()
     const QString hint = QStringLiteral("Drag video or audio files and drop here");
     ListView1->setToolTip(hint);
     ListView1->viewport()->setToolTip(hint);
-    connect(ListView1, &QTreeWidget::itemSelectionChanged, this, &Tmain::ListView1Change);
+    connect(ListView1, &QTreeWidget::itemSelectionChanged, this, &Tmain::ListView1SelectionChanged);
 
     auto* top = new QHBoxLayout;
     top->setContentsMargins(0, 0, 0, 0);
@@ -418,7 +421,9 @@ QGroupBox* Tmain::buildModeGroup()
     spin_volumepercent_down = arrow("spin_volumepercent_down", Qt::DownArrow, -1);
 
     edit_volumegain = named(new QLineEdit(QStringLiteral("0.00")), "edit_volumegain");
-    edit_volumegain->setMaxLength(5);
+    // At most five typed characters; corrections such as "100.00" may be longer.
+    edit_volumegain->setValidator(new QRegularExpressionValidator(
+        QRegularExpression(QStringLiteral("^.{0,5}$")), edit_volumegain));
     edit_volumegain->setFixedWidth(52);
     edit_volumegain->installEventFilter(
         new CharacterFilter(value_corrections::isGainKey, edit_volumegain));

@@ -102,6 +102,14 @@ QTreeWidgetItem* Tmain::selectedRow() const
     return selected.isEmpty() ? nullptr : selected.first();
 }
 
+void Tmain::deleteRow(int row)
+{
+    // Unselected first: the view would otherwise move the selection to a neighbour, which
+    // would probe it.
+    ListView1->selectionModel()->clear();
+    delete ListView1->takeTopLevelItem(row);
+}
+
 void Tmain::updateTotalFiles()
 {
     label_totalfiles->setText(QString::number(rowCount()) + QStringLiteral(" Files"));
@@ -115,7 +123,7 @@ void Tmain::add_file_b(const QString& path)
         return;
     auto* item = new QTreeWidgetItem(QStringList{path, QString(), QString(), QString(), QString()});
     ListView1->addTopLevelItem(item);
-    ListView1->setCurrentItem(item);  // selecting it runs the probe
+    selectRow(item);  // which probes it
 }
 
 void Tmain::refuseFileName(const QString& shownName)
@@ -129,6 +137,30 @@ void Tmain::addRawName(const std::string& bytes)
         add_file_b(*text);
     else
         refuseFileName(QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size())));
+}
+
+void Tmain::ListView1SelectionChanged()
+{
+    // The probe may show a message and delete the row, which must not happen inside the
+    // view's own selection handling: it runs once that is over.
+    if (probePending_)
+        return;
+    probePending_ = true;
+    QMetaObject::invokeMethod(this, &Tmain::runPendingProbe, Qt::QueuedConnection);
+}
+
+void Tmain::runPendingProbe()
+{
+    if (!probePending_)
+        return;
+    probePending_ = false;
+    ListView1Change();
+}
+
+void Tmain::selectRow(QTreeWidgetItem* item)
+{
+    ListView1->setCurrentItem(item);
+    runPendingProbe();  // the probe of a selection made here is done when this returns
 }
 
 void Tmain::ListView1Change()
@@ -180,7 +212,7 @@ void Tmain::ListView1Change()
     }
     probe.CloseFile();  // no descriptor is held for a listed file
     if (refused && probed.isValid())
-        delete ListView1->takeTopLevelItem(probed.row());
+        deleteRow(probed.row());
 }
 
 void Tmain::btn_addClick()
@@ -265,11 +297,11 @@ void Tmain::btn_removeClick()
     if (!item)
         return;
     const int position = ListView1->indexOfTopLevelItem(item);
-    delete ListView1->takeTopLevelItem(position);
+    deleteRow(position);
     if (position < rowCount())
-        ListView1->setCurrentItem(ListView1->topLevelItem(position));
+        selectRow(ListView1->topLevelItem(position));
     else if (rowCount() > 0)
-        ListView1->setCurrentItem(ListView1->topLevelItem(rowCount() - 1));
+        selectRow(ListView1->topLevelItem(rowCount() - 1));
     ListView1->setFocus();
     updateTotalFiles();
 }

@@ -1,0 +1,293 @@
+// Start-up and the main window: the windows and their order, menu, size rules, the Delete
+// key, the volume fields as typed into, and the stage dialogs' Cancel.
+#include "analysis/Tdetails_peak.h"
+#include "analysis/Tdetails_rms.h"
+#include "analysis/Tdetectpeak.h"
+#include "analysis/Trms.h"
+#include "app/Startup.h"
+#include "app/Tabout.h"
+#include "app/Tflash.h"
+#include "app/Tmain.h"
+#include "app/Toptions.h"
+#include "conversion/Tbatchaudioc.h"
+#include "support/TempDir.h"
+#include "support/TestMedia.h"
+#include "support/gui/FakeFileDialogs.h"
+#include "support/gui/GuiApplication.h"
+#include "support/gui/MessageBoxAnswerer.h"
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+#include <QTreeWidget>
+
+#include <functional>
+
+namespace {
+
+[[maybe_unused]] auto* const kApp = ::testing::AddGlobalTestEnvironment(new testsupport::GuiApplication);
+
+QStringList actionTexts(const QMenu* menu)
+{
+    QStringList texts;
+    for (const QAction* action : menu->actions())
+        texts << (action->isSeparator() ? QStringLiteral("-") : action->text());
+    return texts;
+}
+
+// Runs opener and reports which modal dialog it showed; the dialog is closed again.
+QWidget* modalShownBy(const std::function<void()>& opener)
+{
+    QWidget* shown = nullptr;
+    QTimer::singleShot(0, [&shown] {
+        shown = QApplication::activeModalWidget();
+        if (shown)
+            shown->close();
+    });
+    opener();
+    return shown;
+}
+
+TEST(Startup, CreatesEveryWindowOnceAndShowsTheMainWindow)
+{
+    testsupport::MessageBoxAnswerer answers;
+    Startup startup;
+    Tmain& main = startup.mainWindow();
+
+    EXPECT_TRUE(answers.boxes().empty());
+    EXPECT_EQ(QCoreApplication::applicationName(), QStringLiteral("Auralon"));
+    EXPECT_EQ(main.windowTitle(), QStringLiteral("Auralon 1.1.4"));
+    EXPECT_TRUE(main.isVisible());
+    EXPECT_EQ(main.size(), QSize(1019, 658));
+    EXPECT_EQ(main.font().pixelSize(), 11);
+    for (QWidget* top : QApplication::topLevelWidgets())
+        EXPECT_EQ(qobject_cast<Tflash*>(top), nullptr) << "the splash outlived the start-up";
+    ASSERT_TRUE(main.about && main.batchaudioc && main.options && main.rms && main.detectpeak
+                && main.details_rms && main.details_peak);
+
+    EXPECT_EQ(main.File1->title(), QStringLiteral(" File "));
+    EXPECT_EQ(actionTexts(main.File1), (QStringList{"Options", "-", "Exit"}));
+    EXPECT_EQ(main.Help1->title(), QStringLiteral(" Help "));
+    EXPECT_EQ(actionTexts(main.Help1), (QStringList{"Help Contents ", "-", "About"}));
+    EXPECT_FALSE(main.HelpContents1->isVisible());
+
+    ASSERT_EQ(main.cb_audioformat->count(), 15);
+    EXPECT_EQ(main.cb_audioformat->currentText(), QStringLiteral("*.WAV"));
+    EXPECT_EQ(main.cb_audioformat->itemText(14), QStringLiteral("*.AU"));
+    EXPECT_TRUE(main.TabSheet1->acceptDrops());
+
+    // Each opener shows its own dialog, the same one every time.
+    struct Opener {
+        std::function<void()> open;
+        QWidget* dialog;
+    } const openers[] = {
+        {[&] { main.Options1->trigger(); }, main.options},
+        {[&] { main.About1->trigger(); }, main.about},
+        {[&] { QTest::mouseClick(main.Label2, Qt::LeftButton); }, main.details_rms},
+        {[&] { QTest::mouseClick(main.Label3, Qt::LeftButton); }, main.details_peak},
+        {[&] { main.Options1->trigger(); }, main.options},
+    };
+    for (const Opener& opener : openers)
+        EXPECT_EQ(modalShownBy(opener.open), opener.dialog);
+
+    main.Exit1->trigger();
+    EXPECT_FALSE(main.isVisible());
+}
+
+TEST(MainWindow, ResizeBelowTheMinimumIsRefusedWhole)
+{
+    Tmain window;
+    ASSERT_TRUE(testsupport::showActive(window));
+    struct Row {
+        QSize wanted;
+        QSize result;
+    } const rows[] = {
+        {{1010, 700}, {1019, 658}},  // too narrow: the height does not change either
+        {{1011, 600}, {1011, 600}},
+        {{1200, 599}, {1011, 600}},
+        {{1300, 800}, {1300, 800}},
+        {{900, 500}, {1300, 800}},
+    };
+    for (const Row& row : rows) {
+        window.resize(row.wanted);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(window.size(), row.result) << row.wanted.width() << "x" << row.wanted.height();
+    }
+}
+
+TEST(MainWindow, DeleteKeyRemovesTheRowAndStillReachesTheField)
+{
+    testsupport::TempDir dir;
+    testsupport::FakeFileDialogs dialogs;
+    testsupport::MessageBoxAnswerer answers;
+    Tmain window;
+    window.setFileDialogs(&dialogs);
+    ASSERT_TRUE(testsupport::showActive(window));
+    testsupport::makeSine(dir / "a.wav", -6, 0.3);
+    testsupport::makeSine(dir / "b.wav", -6, 0.3);
+    const QString a = QFile::decodeName(QByteArray::fromStdString((dir / "a.wav").native()));
+    const QString b = QFile::decodeName(QByteArray::fromStdString((dir / "b.wav").native()));
+    dialogs.answerOpen({a, b});
+    window.btn_add->click();
+    window.ListView1->setCurrentItem(window.ListView1->topLevelItem(0));
+
+    window.edit_volumegain->setFocus();
+    window.edit_volumegain->setText(QStringLiteral("12"));
+    window.edit_volumegain->setCursorPosition(0);
+    QTest::keyClick(window.edit_volumegain, Qt::Key_Delete);
+
+    ASSERT_EQ(window.rowCount(), 1);
+    EXPECT_EQ(window.rowCaption(0), b);
+    EXPECT_EQ(window.edit_volumegain->text(), QStringLiteral("2"));
+    EXPECT_TRUE(answers.boxes().empty());
+
+    // Once per key, though an ignored key climbs the parents.
+    window.ListView1->setFocus();
+    QTest::keyClick(window.ListView1, Qt::Key_Delete);
+    EXPECT_EQ(window.rowCount(), 0);
+}
+
+TEST(MainWindow, ModeGroupDefaultsAndTabOrder)
+{
+    Tmain window;
+    EXPECT_TRUE(window.radio_singularly->isChecked());
+    EXPECT_EQ(window.spin_volumepercent->text(), QStringLiteral("100"));
+    EXPECT_EQ(window.edit_volumegain->text(), QStringLiteral("0.00"));
+    EXPECT_FALSE(window.cbk_audioformatconverting->isChecked());
+
+    const QList<QWidget*> order{window.radio_singularly,   window.radio_arithmetic,
+                                window.radio_collectively, window.radio_weighted,
+                                window.radio_peak_trackgain, window.radio_changepercent,
+                                window.spin_volumepercent,  window.radio_changegain,
+                                window.edit_volumegain};
+    QWidget* w = order.first();
+    for (int i = 1; i < order.size(); ++i) {
+        do
+            w = w->nextInFocusChain();
+        while (w->focusPolicy() == Qt::NoFocus || !order.contains(w));
+        EXPECT_EQ(w, order[i]) << "after " << order[i - 1]->objectName().toStdString();
+    }
+
+    window.radio_changegain->setChecked(true);
+    EXPECT_FALSE(window.radio_singularly->isChecked());
+    EXPECT_EQ(window.spin_volumepercent->text(), QStringLiteral("100"));
+}
+
+TEST(MainWindow, TypedVolumeValuesAreFilteredAndCorrectedOnLeaving)
+{
+    Tmain window;
+    ASSERT_TRUE(testsupport::showActive(window));
+    struct Row {
+        QLineEdit* field;
+        const char* typed;
+        const char* left;
+    } const rows[] = {
+        {window.spin_volumepercent, "5000", "1000"},
+        {window.spin_volumepercent, "0050", "50"},
+        {window.spin_volumepercent, "1a2 .", "12"},
+        {window.spin_volumepercent, "", "0"},
+        {window.edit_volumegain, "-.", "0.00"},
+        {window.edit_volumegain, "150", "100.00"},
+        {window.edit_volumegain, "5.", "5"},
+        {window.edit_volumegain, "-20", "-20"},
+        {window.edit_volumegain, "x1.2.3", "0.00"},
+    };
+    for (const Row& row : rows) {
+        row.field->setFocus();
+        row.field->selectAll();
+        QTest::keyClick(row.field, Qt::Key_Backspace);
+        QTest::keyClicks(row.field, QString::fromLatin1(row.typed));
+        QTest::keyClick(row.field, Qt::Key_Tab);
+        EXPECT_EQ(row.field->text(), QString::fromLatin1(row.left)) << row.typed;
+        EXPECT_NE(QApplication::focusWidget(), row.field);
+    }
+
+    // Up and Down step within 0..1000; the spin buttons too.
+    window.spin_volumepercent->setFocus();
+    window.spin_volumepercent->setText(QStringLiteral("999"));
+    QTest::keyClick(window.spin_volumepercent, Qt::Key_Up);
+    QTest::keyClick(window.spin_volumepercent, Qt::Key_Up);
+    EXPECT_EQ(window.spin_volumepercent->text(), QStringLiteral("1000"));
+    window.spin_volumepercent->setText(QStringLiteral("1"));
+    window.spin_volumepercent_down->click();
+    window.spin_volumepercent_down->click();
+    EXPECT_EQ(window.spin_volumepercent->text(), QStringLiteral("0"));
+    window.spin_volumepercent_up->click();
+    EXPECT_EQ(window.volumePercent(), 1);
+}
+
+TEST(MainWindow, AdjustVolumeCorrectsTheFieldsBeforeItsClick)
+{
+    Tmain window;
+    ASSERT_TRUE(testsupport::showActive(window));
+    window.edit_volumegain->setFocus();
+    window.spin_volumepercent->setText(QStringLiteral("9999"));
+    window.edit_volumegain->setText(QStringLiteral("-."));
+    QString seen;
+    QObject::connect(window.BitBtn1, &QPushButton::clicked, [&] {
+        seen = window.spin_volumepercent->text() + " " + window.edit_volumegain->text();
+    });
+    window.BitBtn1->click();
+    EXPECT_EQ(seen, QStringLiteral("1000 0.00"));
+    EXPECT_EQ(QApplication::focusWidget(), window.BitBtn1);
+}
+
+TEST(StageDialogs, CancelAndEscapeEndTheJob)
+{
+    Tmain window;
+    Tbatchaudioc batch(window);
+    Trms rms(window);
+    Tdetectpeak peak(window);
+    struct Row {
+        QDialog* dialog;
+        QSize size;
+        QTimer* timer;
+        int interval;
+    } const rows[] = {{&batch, {347, 89}, batch.timer_doconvert, 2},
+                      {&rms, {333, 80}, rms.timer_dorms, 2},
+                      {&peak, {326, 79}, peak.timer_dodetect, 100}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.dialog->objectName().toStdString());
+        EXPECT_EQ(row.dialog->size(), row.size);
+        EXPECT_FALSE(row.timer->isActive());
+        EXPECT_EQ(row.timer->interval(), row.interval);
+        auto* button = row.dialog->findChild<QPushButton*>(QStringLiteral("Button1"));
+        ASSERT_NE(button, nullptr);
+        EXPECT_EQ(button->text(), QStringLiteral("Cancel"));
+        EXPECT_EQ(row.dialog->findChild<QProgressBar*>(QStringLiteral("progresstotal"))->maximum(), 100);
+
+        for (bool escape : {false, true}) {
+            window.cancel_flag = false;
+            QTimer::singleShot(0, [&] {
+                if (escape)
+                    QTest::keyClick(row.dialog, Qt::Key_Escape);
+                else
+                    button->click();
+            });
+            row.dialog->exec();
+            EXPECT_TRUE(window.cancel_flag);
+            EXPECT_FALSE(row.dialog->isVisible());
+        }
+
+        // Closing it from code (the end of a stage) is no cancel.
+        window.cancel_flag = false;
+        QTimer::singleShot(0, [&] { row.dialog->close(); });
+        row.dialog->exec();
+        EXPECT_FALSE(window.cancel_flag);
+    }
+}
+
+}  // namespace
