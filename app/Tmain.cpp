@@ -191,7 +191,6 @@ Tmain::Tmain(QWidget* parent)
 
     qApp->installEventFilter(this);
     FormCreate();
-    setupJob();
 }
 
 Tmain::~Tmain()
