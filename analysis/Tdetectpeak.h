@@ -23,6 +23,9 @@ public:
 public slots:
     // Cancels the job and closes the dialog.
     void Button1Click();
+    // One tool run for the current file (the whole list for the normaliser), then the
+    // job's next step.
+    void timer_dodetectTimer();
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;

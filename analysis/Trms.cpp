@@ -1,6 +1,12 @@
 #include "analysis/Trms.h"
 
+#include "analysis/ProgressMath.h"
+#include "analysis/StageRules.h"
+#include "analysis/ToolOutputParsers.h"
+#include "analysis/ToolRunner.h"
+#include "app/MessageBoxes.h"
 #include "app/Tmain.h"
+#include "tools/ToolContracts.h"
 
 #include <QCloseEvent>
 #include <QGuiApplication>
@@ -50,6 +56,7 @@ Trms::Trms(Tmain& main, QWidget* parent)
     timer_dorms = new QTimer(this);
     timer_dorms->setObjectName(QStringLiteral("timer_dorms"));
     timer_dorms->setInterval(2);
+    connect(timer_dorms, &QTimer::timeout, this, &Trms::timer_dormsTimer);
 
     if (QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
@@ -78,4 +85,33 @@ void Trms::closeEvent(QCloseEvent* event)
     if (event->spontaneous())
         main_.cancel_flag = true;
     QDialog::closeEvent(event);
+}
+
+void Trms::timer_dormsTimer()
+{
+    using stage_rules::RunVerdict;
+
+    timer_dorms->stop();
+    const int count = main_.rowCount();
+    ToolErrorReport report;
+    auto onLine = [&](std::string_view line) {
+        report.addLine(line);
+        if (tool_output::isNormalizerMarkerLine(line))
+            progresstotal->setValue(
+                progress_math::steppedPosition(progresstotal->value(), progresstotal->maximum(), count));
+        Label1->setText(QStringLiteral("Analyze data......"));
+    };
+    const ToolRunResult result = run_tool(
+        tool_contracts::normalizerPath(),
+main_.normalizerArgs(), main_.cancel_flag, onLine);
+    // The normaliser has no success marker: only how it ended tells whether every copy was
+    // adjusted, and unadjusted copies must not become outputs.
+    const RunVerdict verdict = stage_rules::judgeRun(result, report, true);
+    close();
+    if (!verdict.message.empty())
+        message_boxes::showError(this, QStringLiteral("Error!"), QString::fromStdString(verdict.message));
+    if (verdict.kind == RunVerdict::Kind::Done && !main_.cancel_flag)
+        main_.timer_rms2convert->start();
+    else
+        main_.endJob();
 }

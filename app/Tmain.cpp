@@ -191,6 +191,7 @@ Tmain::Tmain(QWidget* parent)
 
     qApp->installEventFilter(this);
     FormCreate();
+    setupJob();
 }
 
 Tmain::~Tmain()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "analysis/JobRecord.h"
 #include "media/TFFEncoder.h"
 
 #include <QMainWindow>
@@ -25,6 +26,7 @@ class QMenu;
 class QPushButton;
 class QRadioButton;
 class QTabWidget;
+class QTimer;
 class QToolButton;
 class QTreeWidget;
 class QTreeWidgetItem;
@@ -117,6 +119,27 @@ public:
     std::int64_t file_duration = -1;  // microseconds, -1 when unknown
     std::int32_t file_index = 0;      // 0-based row of the current file
 
+    // --- The job's stages (app/TmainJob.cpp) ---
+    // The main window's one-shot stage timers, 2 ms each, off until a stage arms them.
+    QTimer* timer_peak2convert = nullptr;
+    QTimer* timer_wav2rms = nullptr;
+    QTimer* timer_rms2convert = nullptr;
+    QTimer* Timer_endmsg = nullptr;
+    JobRecord job;
+    // Connects "Adjust Volume" and creates the stage timers; called once by the constructor.
+    void setupJob();
+    // The preparing methods of the stages, for the row at file_index.
+    void multi_convert();
+    void multi_peak();
+    void multi_towav();
+    // True from "Adjust Volume" until the job has ended by any path.
+    bool jobActive() const { return job.active; }
+    // Ends the job: the scratch lock is released and jobEnded() is emitted.
+    void endJob();
+    conversion_command::VolumeMode volumeMode() const;
+    // The normaliser's arguments for the chosen RMS mode over the job's scratch folder.
+    std::vector<std::string> normalizerArgs() const;
+
     // --- The file list ---
     int rowCount() const;
     QString rowCaption(int row) const;
@@ -156,6 +179,14 @@ public slots:
     void Label3Click();
     void spin_volumepercentExit();
     void edit_volumegainExit();
+    void BitBtn1Click();
+    void timer_peak2convertTimer();
+    void timer_wav2rmsTimer();
+    void timer_rms2convertTimer();
+    void Timer_endmsgTimer();
+
+signals:
+    void jobEnded();
 
 public:
     // Sees the events of the whole application: the Delete key for this window's widgets

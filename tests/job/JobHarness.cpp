@@ -1,0 +1,113 @@
+#include "JobHarness.h"
+
+#include "app/ProgramFolders.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include <csignal>
+#include <fstream>
+
+namespace fs = std::filesystem;
+
+namespace jobtest {
+
+namespace {
+
+testsupport::FakeToolFolder& linkedTools(testsupport::FakeToolFolder& tools)
+{
+    tools.linkReal(testsupport::FakeToolFolder::Tool::Converter);
+    tools.linkReal(testsupport::FakeToolFolder::Tool::Normalizer);
+    tools.useAsWindowsDirectory();
+    return tools;
+}
+
+}  // namespace
+
+JobHarness::JobHarness()
+{
+    linkedTools(tools_);
+    fs::create_directories(outputFolder());
+    main().setFileDialogs(&dialogs_);
+}
+
+JobHarness::~JobHarness()
+{
+    main().setFileDialogs(nullptr);
+}
+
+void JobHarness::addFiles(const std::vector<fs::path>& files)
+{
+    for (const fs::path& file : files)
+        main().add_file_b(QString::fromStdString(file.string()));
+    ASSERT_EQ(main().rowCount(), static_cast<int>(files.size())) << "a file was refused";
+}
+
+void JobHarness::runJob(const std::function<bool()>& whileRunning)
+{
+    dialogs_.answerFolder(QString::fromStdString(outputFolder().string()));
+    bool helperDone = !whileRunning;
+    QTimer poll;
+    poll.setInterval(5);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (!helperDone && main().jobActive())
+            helperDone = whileRunning();
+    });
+    poll.start();
+    main().BitBtn1->click();
+    // The stages after the first start from the main window's timers.
+    [[maybe_unused]] const bool ended =
+        QTest::qWaitFor([this] { return !main().jobActive(); }, 240000);
+    poll.stop();
+    ASSERT_FALSE(main().jobActive()) << "the job did not end";
+    QCoreApplication::processEvents();
+}
+
+std::vector<QString> JobHarness::textsWithCaption(const QString& caption) const
+{
+    std::vector<QString> texts;
+    for (const auto& box : boxes_.boxes())
+        if (box.caption == caption)
+            texts.push_back(box.text);
+    return texts;
+}
+
+int JobHarness::finishedMessages() const
+{
+    int n = 0;
+    for (const auto& box : boxes_.boxes())
+        n += box.text == QStringLiteral("Process is finished!") && box.caption.isEmpty()
+             && box.icon == QMessageBox::Warning;
+    return n;
+}
+
+fs::path JobHarness::scratchFolder() const
+{
+    return program_folders::scratchFolder();
+}
+
+std::vector<fs::path> JobHarness::filesIn(const fs::path& folder) const
+{
+    std::vector<fs::path> files;
+    std::error_code ec;
+    for (fs::recursive_directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
+        if (it->is_regular_file())
+            files.push_back(it->path());
+    return files;
+}
+
+bool processAlive(long pid)
+{
+    if (pid <= 0 || ::kill(static_cast<pid_t>(pid), 0) != 0)
+        return false;
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string content((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    const auto close = content.rfind(')');
+    return close == std::string::npos || close + 2 >= content.size() || content[close + 2] != 'Z';
+}
+
+}  // namespace jobtest
