@@ -1,6 +1,7 @@
 #include "JobHarness.h"
 
 #include "app/ProgramFolders.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -10,6 +11,7 @@
 #include <QTimer>
 
 #include <csignal>
+#include <cstdio>
 #include <fstream>
 
 namespace fs = std::filesystem;
@@ -98,6 +100,31 @@ std::vector<fs::path> JobHarness::filesIn(const fs::path& folder) const
         if (it->is_regular_file())
             files.push_back(it->path());
     return files;
+}
+
+std::vector<long> descendantsOf(long parent)
+{
+    std::vector<long> found;
+    std::vector<long> queue{parent};
+    while (!queue.empty()) {
+        const long p = queue.back();
+        queue.pop_back();
+        for (const auto& entry : fs::directory_iterator("/proc")) {
+            const std::string name = entry.path().filename().string();
+            if (name.find_first_not_of("0123456789") != std::string::npos)
+                continue;
+            const std::string stat = testsupport::readFile(entry.path() / "stat");
+            const auto close = stat.rfind(')');
+            if (close == std::string::npos)
+                continue;
+            long ppid = 0;
+            if (std::sscanf(stat.c_str() + close + 2, "%*c %ld", &ppid) == 1 && ppid == p) {
+                found.push_back(std::stol(name));
+                queue.push_back(std::stol(name));
+            }
+        }
+    }
+    return found;
 }
 
 bool processAlive(long pid)

@@ -161,31 +161,6 @@ TEST(DirectJob, EmptyListAndCancelledFolderChooserStartNothing)
     EXPECT_TRUE(h.filesIn(h.outputFolder()).empty());
 }
 
-std::vector<long> descendantsOf(long parent)
-{
-    std::vector<long> found;
-    std::vector<long> queue{parent};
-    while (!queue.empty()) {
-        const long p = queue.back();
-        queue.pop_back();
-        for (const auto& entry : fs::directory_iterator("/proc")) {
-            const std::string name = entry.path().filename().string();
-            if (name.find_first_not_of("0123456789") != std::string::npos)
-                continue;
-            const std::string stat = testsupport::readFile(entry.path() / "stat");
-            const auto close = stat.rfind(')');
-            if (close == std::string::npos)
-                continue;
-            long ppid = 0;
-            if (std::sscanf(stat.c_str() + close + 2, "%*c %ld", &ppid) == 1 && ppid == p) {
-                found.push_back(std::stol(name));
-                queue.push_back(std::stol(name));
-            }
-        }
-    }
-    return found;
-}
-
 TEST(DirectJob, CancelEndsTheConverterAndItsChildrenAndLeavesNoPartialFile)
 {
     jobtest::JobHarness h;
@@ -199,7 +174,7 @@ TEST(DirectJob, CancelEndsTheConverterAndItsChildrenAndLeavesNoPartialFile)
     std::string writePath;
     h.runJob([&] {
         const auto runs = h.tools().recordedRuns(FakeToolFolder::Tool::Converter);
-        children = descendantsOf(::getpid());
+        children = jobtest::descendantsOf(::getpid());
         if (runs.empty() || children.size() < 2)
             return false;
         writePath = runs.back().back();

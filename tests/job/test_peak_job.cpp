@@ -1,0 +1,180 @@
+// Whole peak jobs: the measured level in the "Peak Analysis" cell and outputs raised (or
+// lowered) to full scale, with the failures of the measurement.
+#include "JobHarness.h"
+
+#include "analysis/Tdetectpeak.h"
+#include "support/TestMedia.h"
+#include "support/gui/GuiApplication.h"
+
+#include <gtest/gtest.h>
+
+#include <QProgressBar>
+#include <QPushButton>
+
+#include <cmath>
+
+namespace fs = std::filesystem;
+using testsupport::FakeToolBehaviour;
+using testsupport::FakeToolFolder;
+
+namespace {
+
+[[maybe_unused]] auto* const kApp = ::testing::AddGlobalTestEnvironment(new testsupport::GuiApplication);
+
+TEST(PeakJob, CellsHoldTheGainAndOutputsPeakAtFullScale)
+{
+    struct Row {
+        const char* name;
+        double peakDb;      // of the source; NAN for silence
+        const char* codec;  // of the WAV source
+        double cellGain;    // expected in the cell; NAN for an empty cell
+    };
+    const Row rows[] = {
+        {"minus3_5.wav", -3.5, "pcm_s16le", 3.5},
+        {"minus12_25.wav", -12.25, "pcm_s16le", 12.25},
+        {"full.wav", 0.0, "pcm_s16le", 0.0},
+        // The measuring filter reads 16-bit samples, so a float file above full scale is
+        // reported at 0.0 dB (the report of a level above it is tested with a fake below).
+        {"above.wav", 20 * std::log10(1.5), "pcm_f32le", 0.0},
+        // Digital silence is reported at -91.0 dB: the gain leaves it silent.
+        {"silent.wav", NAN, "pcm_s16le", 91.0},
+    };
+    jobtest::JobHarness h;
+    std::vector<fs::path> sources;
+    for (const Row& row : rows) {
+        sources.push_back(h.dir() / row.name);
+        if (std::isnan(row.peakDb))
+            testsupport::makeMedia(sources.back(), "anullsrc=sample_rate=44100", {}, {"-t", "1"});
+        else
+            testsupport::makeSine(sources.back(), row.peakDb, 1, 2, {"-c:a", row.codec});
+    }
+    h.addFiles(sources);
+    h.choose(h.main().radio_peak_trackgain);
+
+    h.runJob();
+
+    EXPECT_TRUE(h.textsWithCaption(QStringLiteral("Error!")).empty());
+    EXPECT_EQ(h.finishedMessages(), 1);
+    for (int i = 0; i < static_cast<int>(std::size(rows)); ++i) {
+        const Row& row = rows[i];
+        SCOPED_TRACE(row.name);
+        const QString cell = h.main().rowCell(i, 3);
+        const double measured = testsupport::measureVolume(h.outputFolder() / row.name).maxDb;
+        EXPECT_NEAR(cell.toDouble(), row.cellGain, 0.06) << cell.toStdString();
+        if (std::isnan(row.peakDb))
+            EXPECT_LT(measured, -90);
+        else
+            EXPECT_NEAR(measured, 0.0, 0.1);
+    }
+}
+
+TEST(PeakJob, AFailingMiddleFileIsReportedAndSkippedAFailingLastFileStopsTheJob)
+{
+    struct Row {
+        const char* name;
+        std::vector<const char*> files;  // "gone" is listed, then deleted
+        bool finished;
+    };
+    const Row rows[] = {
+        {"middle", {"a.wav", "gone.wav", "b.wav"}, true},
+        {"last", {"a.wav", "gone.wav"}, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        jobtest::JobHarness h;
+        std::vector<fs::path> files;
+        for (const char* name : row.files) {
+            files.push_back(h.dir() / name);
+            testsupport::makeSine(files.back(), -6, 1);
+        }
+        h.addFiles(files);
+        fs::remove(h.dir() / "gone.wav");
+        h.choose(h.main().radio_peak_trackgain);
+
+        h.runJob();
+
+        const auto errors = h.textsWithCaption(QStringLiteral("Error!"));
+        ASSERT_EQ(errors.size(), 1u);
+        EXPECT_TRUE(errors[0].contains(QStringLiteral("gone.wav")));
+        EXPECT_TRUE(errors[0].contains(QStringLiteral("exit status 1"))) << errors[0].toStdString();
+        EXPECT_TRUE(h.main().rowCell(1, 3).isEmpty());
+        EXPECT_EQ(h.finishedMessages(), row.finished ? 1 : 0);
+        EXPECT_FALSE(fs::exists(h.outputFolder() / "gone.wav"));
+        EXPECT_EQ(fs::exists(h.outputFolder() / "a.wav"), row.finished);
+        EXPECT_EQ(fs::exists(h.outputFolder() / "b.wav"), row.finished);
+    }
+}
+
+TEST(PeakJob, TheCellHoldsTheNegatedReportAndNothingForSilence)
+{
+    const std::pair<const char*, const char*> rows[] = {
+        {"-3.5", "3.5"}, {"1.5", "-1.5"}, {"-0.0", "0.0"}, {"-inf", ""},
+    };
+    jobtest::JobHarness h;
+    const fs::path source = h.dir() / "a.wav";
+    testsupport::makeSine(source, -6, 1);
+    h.addFiles({source});
+    h.choose(h.main().radio_peak_trackgain);
+    for (const auto& [reported, cell] : rows) {
+        SCOPED_TRACE(reported);
+        h.main().setRowCell(0, 3, QStringLiteral("stale"));
+        h.tools().setFake(FakeToolFolder::Tool::Converter,
+                          FakeToolBehaviour::printing(std::string("[Parsed_volumedetect_0 @ 0x1] max_volume: ")
+                                                      + reported + " dB\n"));
+        h.runJob();  // the fake converts nothing: that failure is not tested here
+        EXPECT_EQ(h.main().rowCell(0, 3), QString::fromLatin1(cell));
+    }
+}
+
+TEST(PeakJob, AReportSplitAnywhereIsSeenOnce)
+{
+    const std::string prefix = "[Parsed_volumedetect_0 @ 0x5555] ";
+    const std::string text = prefix + "max_volume: -3.5 dB\n";
+    jobtest::JobHarness h;
+    const fs::path source = h.dir() / "a.wav";
+    testsupport::makeSine(source, -6, 1);
+    h.addFiles({source, source, source});
+    h.choose(h.main().radio_peak_trackgain);
+    for (std::size_t cut = prefix.size(); cut < text.size(); ++cut) {
+        SCOPED_TRACE(cut);
+        for (int row = 0; row < 3; ++row)
+            h.main().setRowCell(row, 3, QString());
+        FakeToolBehaviour fake = FakeToolBehaviour::printing(text, cut);
+        fake.pauseMs = 20;
+        h.tools().setFake(FakeToolFolder::Tool::Converter, fake);
+
+        h.runJob();  // the fake converts nothing: the conversions fail, which is not tested here
+
+        for (int row = 0; row < 3; ++row)
+            EXPECT_EQ(h.main().rowCell(row, 3), QStringLiteral("3.5"));
+        EXPECT_EQ(h.main().detectpeak->progresstotal->value(), 99);  // three steps of 33
+    }
+}
+
+TEST(PeakJob, CancelEndsTheMeasuringToolAndTheJob)
+{
+    jobtest::JobHarness h;
+    const fs::path source = h.dir() / "a.wav";
+    testsupport::makeSine(source, -6, 1);
+    h.addFiles({source, source});
+    h.choose(h.main().radio_peak_trackgain);
+    h.tools().setFake(FakeToolFolder::Tool::Converter, FakeToolBehaviour::hanging());
+
+    std::vector<long> children;
+    h.runJob([&] {
+        children = jobtest::descendantsOf(::getpid());
+        if (children.size() < 2)
+            return false;
+        h.main().detectpeak->Button1->click();
+        return true;
+    });
+
+    ASSERT_GE(children.size(), 2u);
+    for (long pid : children)
+        EXPECT_FALSE(jobtest::processAlive(pid)) << pid;
+    EXPECT_TRUE(h.boxes().boxes().empty());
+    EXPECT_EQ(h.tools().recordedRuns(FakeToolFolder::Tool::Converter).size(), 1u) << "the job went on";
+    EXPECT_TRUE(h.filesIn(h.outputFolder()).empty());
+}
+
+}  // namespace
