@@ -3,6 +3,7 @@
 #include "analysis/JobRecord.h"
 #include "media/TFFEncoder.h"
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QSize>
 #include <QString>
@@ -227,5 +228,6 @@ private:
     bool dropTarget_ = false;  // set by FormCreate once the libraries are loaded
     bool closing_ = false;     // the window was closed: long adds stop
     bool probePending_ = false;
+    QElapsedTimer lastPump_;  // when add_file_b last let the window handle its events
     QSize acceptedSize_;
 };

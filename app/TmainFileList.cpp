@@ -28,6 +28,7 @@
 namespace {
 
 constexpr int kCellColumns = 4;  // cells 0..3 are columns 1..4
+constexpr qint64 kPumpIntervalMs = 15;
 
 std::string toBytes(const QString& name)
 {
@@ -117,8 +118,13 @@ void Tmain::updateTotalFiles()
 
 void Tmain::add_file_b(const QString& path)
 {
-    // Keeps the window painting, and its buttons working, while many files come in.
-    QCoreApplication::processEvents();
+    // Keeps the window painting, and its buttons working, while many files come in. A
+    // pump after every file would spend most of the time repainting the list, so it is
+    // done once per few milliseconds: the wait for the user stays below a frame or two.
+    if (!lastPump_.isValid() || lastPump_.elapsed() >= kPumpIntervalMs) {
+        QCoreApplication::processEvents();
+        lastPump_.start();
+    }
     if (closing_)
         return;
     auto* item = new QTreeWidgetItem(QStringList{path, QString(), QString(), QString(), QString()});
