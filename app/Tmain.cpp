@@ -440,8 +440,8 @@ QGroupBox* Tmain::buildModeGroup()
     auto withField = [](QRadioButton* button, QWidget* field, QWidget* arrows, const QString& unit) {
         auto* row = new QHBoxLayout;
         row->setSpacing(6);
+        button->setMinimumWidth(110);  // both fields in one column
         row->addWidget(button);
-        row->addSpacing(12);
         row->addWidget(field);
         if (arrows)
             row->addWidget(arrows);
@@ -493,8 +493,8 @@ QGroupBox* Tmain::buildModeGroup()
     auto* columns = new QHBoxLayout(GroupBox1);
     columns->setContentsMargins(14, 8, 14, 6);
     columns->setSpacing(30);
-    columns->addLayout(left, 1);
-    columns->addLayout(right, 1);
+    columns->addLayout(left, 5);  // the longer explanations are on the left
+    columns->addLayout(right, 4);
 
     QWidget::setTabOrder(radio_singularly, radio_arithmetic);
     QWidget::setTabOrder(radio_arithmetic, radio_collectively);

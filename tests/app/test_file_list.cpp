@@ -10,12 +10,14 @@
 
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QApplication>
 #include <QDropEvent>
 #include <QFile>
 #include <QLabel>
 #include <QMimeData>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 #include <QTreeWidget>
 #include <QUrl>
@@ -234,6 +236,20 @@ TEST_F(FileList, FolderScanTakesListedFilesDirectlyInTheFolder)
     window.btn_openfolder->click();
     EXPECT_EQ(dialogs.folderCalls.at(1).startFolder, prefix);
     EXPECT_EQ(window.rowCount(), 3);
+}
+
+TEST_F(FileList, ClosingTheWindowStopsALongFolderScan)
+{
+    const fs::path folder = dir / "many";
+    makeTone(folder / "0.wav", 0.2);
+    for (int i = 1; i < 300; ++i)
+        fs::copy_file(folder / "0.wav", folder / (std::to_string(i) + ".wav"));
+    QTimer::singleShot(0, &window, [this] { window.Exit1->trigger(); });
+
+    dialogs.answerFolder(qs(folder));
+    window.btn_openfolder->click();
+    EXPECT_FALSE(window.isVisible());
+    EXPECT_LT(window.rowCount(), 300);
 }
 
 TEST_F(FileList, FolderNamesKeepTheirBlanks)

@@ -21,6 +21,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QFile>
 #include <QLabel>
@@ -30,6 +31,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
+#include <QtTest/qtestspontaneevent.h>
 #include <QTimer>
 #include <QToolButton>
 #include <QTreeWidget>
@@ -287,6 +289,15 @@ TEST(StageDialogs, CancelAndEscapeEndTheJob)
         QTimer::singleShot(0, [&] { row.dialog->close(); });
         row.dialog->exec();
         EXPECT_FALSE(window.cancel_flag);
+
+        // Closed by the window manager, it cancels: the stage must not run on unseen.
+        QTimer::singleShot(0, [&] {
+            QCloseEvent close;
+            QSpontaneKeyEvent::setSpontaneous(&close);
+            qApp->notify(row.dialog, &close);  // sendEvent would clear the flag
+        });
+        row.dialog->exec();
+        EXPECT_TRUE(window.cancel_flag);
     }
 }
 
