@@ -37,6 +37,9 @@ build() { # build <folder> [cmake options...]
 }
 
 run_tests() { # run_tests <folder>
+  # Used by the sanitizer build; ignored by the plain one.
+  export ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+  export LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp
   ctest --test-dir "$1" --output-on-failure -j "$(nproc)" --timeout 600
 }
 
