@@ -13,6 +13,7 @@
 #include <csignal>
 #include <cstdio>
 #include <fstream>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -127,7 +128,7 @@ std::vector<long> descendantsOf(long parent)
     return found;
 }
 
-bool processAlive(long pid)
+static bool runningNow(long pid)
 {
     if (pid <= 0 || ::kill(static_cast<pid_t>(pid), 0) != 0)
         return false;
@@ -135,6 +136,14 @@ bool processAlive(long pid)
     std::string content((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
     const auto close = content.rfind(')');
     return close == std::string::npos || close + 2 >= content.size() || content[close + 2] != 'Z';
+}
+
+bool processAlive(long pid)
+{
+    // SIGKILL is delivered asynchronously: give a killed process a moment to be gone.
+    for (int attempt = 0; attempt < 200 && runningNow(pid); ++attempt)
+        ::usleep(10000);
+    return runningNow(pid);
 }
 
 }  // namespace jobtest
