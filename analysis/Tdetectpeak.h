@@ -1,36 +1,18 @@
 #pragma once
 
-#include <QDialog>
+#include "analysis/StageDialog.h"
 
-class QLabel;
-class QProgressBar;
-class QPushButton;
 class QTimer;
-class Tmain;
 
-// A stage dialog of a job: status line, progress of the whole list, Cancel. The stage's
-// work runs from its timer, which is off until the job arms it.
-class Tdetectpeak : public QDialog {
+// The peak stage: measures the highest level of every file, one after another.
+class Tdetectpeak : public StageDialog {
     Q_OBJECT
 public:
     explicit Tdetectpeak(Tmain& main, QWidget* parent = nullptr);
 
-    QLabel* Label1;
-    QProgressBar* progresstotal;  // 0..100
-    QPushButton* Button1;         // "Cancel", also pressed by Esc
-    QTimer* timer_dodetect;               // 100 ms, off at start
+    QTimer* timer_dodetect;  // 100 ms, off until the job arms it
 
 public slots:
-    // Cancels the job and closes the dialog.
-    void Button1Click();
-    // One tool run for the current file (the whole list for the normaliser), then the
-    // job's next step.
+    // One converter run for the current file, then the job's next step.
     void timer_dodetectTimer();
-
-protected:
-    void keyPressEvent(QKeyEvent* event) override;
-    void closeEvent(QCloseEvent* event) override;
-
-private:
-    Tmain& main_;
 };

@@ -1,36 +1,18 @@
 #pragma once
 
-#include <QDialog>
+#include "analysis/StageDialog.h"
 
-class QLabel;
-class QProgressBar;
-class QPushButton;
 class QTimer;
-class Tmain;
 
-// A stage dialog of a job: status line, progress of the whole list, Cancel. The stage's
-// work runs from its timer, which is off until the job arms it.
-class Trms : public QDialog {
+// The RMS stage: one normaliser run over every WAV copy of the job.
+class Trms : public StageDialog {
     Q_OBJECT
 public:
     explicit Trms(Tmain& main, QWidget* parent = nullptr);
 
-    QLabel* Label1;
-    QProgressBar* progresstotal;  // 0..100
-    QPushButton* Button1;         // "Cancel", also pressed by Esc
-    QTimer* timer_dorms;               // 2 ms, off at start
+    QTimer* timer_dorms;  // 2 ms, off until the job arms it
 
 public slots:
-    // Cancels the job and closes the dialog.
-    void Button1Click();
-    // One tool run for the current file (the whole list for the normaliser), then the
-    // job's next step.
+    // One normaliser run over the whole list, then the job's next step.
     void timer_dormsTimer();
-
-protected:
-    void keyPressEvent(QKeyEvent* event) override;
-    void closeEvent(QCloseEvent* event) override;
-
-private:
-    Tmain& main_;
 };

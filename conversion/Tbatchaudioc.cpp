@@ -9,85 +9,17 @@
 #include "conversion/OutputFiles.h"
 #include "tools/ToolContracts.h"
 
-#include <QCloseEvent>
-#include <QGuiApplication>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QProgressBar>
-#include <QPushButton>
-#include <QScreen>
 #include <QTimer>
 
 #include <cstdio>
 
-namespace {
-
-QFont programFont()
-{
-    QFont font(QStringLiteral("Verdana"));
-    font.setStyleHint(QFont::SansSerif);
-    font.setPixelSize(11);
-    return font;
-}
-
-}  // namespace
-
 Tbatchaudioc::Tbatchaudioc(Tmain& main, QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint), main_(main)
+    : StageDialog(main, QStringLiteral("Tbatchaudioc"), 347, 89, parent)
 {
-    setObjectName(QStringLiteral("Tbatchaudioc"));
-    setFont(programFont());
-    setFixedSize(347, 89);
-
-    Label1 = new QLabel(this);
-    Label1->setObjectName(QStringLiteral("Label1"));
-    Label1->setGeometry(12, 6, 347 - 24, 16);
-
-    progresstotal = new QProgressBar(this);
-    progresstotal->setObjectName(QStringLiteral("progresstotal"));
-    progresstotal->setRange(0, 100);
-    progresstotal->setValue(0);
-    progresstotal->setTextVisible(false);
-    progresstotal->setGeometry(12, 25, 347 - 24, 17);
-
-    Button1 = new QPushButton(QStringLiteral("Cancel"), this);
-    Button1->setObjectName(QStringLiteral("Button1"));
-    Button1->setAutoDefault(false);
-    Button1->setGeometry((347 - 75) / 2, 89 - 33, 75, 25);
-    connect(Button1, &QPushButton::clicked, this, &Tbatchaudioc::Button1Click);
-
-    timer_doconvert = new QTimer(this);
-    timer_doconvert->setObjectName(QStringLiteral("timer_doconvert"));
-    timer_doconvert->setInterval(2);
+    timer_doconvert = makeStageTimer(QStringLiteral("timer_doconvert"), 2);
     connect(timer_doconvert, &QTimer::timeout, this, &Tbatchaudioc::timer_doconvertTimer);
-
-    if (QScreen* screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - rect().center());
-}
-
-void Tbatchaudioc::Button1Click()
-{
-    main_.cancel_flag = true;
-    close();
-}
-
-void Tbatchaudioc::keyPressEvent(QKeyEvent* event)
-{
-    if (event->key() == Qt::Key_Escape) {
-        Button1->click();  // does nothing while the button is disabled
-        event->accept();
-        return;
-    }
-    QDialog::keyPressEvent(event);
-}
-
-void Tbatchaudioc::closeEvent(QCloseEvent* event)
-{
-    // Closing from the window manager (Alt+F4 and the like) is a Cancel: the stage must not
-    // go on running without its dialog.
-    if (event->spontaneous())
-        main_.cancel_flag = true;
-    QDialog::closeEvent(event);
 }
 
 void Tbatchaudioc::timer_doconvertTimer()

@@ -1,36 +1,18 @@
 #pragma once
 
-#include <QDialog>
+#include "analysis/StageDialog.h"
 
-class QLabel;
-class QProgressBar;
-class QPushButton;
 class QTimer;
-class Tmain;
 
-// A stage dialog of a job: status line, progress of the whole list, Cancel. The stage's
-// work runs from its timer, which is off until the job arms it.
-class Tbatchaudioc : public QDialog {
+// The WAV-extraction and conversion stage: runs the converter once per file.
+class Tbatchaudioc : public StageDialog {
     Q_OBJECT
 public:
     explicit Tbatchaudioc(Tmain& main, QWidget* parent = nullptr);
 
-    QLabel* Label1;
-    QProgressBar* progresstotal;  // 0..100
-    QPushButton* Button1;         // "Cancel", also pressed by Esc
-    QTimer* timer_doconvert;               // 2 ms, off at start
+    QTimer* timer_doconvert;  // 2 ms, off until the job arms it
 
 public slots:
-    // Cancels the job and closes the dialog.
-    void Button1Click();
-    // One tool run for the current file (the whole list for the normaliser), then the
-    // job's next step.
+    // One converter run for the current file, then the job's next step.
     void timer_doconvertTimer();
-
-protected:
-    void keyPressEvent(QKeyEvent* event) override;
-    void closeEvent(QCloseEvent* event) override;
-
-private:
-    Tmain& main_;
 };
