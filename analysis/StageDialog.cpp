@@ -1,5 +1,6 @@
 #include "analysis/StageDialog.h"
 
+#include "app/ProgramFont.h"
 #include "app/Tmain.h"
 
 #include <QCloseEvent>
@@ -15,10 +16,7 @@ StageDialog::StageDialog(Tmain& main, const QString& name, int width, int height
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint), main_(main)
 {
     setObjectName(name);
-    QFont font(QStringLiteral("Verdana"));
-    font.setStyleHint(QFont::SansSerif);
-    font.setPixelSize(11);
-    setFont(font);
+    setFont(programFont());
     setFixedSize(width, height);
 
     Label1 = new QLabel(this);

@@ -1,5 +1,6 @@
 #include "analysis/Tdetails_peak.h"
 
+#include "app/ProgramFont.h"
 #include <QFont>
 #include <QFrame>
 #include <QGuiApplication>
@@ -19,13 +20,6 @@ const char* const kText =
     "audio you can't get any louder than the highest peak at 0 dBFS, so normalizing to this "
     "value will create the loudest file you can.";
 
-QFont formFont()
-{
-    QFont font(QStringLiteral("Verdana"));
-    font.setStyleHint(QFont::SansSerif);  // the fallback when Verdana is missing
-    font.setPixelSize(11);
-    return font;
-}
 
 QPixmap peakPicture()
 {
@@ -42,7 +36,7 @@ Tdetails_peak::Tdetails_peak(QWidget* parent)
     Q_INIT_RESOURCE(forms_pictures);
     setObjectName(QStringLiteral("Tdetails_peak"));
     setWindowTitle(QString());
-    setFont(formFont());
+    setFont(programFont());
     setFixedSize(479, 196);
 
     // An etched edge: lowered outside, raised inside.

@@ -1,5 +1,6 @@
 #include "analysis/Tdetails_rms.h"
 
+#include "app/ProgramFont.h"
 #include <QFont>
 #include <QFrame>
 #include <QGuiApplication>
@@ -16,13 +17,6 @@ const char* const kText =
     "This method is closer to how the human ear works and will create more natural results "
     "across varying audio or video files.";
 
-QFont formFont()
-{
-    QFont font(QStringLiteral("Verdana"));
-    font.setStyleHint(QFont::SansSerif);  // the fallback when Verdana is missing
-    font.setPixelSize(11);
-    return font;
-}
 
 }  // namespace
 
@@ -32,7 +26,7 @@ Tdetails_rms::Tdetails_rms(QWidget* parent)
 {
     setObjectName(QStringLiteral("Tdetails_rms"));
     setWindowTitle(QString());
-    setFont(formFont());
+    setFont(programFont());
     setFixedSize(349, 176);
 
     // An etched edge: lowered outside, raised inside.

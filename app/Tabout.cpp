@@ -1,5 +1,6 @@
 #include "app/Tabout.h"
 
+#include "app/ProgramFont.h"
 #include <QDate>
 #include <QDesktopServices>
 #include <QFont>
@@ -15,14 +16,6 @@ namespace {
 
 const char* const kHomepage = "https://auralon.example.org/";
 
-QFont formFont(int pixels, bool bold = false)
-{
-    QFont font(QStringLiteral("Verdana"));
-    font.setStyleHint(QFont::SansSerif);  // the fallback when Verdana is missing
-    font.setPixelSize(pixels);
-    font.setBold(bold);
-    return font;
-}
 
 QLabel* makeLabel(QWidget* parent, const char* name, const QString& text, const QRect& geometry)
 {
@@ -41,7 +34,7 @@ Tabout::Tabout(QWidget* parent)
     Q_INIT_RESOURCE(forms_pictures);
     setObjectName(QStringLiteral("Tabout"));
     setWindowTitle(QStringLiteral("About"));
-    setFont(formFont(11));
+    setFont(programFont(11));
     setFixedSize(372, 178);
 
     Image1 = makeLabel(this, "Image1", QString(), QRect(20, 20, 96, 96));
@@ -49,7 +42,7 @@ Tabout::Tabout(QWidget* parent)
 
     label_product = makeLabel(this, "label_product", QStringLiteral("Auralon"),
                               QRect(136, 22, 220, 22));
-    label_product->setFont(formFont(16, true));
+    label_product->setFont(programFont(16, true));
     label_version = makeLabel(this, "label_version",
                               QStringLiteral("Version " AURALON_VERSION), QRect(136, 50, 220, 16));
     // Filled in by showEvent.
@@ -57,7 +50,7 @@ Tabout::Tabout(QWidget* parent)
 
     link_homepage = makeLabel(this, "link_homepage", QString::fromLatin1(kHomepage),
                               QRect(136, 94, 220, 16));
-    QFont linkFont = formFont(11);
+    QFont linkFont = programFont(11);
     linkFont.setUnderline(true);
     link_homepage->setFont(linkFont);
     link_homepage->setStyleSheet(QStringLiteral("color: #0000ee;"));

@@ -1,5 +1,6 @@
 #include "app/Tmain.h"
 
+#include "app/ProgramFont.h"
 #include "app/CharacterFilter.h"
 #include "app/FileDialogs.h"
 #include "app/MediaExtensions.h"
@@ -46,16 +47,6 @@ namespace {
 constexpr int kMinimumWidth = 1011;
 constexpr int kMinimumHeight = 600;
 const char* const kHelpAddress = "https://auralon.example.org/help/";
-
-QFont programFont(int pixels, bool bold = false, bool italic = false)
-{
-    QFont font(QStringLiteral("Verdana"));
-    font.setStyleHint(QFont::SansSerif);  // the fallback when Verdana is not installed
-    font.setPixelSize(pixels);
-    font.setBold(bold);
-    font.setItalic(italic);
-    return font;
-}
 
 template <typename W>
 W* named(W* widget, const char* name)

@@ -1,5 +1,6 @@
 #include "app/Toptions.h"
 
+#include "app/ProgramFont.h"
 #include "app/CharacterFilter.h"
 #include "app/ValueCorrections.h"
 
@@ -15,13 +16,6 @@ namespace {
 
 constexpr int kPrefixMaxLength = 20;
 
-QFont formFont()
-{
-    QFont font(QStringLiteral("Verdana"));
-    font.setStyleHint(QFont::SansSerif);  // the fallback when Verdana is missing
-    font.setPixelSize(11);
-    return font;
-}
 
 }  // namespace
 
@@ -31,7 +25,7 @@ Toptions::Toptions(QWidget* parent)
 {
     setObjectName(QStringLiteral("Toptions"));
     setWindowTitle(QStringLiteral("Options"));
-    setFont(formFont());
+    setFont(programFont());
     setFixedSize(357, 141);
 
     // Created first so that it leads the tab order and has the focus on opening.
