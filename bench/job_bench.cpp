@@ -1,6 +1,13 @@
-// A whole Adjust Volume job over 8 one-minute MP3 files, in-process on the offscreen
-// platform with its dialogs answered, beside the same tool commands run one after another.
-// Built three times: JOB_BENCH_KIND "gain", "peak" or "rms".
+// A whole Adjust Volume job over generated MP3 files, in-process on the offscreen platform with
+// its dialogs answered, beside the same tool commands run one after another. Built three
+// times: JOB_BENCH_KIND "gain", "peak" or "rms" (RMS album).
+//
+//   <kind>_job_bench [files, default 8] [seconds each, default 60] [load]
+//
+// With "load" it also reports the program's peak resident size during the job and the longest
+// time the window went without handling a 10 ms timer.
+#include "BenchResult.h"
+
 #include "analysis/Tdetectpeak.h"
 #include "analysis/Trms.h"
 #include "conversion/Tbatchaudioc.h"
@@ -9,6 +16,7 @@
 #include "app/Tmain.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QProcess>
@@ -18,10 +26,13 @@
 
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -30,8 +41,9 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-constexpr int kFiles = 8;
 const std::string kKind = JOB_BENCH_KIND;
+// Distinct tones made by ffmpeg; further files are copies under other names.
+constexpr int kDistinctFiles = 8;
 
 class ChosenFolder : public FileDialogs {
 public:
@@ -90,6 +102,34 @@ double cpuSeconds()
            (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
+// A line of /proc/self/status such as "VmHWM:" in KiB, 0 when absent.
+long statusKiB(const char* key)
+{
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind(key, 0) == 0)
+            return std::atol(line.c_str() + std::strlen(key));
+    return 0;
+}
+
+// Starts the peak resident size afresh, so that VmHWM tells the job's own peak.
+void resetPeakResidentSize()
+{
+    std::ofstream("/proc/self/clear_refs") << "5";
+}
+
+long largestChildKiB()
+{
+    rusage usage{};
+    ::getrusage(RUSAGE_CHILDREN, &usage);
+    return usage.ru_maxrss;
+}
+
+std::string mebibytes(long kib)
+{
+    return bench::format("%.1f MiB", kib / 1024.0);
+}
+
 double seconds(Clock::duration d)
 {
     return std::chrono::duration<double>(d).count();
@@ -137,15 +177,23 @@ int main(int argc, char** argv)
     ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
     ::setenv("AURALON_WINDOWS_DIR", AURALON_BIN_DIR, 1);
     QApplication app(argc, argv);
+    const int fileCount = bench::sizeArgument(argc, argv, 1, 8);
+    const double length = bench::secondsArgument(argc, argv, 2, 60.0);
+    const bool load = argc > 3 && std::string(argv[3]) == "load";
 
     const fs::path dir = fs::temp_directory_path() / ("auralon_" + kKind + "_job_bench");
     fs::remove_all(dir);
     fs::create_directories(dir / "out");
     std::vector<fs::path> sources;
-    for (int i = 0; i < kFiles; ++i) {
+    for (int i = 0; i < fileCount; ++i) {
         sources.push_back(dir / ("tone" + std::to_string(i) + ".mp3"));
+        if (i >= kDistinctFiles) {
+            fs::copy_file(sources[i % kDistinctFiles], sources.back());
+            continue;
+        }
         run({"-hide_banner", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
-             "aevalsrc=0.1*sin(2*PI*(300+" + std::to_string(50 * i) + ")*t)|0.1*sin(2*PI*440*t):s=44100:d=60",
+             "aevalsrc=0.1*sin(2*PI*(300+" + std::to_string(50 * i) + ")*t)|0.1*sin(2*PI*440*t):s=44100:d=" +
+                 std::to_string(length),
              sources.back().string()});
     }
 
@@ -173,22 +221,63 @@ int main(int argc, char** argv)
                                                           main.rms->timer_dorms})
         timer->installEventFilter(&recorder);
 
+    // The window's responsiveness: how long a 10 ms timer waited at most between two ticks.
+    QElapsedTimer sinceTick;
+    double longestGapMs = 0;
+    QTimer ticker;
+    ticker.setInterval(10);
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        longestGapMs = std::max(longestGapMs, sinceTick.nsecsElapsed() / 1e6);
+        sinceTick.restart();
+    });
+
+    const long residentBeforeKiB = statusKiB("VmRSS:");
+    resetPeakResidentSize();
     const double cpuBefore = cpuSeconds();
     const auto start = Clock::now();
+    ticker.start();
+    sinceTick.start();
     main.BitBtn1->click();
     while (main.jobActive())
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    longestGapMs = std::max(longestGapMs, sinceTick.nsecsElapsed() / 1e6);
+    ticker.stop();
     const double jobSeconds = seconds(Clock::now() - start);
     const double cpu = cpuSeconds() - cpuBefore;
+    const long peakKiB = statusKiB("VmHWM:");
+    const long childKiB = largestChildKiB();
     main.setFileDialogs(nullptr);
+
+    int outputs = 0;
+    for (const auto& entry : fs::directory_iterator(dir / "out"))
+        outputs += entry.is_regular_file();
 
     const double reference = referenceRun(commands);
     const double ratio = jobSeconds / reference;
-    std::printf("%s job, %d x 60 s MP3\n", kKind.c_str(), kFiles);
+    const std::string work = std::string(kKind == "rms" ? "RMS album" : kKind) + " job, " +
+                             std::to_string(fileCount) + " x " + bench::format("%g", length) + " s MP3";
+    std::printf("%s (%d outputs)\n", work.c_str(), outputs);
     std::printf("  Auralon job:        %8.3f s (own CPU %.3f s = %.1f %% of one core)\n", jobSeconds,
                 cpu, 100.0 * cpu / jobSeconds);
     std::printf("  plain ffmpeg runs:  %8.3f s\n", reference);
     std::printf("  ratio:              %8.3f (target <= 1.05; own CPU target < 5 %%)\n", ratio);
+    std::printf("  peak resident size: %8.1f MiB during the job (%.1f MiB before it)\n",
+                peakKiB / 1024.0, residentBeforeKiB / 1024.0);
+    std::printf("  largest tool run:   %8.1f MiB\n", childKiB / 1024.0);
+    std::printf("  longest gap of a 10 ms timer: %.1f ms\n", longestGapMs);
+    const bool complete = outputs == fileCount;
+    if (!complete)
+        std::printf("  only %d of %d outputs were written\n", outputs, fileCount);
+    bench::printResult(work + (load ? " (load)" : ""), bench::timeText(jobSeconds),
+                       "same commands one after another " + bench::timeText(reference),
+                       bench::format("%.2fx", ratio), "at most 1.05x", complete && ratio <= 1.05);
+    if (load) {
+        bench::printResult(work + ", peak resident size during the job",
+                           mebibytes(peakKiB) + " (" + mebibytes(residentBeforeKiB) + " before)",
+                           "largest tool run " + mebibytes(childKiB), "-", "-", std::nullopt);
+        bench::printResult(work + ", longest gap of a 10 ms timer",
+                           bench::timeText(longestGapMs / 1000.0), "-", "-", "-", std::nullopt);
+    }
     fs::remove_all(dir);
-    return 0;
+    return complete ? 0 : 1;
 }

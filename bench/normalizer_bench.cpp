@@ -1,5 +1,9 @@
-// The normaliser over eight 60-second stereo 16-bit files (measure and rewrite, track
-// mode) against ffmpeg's ebur128 analysis of the same files, one after another.
+// The normaliser over stereo 16-bit files (measure and rewrite, track mode) against ffmpeg's
+// ebur128 analysis of the same files, one after another.
+//
+//   normalizer_bench [files, default 8] [seconds each, default 60]
+#include "BenchResult.h"
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -18,7 +22,6 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-constexpr int kFileCount = 8;
 
 struct Outcome {
     bool ok = false;
@@ -60,8 +63,10 @@ double secondsSince(Clock::time_point start)
 
 }  // namespace
 
-int main()
+int main(int argc, char** argv)
 {
+    const int fileCount = bench::sizeArgument(argc, argv, 1, 8);
+    const int length = bench::sizeArgument(argc, argv, 2, 60);
     char pattern[] = "/tmp/normalizer-bench-XXXXXX";
     if (!mkdtemp(pattern)) {
         std::perror("mkdtemp");
@@ -69,11 +74,11 @@ int main()
     }
     const fs::path folder = pattern;
     std::vector<std::string> files;
-    std::printf("making %d files of 60 s, stereo, 16 bits, 44.1 kHz...\n", kFileCount);
-    for (int i = 0; i < kFileCount; ++i) {
+    std::printf("making %d files of %d s, stereo, 16 bits, 44.1 kHz...\n", fileCount, length);
+    for (int i = 0; i < fileCount; ++i) {
         files.push_back((folder / (std::to_string(i) + ".wav")).string());
         // Pink noise under a tone, at a different level in each file.
-        std::string source = "anoisesrc=c=pink:r=44100:d=60:a=" + std::to_string(0.02 + 0.03 * i) +
+        std::string source = "anoisesrc=c=pink:r=44100:d=" + std::to_string(length) + ":a=" + std::to_string(0.02 + 0.03 * i) +
                              ",aformat=channel_layouts=stereo";
         if (!run({FFMPEG_EXECUTABLE, "-nostdin", "-y", "-f", "lavfi", "-i", source, "-c:a", "pcm_s16le", files.back()}).ok) {
             std::fprintf(stderr, "ffmpeg could not make %s\n", files.back().c_str());
@@ -103,6 +108,12 @@ int main()
     std::printf("ratio client / ffmpeg:                             %8.3f (target: at most 1.0)\n",
                 clientSeconds / ffmpegSeconds);
     std::printf("client peak resident size:                         %8ld KiB\n", client.maxRssKiB);
+    const double ratio = clientSeconds / ffmpegSeconds;
+    bench::printResult("normaliser, " + std::to_string(fileCount) + " x " + std::to_string(length) +
+                           " s stereo WAV, measure and rewrite",
+                       bench::timeText(clientSeconds),
+                       "ffmpeg ebur128=peak=true " + bench::timeText(ffmpegSeconds),
+                       bench::format("%.2fx", ratio), "at most 1.0x", ratio <= 1.0);
     std::error_code ignored;
     fs::remove_all(folder, ignored);
     return 0;

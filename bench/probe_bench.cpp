@@ -1,4 +1,8 @@
-// Probing 200 small files in-process against one ffprobe run per file.
+// Probing small files in-process against one ffprobe run per file.
+//
+//   probe_bench [files, default 200]
+#include "BenchResult.h"
+
 #include "app/ProgramFolders.h"
 #include "media/TFFEncoder.h"
 
@@ -17,7 +21,7 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-constexpr int kFileCount = 200;
+int fileCount = 200;
 
 double millisecondsSince(Clock::time_point start)
 {
@@ -37,7 +41,7 @@ bool run(const char* program, const QStringList& args, QByteArray* output = null
     return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
 }
 
-// Three one-second tones, copied under 200 names: every copy is probed like a new file.
+// Three one-second tones, copied under many names: every copy is probed like a new file.
 std::vector<std::string> makeFiles(const fs::path& folder)
 {
     const char* kinds[] = {"mp3", "flac", "wav"};
@@ -48,7 +52,7 @@ std::vector<std::string> makeFiles(const fs::path& folder)
             return {};
     }
     std::vector<std::string> files;
-    for (int i = 0; i < kFileCount; ++i) {
+    for (int i = 0; i < fileCount; ++i) {
         const std::string kind = kinds[i % 3];
         fs::path file = folder / ("file" + std::to_string(i) + "." + kind);
         fs::copy_file(folder / ("base." + kind), file);
@@ -59,8 +63,9 @@ std::vector<std::string> makeFiles(const fs::path& folder)
 
 }  // namespace
 
-int main()
+int main(int argc, char** argv)
 {
+    fileCount = bench::sizeArgument(argc, argv, 1, fileCount);
     std::string pattern = (fs::temp_directory_path() / "auralon-bench-XXXXXX").string();
     if (!mkdtemp(pattern.data())) {
         std::fprintf(stderr, "cannot make a temporary folder\n");
@@ -111,11 +116,17 @@ int main()
     const double ffprobeMs = millisecondsSince(start);
     fs::remove_all(folder);
 
-    std::printf("probe_bench: %d files (1 s MP3/FLAC/WAV), %d failures\n", kFileCount, failures);
+    std::printf("probe_bench: %d files (1 s MP3/FLAC/WAV), %d failures\n", fileCount, failures);
     std::printf("  library load (all eight):          %8.2f ms\n", loadMs);
-    std::printf("  in-process probe, per file:        %8.3f ms\n", probeMs / kFileCount);
-    std::printf("  ffprobe run, per file:             %8.3f ms\n", ffprobeMs / kFileCount);
+    std::printf("  in-process probe, per file:        %8.3f ms\n", probeMs / fileCount);
+    std::printf("  ffprobe run, per file:             %8.3f ms\n", ffprobeMs / fileCount);
     std::printf("  ratio (ffprobe / in-process):      %8.1fx (target: at least 10x)\n",
                 ffprobeMs / probeMs);
+    const double speedUp = ffprobeMs / probeMs;
+    bench::printResult("probe, " + std::to_string(fileCount) + " files of 1 s (MP3/FLAC/WAV), per file",
+                       bench::timeText(probeMs / fileCount / 1000.0),
+                       "ffprobe " + bench::timeText(ffprobeMs / fileCount / 1000.0),
+                       bench::format("%.1fx faster", speedUp), "at least 10x faster",
+                       failures == 0 && speedUp >= 10.0);
     return failures == 0 ? 0 : 1;
 }

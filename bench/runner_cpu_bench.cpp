@@ -4,6 +4,8 @@
 //
 //   runner_cpu_bench [seconds of generated audio, default 600]
 
+#include "BenchResult.h"
+
 #include "analysis/ToolRunner.h"
 
 #include <QCoreApplication>
@@ -65,7 +67,7 @@ struct Job {
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    const int length = argc > 1 ? std::atoi(argv[1]) : 600;
+    const int length = bench::sizeArgument(argc, argv, 1, 600);
 
     const auto folder = std::filesystem::temp_directory_path() /
                         ("auralon-runner-bench-" + std::to_string(getpid()));
@@ -102,8 +104,15 @@ int main(int argc, char** argv)
         const double cpu = ownCpuSeconds() - cpuBefore;
         if (!result.succeeded() || direct < 0)
             ++failures;
+        const double share = wall > 0 ? 100.0 * cpu / wall : 0.0;
         std::printf("%-16s %12.2f %12.2f %10.3f %9.2f%% %8ld\n", job.name, direct, wall, cpu,
-                    wall > 0 ? 100.0 * cpu / wall : 0.0, lines);
+                    share, lines);
+        bench::printResult(std::string("tool runner's own CPU, ffmpeg with ") + job.name + " over " +
+                               std::to_string(length) + " s of audio",
+                           bench::timeText(wall) + " (own CPU " + bench::timeText(cpu) + ")",
+                           "ffmpeg alone " + bench::timeText(direct),
+                           bench::format("%.2f %% of a core", share), "under 5 % of a core",
+                           result.succeeded() && direct >= 0 && share < 5.0);
     }
     std::printf("target: own cpu below 5 %% of one core\n");
 
