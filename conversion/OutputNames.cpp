@@ -176,6 +176,9 @@ FreeName freePartFile(const std::string& outputFile, long processId, int fileInd
 {
     for (int n = 1; n <= kMaxNumber; ++n) {
         const std::string candidate = partFilePath(outputFile, processId, fileIndex, n);
+        // Only the stem can be shortened: an extension of nearly 255 bytes leaves no room.
+        if (fileNameOf(candidate).size() > kNameMax)
+            return {{}, "the name " + fileNameOf(outputFile) + " is too long for its temporary file"};
         const file_identity::TargetCheck check = file_identity::checkTarget(candidate, guarded);
         if (check.state == file_identity::TargetState::Free)
             return {candidate, {}};

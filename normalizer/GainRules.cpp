@@ -20,6 +20,14 @@ Decision finish(double gainDb, double limitDb)
     Decision d;
     d.peakLimited = gainDb > limitDb;
     d.gainDb = std::min(gainDb, limitDb);
+    // Float samples beyond any real level (or NaN) measure as an infinite peak or loudness;
+    // an infinite gain would silence the file or fill it with NaN.
+    if (!std::isfinite(d.gainDb)) {
+        d.gainDb = 0;
+        d.peakLimited = false;
+        d.reason = "no finite gain for its levels";
+        return d;
+    }
     d.apply = std::fabs(d.gainDb) >= kSmallestGainDb;
     if (!d.apply)
         d.reason = "gain below 0.05 dB";
