@@ -2,6 +2,7 @@
 
 #include <memory>
 
+class QSocketNotifier;
 class Tabout;
 class Tbatchaudioc;
 class Tdetails_peak;
@@ -24,7 +25,15 @@ public:
 
     Tmain& mainWindow() { return *main_; }
 
+    // From now on SIGTERM, SIGINT and SIGHUP close the windows as a person would (a job
+    // in progress is cancelled, its children ended), so the program leaves through its
+    // event loop instead of dying with a converter still writing. A second such signal
+    // ends the program at once. Undone when this object goes.
+    void closeOnStopSignals();
+
 private:
+    void stopSignalArrived();
+
     // Declared in creation order; destroyed in reverse, the main window last, since the
     // other windows refer to it.
     std::unique_ptr<Tmain> main_;
@@ -35,4 +44,6 @@ private:
     std::unique_ptr<Tdetectpeak> detectpeak_;
     std::unique_ptr<Tdetails_rms> details_rms_;
     std::unique_ptr<Tdetails_peak> details_peak_;
+
+    std::unique_ptr<QSocketNotifier> stopNotifier_;
 };

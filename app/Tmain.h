@@ -156,6 +156,11 @@ public:
     // again when this returns.
     void add_file_b(const QString& path);
 
+    // Adds files named outside the window (the command line, as a file manager passes
+    // them) by the rules of a drop. names are raw file-system bytes; a relative one is
+    // taken from the current folder, so the row shows the whole path as a drop would.
+    void addCommandLineFiles(const std::vector<std::string>& names);
+
     // The folder chooser. folder (raw file-system bytes) is cleared unless it names an
     // existing folder; the dialog opens there (else at root, else at the desktop). On
     // confirm folder becomes the chosen path (no trailing "/" except for "/") and the

@@ -357,3 +357,15 @@ void Tmain::addDroppedFiles(const std::vector<std::string>& names)
             addRawName(name);
     }
 }
+
+void Tmain::addCommandLineFiles(const std::vector<std::string>& names)
+{
+    std::vector<std::string> paths;
+    for (const std::string& name : names) {
+        std::error_code ec;
+        const std::filesystem::path whole =
+            name.empty() ? std::filesystem::path() : std::filesystem::absolute(name, ec);
+        paths.push_back(ec ? name : whole.native());
+    }
+    addDroppedFiles(paths);
+}
