@@ -13,6 +13,7 @@ PACKAGES=(
   libebur128-dev
   googletest libgtest-dev
   xvfb xauth
+  desktop-file-utils
 )
 
 install_missing() {

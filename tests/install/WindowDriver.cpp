@@ -5,6 +5,7 @@
 #include <QEvent>
 #include <QFile>
 #include <QFileDialog>
+#include <QIcon>
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QMessageBox>
@@ -74,6 +75,8 @@ void WindowDriver::poll()
     const auto* list = window->findChild<QTreeWidget*>(QStringLiteral("ListView1"));
     for (int row = 0; row < list->topLevelItemCount(); ++row)
         note(QStringLiteral("row: ") + list->topLevelItem(row)->text(0));
+    note(QStringLiteral("icon: ")
+         + (window->windowIcon().isNull() ? QStringLiteral("none") : QStringLiteral("set")));
     note(QStringLiteral("ready"));
     if (mode_ == QLatin1String("gain") || mode_ == QLatin1String("rms"))
         startJob(*window);

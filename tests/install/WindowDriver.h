@@ -15,7 +15,7 @@ class QMessageBox;
 //                          "rms": a Singularly (Track Gain) job
 //   AURALON_DRIVER_ROWS    how many rows the command line should have put in the list
 //   AURALON_DRIVER_OUTPUT  the folder to answer the output folder chooser with
-// Result lines: "row: <caption>" for each row, "ready", "folder chooser: <title>",
+// Result lines: "row: <caption>" for each row, "icon: set" or "icon: none", "ready", "folder chooser: <title>",
 // "chosen: <folder>", "message: <caption>|<text>", "closing".
 class WindowDriver : public QObject {
     Q_OBJECT

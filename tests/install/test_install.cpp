@@ -81,6 +81,7 @@ struct DriverReport {
     std::vector<std::string> rows;
     std::vector<std::string> messages;
     std::vector<std::string> folderChoosers;
+    std::string icon;
     bool ready = false;
     bool closing = false;
 };
@@ -101,6 +102,8 @@ DriverReport readReport(const fs::path& file)
             report.messages.push_back(after(line, "message: "));
         else if (line.rfind("folder chooser: ", 0) == 0)
             report.folderChoosers.push_back(after(line, "folder chooser: "));
+        else if (line.rfind("icon: ", 0) == 0)
+            report.icon = after(line, "icon: ");
         report.ready = report.ready || line == "ready";
         report.closing = report.closing || line == "closing";
     }
@@ -337,7 +340,7 @@ TEST_F(Installed, GainJobThroughTheLauncherFoundOnThePath)
     }
 }
 
-TEST_F(Installed, IdleProgramEndsThroughItsEventLoopOnSigterm)
+TEST_F(Installed, IdleLauncherShowsTheIconAndEndsCleanlyOnSigterm)
 {
     const fs::path result = dir / "result.txt";
     QProcess process;
@@ -351,6 +354,7 @@ TEST_F(Installed, IdleProgramEndsThroughItsEventLoopOnSigterm)
     while (!readReport(result).ready && process.state() == QProcess::Running)
         process.waitForFinished(50);
     ASSERT_TRUE(readReport(result).ready) << process.readAll().toStdString();
+    EXPECT_EQ(readReport(result).icon, "set") << "the main window has no icon";
 
     process.terminate();
     if (!process.waitForFinished(60000)) {
