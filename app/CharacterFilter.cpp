@@ -37,6 +37,16 @@ bool isEditingKey(int key)
     }
 }
 
+// Text that types something: anything but control characters ("\t", "\r", "\x7f", ...).
+bool typesCharacters(const QString& text)
+{
+    for (const QChar c : text) {
+        if (c.unicode() >= 0x20 && c.unicode() != 0x7F)
+            return true;
+    }
+    return false;
+}
+
 bool isClipboardShortcut(const QKeyEvent* key)
 {
     static const QKeySequence::StandardKey kShortcuts[] = {
@@ -50,6 +60,18 @@ bool isClipboardShortcut(const QKeyEvent* key)
     // Any other Ctrl combination with a character is a control character too.
     return (key->modifiers() & (Qt::ControlModifier | Qt::MetaModifier)) && !key->text().isEmpty()
         && !isEditingKey(key->key());
+}
+
+// A composed text whose replacement starts past the end of the field: the field fills the
+// gap with blanks, which no filter on the composed text itself would see.
+bool startsPastTheEnd(QObject* watched, const QInputMethodEvent* event)
+{
+    const auto* edit = qobject_cast<const QLineEdit*>(watched);
+    if (!edit && qobject_cast<QAbstractSpinBox*>(watched))
+        edit = watched->findChild<QLineEdit*>();
+    if (!edit)
+        return event->replacementStart() > 0;
+    return edit->cursorPosition() + event->replacementStart() > edit->text().size();
 }
 
 bool isMiddleButton(const QEvent* event)
@@ -66,8 +88,9 @@ CharacterFilter::CharacterFilter(std::function<bool(QChar)> allowed, QObject* pa
 
 bool CharacterFilter::allowsAll(const QString& text) const
 {
+    // A control character is a key's doing (Backspace's "\b"), never text for the field.
     for (const QChar c : text) {
-        if (!allowed_(c))
+        if (!typesCharacters(c) || !allowed_(c))
             return false;
     }
     return true;
@@ -91,12 +114,16 @@ bool CharacterFilter::eventFilter(QObject* watched, QEvent* event)
         const auto* key = static_cast<QKeyEvent*>(event);
         if (isClipboardShortcut(key))
             return true;
-        if (isEditingKey(key->key()))
+        // An editing key passes on its own; one that comes with text (an arrow with a
+        // character from an odd layout or a synthetic event) has the field insert that text.
+        if (isEditingKey(key->key()) && !typesCharacters(key->text()))
             return false;
         return !allowsAll(key->text());
     }
-    case QEvent::InputMethod:
-        return !allowsAll(static_cast<QInputMethodEvent*>(event)->commitString());
+    case QEvent::InputMethod: {
+        const auto* composed = static_cast<QInputMethodEvent*>(event);
+        return !allowsAll(composed->commitString()) || startsPastTheEnd(watched, composed);
+    }
     case QEvent::ContextMenu:
     case QEvent::DragEnter:
     case QEvent::DragMove:

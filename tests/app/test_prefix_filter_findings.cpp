@@ -1,0 +1,82 @@
+// Events found by fuzzing the Options dialog's prefix field, each of which used to put a
+// character into the field that no file name prefix may hold.
+#include "app/Toptions.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QInputMethodEvent>
+#include <QKeyEvent>
+#include <QLineEdit>
+
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace {
+
+class QtApplicationEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override { app_ = std::make_unique<QApplication>(argc_, argv_); }
+    void TearDown() override { app_.reset(); }
+
+private:
+    int argc_ = 1;
+    char name_[28] = "test_prefix_filter_findings";
+    char* argv_[2] = {name_, nullptr};
+    std::unique_ptr<QApplication> app_;
+};
+
+[[maybe_unused]] ::testing::Environment* const kQtEnvironment =
+    ::testing::AddGlobalTestEnvironment(new QtApplicationEnvironment);
+
+void composed(QLineEdit* edit, const QString& commit, int from, int length)
+{
+    QInputMethodEvent event;
+    event.setCommitString(commit, from, length);
+    QApplication::sendEvent(edit, &event);
+}
+
+void keyWithText(QLineEdit* edit, int key, Qt::KeyboardModifiers modifiers, const QString& text)
+{
+    QKeyEvent press(QEvent::KeyPress, key, modifiers, text);
+    QApplication::sendEvent(edit, &press);
+    QKeyEvent release(QEvent::KeyRelease, key, modifiers, text);
+    QApplication::sendEvent(edit, &release);
+}
+
+}  // namespace
+
+TEST(PrefixFilterFindings, NoEventSlipsAForbiddenCharacterIntoThePrefix)
+{
+    const Qt::KeyboardModifiers allHeld = Qt::ControlModifier | Qt::MetaModifier |
+                                          Qt::KeypadModifier | Qt::KeyboardModifier(0x80000000);
+    struct Row {
+        const char* name;
+        std::function<void(QLineEdit*)> send;
+    } rows[] = {
+        // Editing keys passed whatever text they carried, and the field inserted it.
+        {"arrow carrying a CJK character",
+         [&](QLineEdit* e) { keyWithText(e, Qt::Key_Right, allHeld, QString(QChar(0x797A))); }},
+        // A replacement starting past the end: the field filled the gap with a blank.
+        {"composition past the end", [](QLineEdit* e) { composed(e, "T", 1, 1); }},
+        // Backspace is a key the field takes, but never a character of its text.
+        {"composed backspace character", [](QLineEdit* e) { composed(e, "\b", -3, 0); }},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        Toptions options;
+        options.show();
+        QLineEdit* edit = options.ed_prefix;
+        edit->setFocus();
+        edit->setText(QStringLiteral("ab"));
+        row.send(edit);
+        EXPECT_EQ(edit->text().toStdString(), "ab");
+    }
+    // What a composition may do still works: replace the letter before the cursor.
+    Toptions options;
+    options.show();
+    options.ed_prefix->setText(QStringLiteral("ab"));
+    composed(options.ed_prefix, "c", -1, 1);
+    EXPECT_EQ(options.ed_prefix->text().toStdString(), "ac");
+}
