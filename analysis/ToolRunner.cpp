@@ -49,10 +49,12 @@ void prepareChild()
     }
 }
 
-// The system's reason why a tool cannot be run, asked of the file itself; QProcess's own text
-// is the fallback for what only the exec finds out (a script's missing interpreter, say).
-std::string startFailureReason(const std::string& path, const QProcess& process)
+// The system's reason why the file at a tool's path cannot be run, or "" when it looks
+// runnable. A bare name is left to the search of the program path.
+std::string unrunnableReason(const std::string& path)
 {
+    if (path.find('/') == std::string::npos)
+        return {};
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0)
         return std::strerror(errno);
@@ -60,7 +62,15 @@ std::string startFailureReason(const std::string& path, const QProcess& process)
         return std::strerror(EISDIR);
     if (::access(path.c_str(), X_OK) != 0)
         return std::strerror(errno);
-    return process.errorString().toStdString();
+    return {};
+}
+
+// Why a start failed, asked of the file itself; QProcess's own text is the fallback for what
+// only the exec finds out (a script's missing interpreter, say).
+std::string startFailureReason(const std::string& path, const QProcess& process)
+{
+    const std::string reason = unrunnableReason(path);
+    return reason.empty() ? process.errorString().toStdString() : reason;
 }
 
 void pumpEvents()
@@ -91,6 +101,14 @@ ToolRunResult ToolRunner::run(const bool& cancelFlag, const LineHandler& onLine)
     result.toolPath = toolPath_;
     if (cancelFlag) {
         result.outcome = Outcome::Cancelled;
+        return result;
+    }
+
+    // QProcess keeps one pipe open for every start whose exec fails, so a tool that is missing
+    // or not executable is found out before anything is opened.
+    if (std::string reason = unrunnableReason(toolPath_); !reason.empty()) {
+        result.outcome = Outcome::StartFailed;
+        result.startError = std::move(reason);
         return result;
     }
 

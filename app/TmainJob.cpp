@@ -23,9 +23,13 @@
 #include <QRadioButton>
 #include <QTimer>
 
+#include <cerrno>
+#include <cstring>
 #include <exception>
 #include <filesystem>
 #include <system_error>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -59,6 +63,13 @@ bool makeFolder(const std::string& folder)
 bool probeSource(TFFDecoder& probe, const std::string& source, ProbeFacts& facts,
                  std::string& error)
 {
+    // A FIFO put in a source's place would block the open, and the window with it, until
+    // something writes to it; a folder or a device is no media file either.
+    struct stat entry {};
+    if (::stat(source.c_str(), &entry) == 0 && !S_ISREG(entry.st_mode)) {
+        error = source + ": not a plain file";
+        return false;
+    }
     try {
         if (!probe.LoadFile(source)) {
             error = probe.LastErrorMessage();
@@ -71,6 +82,19 @@ bool probeSource(TFFDecoder& probe, const std::string& source, ProbeFacts& facts
         error = e.what();
         return false;
     }
+}
+
+// Why nothing can be written into the output folder (gone since it was chosen, or a file),
+// or "" when it is a folder. Checked before every file, so that one missing folder stops the
+// job with one message instead of failing every file on its own.
+std::string outputFolderProblem(const std::string& folder)
+{
+    struct stat entry {};
+    if (::stat(folder.c_str(), &entry) != 0)
+        return "Cannot write into " + folder + ": " + std::strerror(errno);
+    if (!S_ISDIR(entry.st_mode))
+        return "Cannot write into " + folder + ": " + std::strerror(ENOTDIR);
+    return {};
 }
 
 tool_contracts::NormalizerMode normalizerModeOf(VolumeMode mode)
@@ -199,6 +223,14 @@ void Tmain::multi_convert()
         job.command.reset();
         if (job.failedRows.count(file_index))
             continue;  // already reported by an earlier stage; nothing to write from it
+
+        if (const std::string problem = outputFolderProblem(output_folder); !problem.empty()) {
+            QWidget* owner = batchaudioc->isVisible() ? static_cast<QWidget*>(batchaudioc) : this;
+            message_boxes::showError(owner, QStringLiteral("Error"), text(problem));
+            batchaudioc->close();
+            endJob();
+            return;
+        }
 
         const std::string source = rowPath(file_index);
         ProbeFacts facts;

@@ -73,6 +73,11 @@ void Tbatchaudioc::timer_doconvertTimer()
         main_.job.command.reset();
     }
 
+    // The converter names what it wrote (a WAV copy, a hidden temporary file); the user knows
+    // the file by its source.
+    if (verdict.kind == RunVerdict::Kind::Failed && !verdict.message.empty())
+        verdict.message = main_.rowPath(main_.file_index) + ":\n" + verdict.message;
+
     const bool last = main_.file_index >= count - 1;
     const StageStep step = stage_rules::stepAfter(verdict.kind, last);
     if (step != StageStep::NextFile)
