@@ -13,6 +13,7 @@ PACKAGES=(
   libebur128-dev
   googletest libgtest-dev
   xvfb xauth
+  valgrind
   desktop-file-utils
 )
 
@@ -63,7 +64,8 @@ case "$command" in
     echo "Again with AddressSanitizer and UndefinedBehaviorSanitizer:"
     build build-asan -DAURALON_SANITIZE=ON -DAURALON_BUILD_BENCH=OFF
     # The load tests take minutes in the plain build; under the sanitizers they would take hours.
-    run_tests build-asan -LE load
+    # Valgrind and the sanitizers' runtime do not mix: the valgrind run is the plain build's.
+    run_tests build-asan -LE "load|valgrind"
     ;;
   build)
     install_missing
