@@ -15,6 +15,7 @@ PACKAGES=(
   xvfb xauth
   valgrind
   desktop-file-utils
+  clang libclang-rt-14-dev
 )
 
 install_missing() {
@@ -66,6 +67,8 @@ case "$command" in
     # The load tests take minutes in the plain build; under the sanitizers they would take hours.
     # Valgrind and the sanitizers' runtime do not mix: the valgrind run is the plain build's.
     run_tests build-asan -LE "load|valgrind"
+    echo "Fuzzing every parser and rule for a few seconds each:"
+    fuzz/run
     ;;
   build)
     install_missing

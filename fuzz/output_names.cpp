@@ -72,14 +72,16 @@ void checkInFolder(const std::string& path, const std::string& folder)
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
-    char pattern[] = "/tmp/auralon-fuzz-names-XXXXXX";
-    mustSucceed(::mkdtemp(pattern) != nullptr);
+    const char* tmp = std::getenv("TMPDIR");
+    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/auralon-fuzz-names-XXXXXX";
+    mustSucceed(::mkdtemp(pattern.data()) != nullptr);
     root = pattern;
     mustSucceed(::mkdir((root + "/a").c_str(), 0755) == 0 && ::mkdir((root + "/b").c_str(), 0755) == 0);
     mustSucceed(::symlink((root + "/a").c_str(), (root + "/c").c_str()) == 0);
     mustSucceed(makeFile(root + "/a/song.mp3") && makeFile(root + "/a/NEW_song.mp3"));
     mustSucceed(::link((root + "/a/song.mp3").c_str(), (root + "/b/song.mp3").c_str()) == 0);
-    // The tree is left behind on purpose: libFuzzer may end the process at any moment.
+    // Left behind: libFuzzer may end the process at any moment. fuzz/run points TMPDIR
+    // at a folder of its own and removes it.
     return 0;
 }
 
