@@ -14,6 +14,7 @@
 #include <QSocketNotifier>
 
 #include <array>
+#include <cerrno>
 #include <csignal>
 #include <fcntl.h>
 #include <unistd.h>
@@ -28,8 +29,10 @@ int stopPipe[2] = {-1, -1};
 
 extern "C" void onStopSignal(int)
 {
+    const int savedErrno = errno;  // the interrupted code may be about to read it
     const char byte = 1;
     [[maybe_unused]] const ssize_t written = ::write(stopPipe[1], &byte, 1);
+    errno = savedErrno;
 }
 
 }  // namespace
