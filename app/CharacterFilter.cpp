@@ -62,16 +62,18 @@ bool isClipboardShortcut(const QKeyEvent* key)
         && !isEditingKey(key->key());
 }
 
-// A composed text whose replacement starts past the end of the field: the field fills the
-// gap with blanks, which no filter on the composed text itself would see.
-bool startsPastTheEnd(QObject* watched, const QInputMethodEvent* event)
+// Whether text put at the field's cursor, shifted by `offset`, would land past the end of
+// its text: the field fills the gap with blanks, which no look at the typed text would see.
+// A composition's replacement can start there, and the cursor itself can stand there after
+// moving across a composition that was never committed.
+bool insertsPastTheEnd(QObject* watched, int offset)
 {
     const auto* edit = qobject_cast<const QLineEdit*>(watched);
     if (!edit && qobject_cast<QAbstractSpinBox*>(watched))
         edit = watched->findChild<QLineEdit*>();
     if (!edit)
-        return event->replacementStart() > 0;
-    return edit->cursorPosition() + event->replacementStart() > edit->text().size();
+        return offset > 0;
+    return edit->cursorPosition() + offset > edit->text().size();
 }
 
 bool isMiddleButton(const QEvent* event)
@@ -118,11 +120,13 @@ bool CharacterFilter::eventFilter(QObject* watched, QEvent* event)
         // character from an odd layout or a synthetic event) has the field insert that text.
         if (isEditingKey(key->key()) && !typesCharacters(key->text()))
             return false;
-        return !allowsAll(key->text());
+        return !allowsAll(key->text()) || (typesCharacters(key->text()) && insertsPastTheEnd(watched, 0));
     }
     case QEvent::InputMethod: {
         const auto* composed = static_cast<QInputMethodEvent*>(event);
-        return !allowsAll(composed->commitString()) || startsPastTheEnd(watched, composed);
+        return !allowsAll(composed->commitString())
+            || (!composed->commitString().isEmpty()
+                && insertsPastTheEnd(watched, composed->replacementStart()));
     }
     case QEvent::ContextMenu:
     case QEvent::DragEnter:

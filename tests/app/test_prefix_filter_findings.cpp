@@ -60,6 +60,15 @@ TEST(PrefixFilterFindings, NoEventSlipsAForbiddenCharacterIntoThePrefix)
          [&](QLineEdit* e) { keyWithText(e, Qt::Key_Right, allHeld, QString(QChar(0x797A))); }},
         // A replacement starting past the end: the field filled the gap with a blank.
         {"composition past the end", [](QLineEdit* e) { composed(e, "T", 1, 1); }},
+        // Arrows moved the cursor across an uncommitted composition, past the end of the
+        // text, and what was typed there came after a run of blanks.
+        {"typing with the cursor past the end",
+         [](QLineEdit* e) {
+             QInputMethodEvent composing(QString::fromUtf8("\xe7\x8f\xbe" "3\x7f"), {});
+             QApplication::sendEvent(e, &composing);
+             keyWithText(e, Qt::Key_Right, Qt::KeyboardModifiers::fromInt(0x66000000), "333");
+             keyWithText(e, Qt::Key_PageUp, Qt::KeyboardModifiers::fromInt(0x5a000000), "333");
+         }},
         // Backspace is a key the field takes, but never a character of its text.
         {"composed backspace character", [](QLineEdit* e) { composed(e, "\b", -3, 0); }},
     };
