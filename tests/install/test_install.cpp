@@ -11,18 +11,15 @@
 #include <QStandardPaths>
 #include <QString>
 #include <QStringList>
-#include <QThread>
 
 #include <algorithm>
 #include <array>
 #include <cctype>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <pwd.h>
 #include <set>
 #include <sstream>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
