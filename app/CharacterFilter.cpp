@@ -64,7 +64,7 @@ bool isClipboardShortcut(const QKeyEvent* key)
 
 // Whether text put at the field's cursor, shifted by `offset`, would land past the end of
 // its text: the field fills the gap with blanks, which no look at the typed text would see.
-// A composition's replacement can start there, and the cursor itself can stand there after
+// A composition's replacement can reach there, and the cursor itself can stand there after
 // moving across a composition that was never committed.
 bool insertsPastTheEnd(QObject* watched, int offset)
 {
@@ -126,7 +126,8 @@ bool CharacterFilter::eventFilter(QObject* watched, QEvent* event)
         const auto* composed = static_cast<QInputMethodEvent*>(event);
         return !allowsAll(composed->commitString())
             || (!composed->commitString().isEmpty()
-                && insertsPastTheEnd(watched, composed->replacementStart()));
+                && insertsPastTheEnd(watched,
+                                     composed->replacementStart() + composed->replacementLength()));
     }
     case QEvent::ContextMenu:
     case QEvent::DragEnter:

@@ -60,6 +60,13 @@ TEST(PrefixFilterFindings, NoEventSlipsAForbiddenCharacterIntoThePrefix)
          [&](QLineEdit* e) { keyWithText(e, Qt::Key_Right, allHeld, QString(QChar(0x797A))); }},
         // A replacement starting past the end: the field filled the gap with a blank.
         {"composition past the end", [](QLineEdit* e) { composed(e, "T", 1, 1); }},
+        {"replacement reaching past the end",
+         [](QLineEdit* e) {
+             keyWithText(e, Qt::Key_Left, Qt::KeyboardModifiers::fromInt(0x42000000), {});
+             QInputMethodEvent composing(QStringLiteral("EEE"), {});
+             composing.setCommitString(QStringLiteral("EE"), 1, 2);
+             QApplication::sendEvent(e, &composing);
+         }},
         // Arrows moved the cursor across an uncommitted composition, past the end of the
         // text, and what was typed there came after a run of blanks.
         {"typing with the cursor past the end",
