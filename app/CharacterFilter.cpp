@@ -126,8 +126,11 @@ bool CharacterFilter::eventFilter(QObject* watched, QEvent* event)
         const auto* composed = static_cast<QInputMethodEvent*>(event);
         return !allowsAll(composed->commitString())
             || (!composed->commitString().isEmpty()
-                && insertsPastTheEnd(watched,
-                                     composed->replacementStart() + composed->replacementLength()));
+                // Input methods replace what stands before the cursor; the field mangles a
+                // replacement that starts after it.
+                && (composed->replacementStart() > 0
+                    || insertsPastTheEnd(watched,
+                                         composed->replacementStart() + composed->replacementLength())));
     }
     case QEvent::ContextMenu:
     case QEvent::DragEnter:
