@@ -74,4 +74,12 @@ std::string prepareAudioDataLabel(const tool_output::ProgressTime& time)
     return "Prepare Audio Data " + timeText(time) + " ......";
 }
 
+std::string fileOfCountText(int fileIndex, int itemCount)
+{
+    if (itemCount <= 0)
+        return std::string();
+    const int shown = std::clamp(fileIndex, 0, itemCount - 1) + 1;
+    return "File " + std::to_string(shown) + " of " + std::to_string(itemCount);
+}
+
 }  // namespace progress_math

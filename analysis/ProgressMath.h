@@ -40,4 +40,10 @@ int neverBack(int current, int proposed);
 std::string processLabel(const tool_output::ProgressTime& time);
 std::string prepareAudioDataLabel(const tool_output::ProgressTime& time);
 
+// Which file of the list a stage is at, for the person watching: "File 3 of 12" for the
+// 0-based index 2 of 12 files. The index is kept within the list, so a stage that counts
+// finished files (the normaliser reports one per file) never shows "File 13 of 12".
+// Empty for an empty list.
+std::string fileOfCountText(int fileIndex, int itemCount);
+
 }  // namespace progress_math

@@ -1,5 +1,6 @@
 #include "analysis/StageDialog.h"
 
+#include "analysis/ProgressMath.h"
 #include "app/ProgramFont.h"
 #include "app/Tmain.h"
 
@@ -36,6 +37,11 @@ StageDialog::StageDialog(Tmain& main, const QString& name, int width, int height
     Button1->setGeometry((width - 75) / 2, height - 33, 75, 25);
     connect(Button1, &QPushButton::clicked, this, &StageDialog::Button1Click);
 
+    label_fileofcount = new QLabel(this);
+    label_fileofcount->setObjectName(QStringLiteral("label_fileofcount"));
+    label_fileofcount->setGeometry(12, height - 33, (width - 75) / 2 - 18, 25);
+    label_fileofcount->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+
     if (QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
 }
@@ -46,6 +52,24 @@ QTimer* StageDialog::makeStageTimer(const QString& name, int intervalMs)
     timer->setObjectName(name);
     timer->setInterval(intervalMs);
     return timer;
+}
+
+void StageDialog::showFileOfCount(int fileIndex, int itemCount)
+{
+    label_fileofcount->setText(
+        QString::fromStdString(progress_math::fileOfCountText(fileIndex, itemCount)));
+}
+
+ToolRunResult StageDialog::runStageTool(const std::string& toolPath,
+                                        const std::vector<std::string>& arguments,
+                                        const ToolRunner::LineHandler& onLine)
+{
+    struct Running {
+        bool& flag;
+        explicit Running(bool& f) : flag(f) { flag = true; }
+        ~Running() { flag = false; }
+    } running(toolRunning_);
+    return run_tool(toolPath, arguments, main_.cancel_flag, onLine);
 }
 
 void StageDialog::Button1Click()

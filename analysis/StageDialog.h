@@ -1,6 +1,11 @@
 #pragma once
 
+#include "analysis/ToolRunner.h"
+
 #include <QDialog>
+
+#include <string>
+#include <vector>
 
 class QLabel;
 class QProgressBar;
@@ -16,6 +21,14 @@ public:
     QLabel* Label1;
     QProgressBar* progresstotal;  // 0..100
     QPushButton* Button1;         // "Cancel", also pressed by Esc
+    QLabel* label_fileofcount;    // "File 3 of 12", left of Cancel
+
+    // Shows which file of how many the stage is at (0-based index).
+    void showFileOfCount(int fileIndex, int itemCount);
+
+    // True while the stage's tool runs; a quit then leaves the kill and the clean-up to the
+    // run, which sees the cancel at its next turn.
+    bool toolRunning() const { return toolRunning_; }
 
 public slots:
     // Cancels the job and closes the dialog.
@@ -28,8 +41,15 @@ protected:
     // The stage's one-shot timer, off at start.
     QTimer* makeStageTimer(const QString& name, int intervalMs);
 
+    // run_tool with the job's cancel flag, noted as running while it lasts.
+    ToolRunResult runStageTool(const std::string& toolPath, const std::vector<std::string>& arguments,
+                               const ToolRunner::LineHandler& onLine);
+
     void keyPressEvent(QKeyEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
     Tmain& main_;
+
+private:
+    bool toolRunning_ = false;
 };

@@ -26,6 +26,7 @@ void Tdetectpeak::timer_dodetectTimer()
 
     timer_dodetect->stop();
     const int count = main_.rowCount();
+    showFileOfCount(main_.file_index, count);
     ToolErrorReport report;
     bool found = false;
     std::optional<std::string> gain;
@@ -42,7 +43,7 @@ void Tdetectpeak::timer_dodetectTimer()
         Label1->setText(QStringLiteral("Analyze data......"));
     };
     const ToolRunResult result =
-        run_tool(tool_contracts::converterPath(), main_.tool_args, main_.cancel_flag, onLine);
+        runStageTool(tool_contracts::converterPath(), main_.tool_args, onLine);
     const RunVerdict verdict = stage_rules::judgeRun(result, report, found);
 
     if (verdict.kind != RunVerdict::Kind::Cancelled) {

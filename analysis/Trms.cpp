@@ -26,15 +26,20 @@ void Trms::timer_dormsTimer()
     timer_dorms->stop();
     const int count = main_.rowCount();
     ToolErrorReport report;
+    // The normaliser reports each file as it finishes it: the next one is under way.
+    int filesDone = 0;
+    showFileOfCount(filesDone, count);
     auto onLine = [&](std::string_view line) {
         report.addLine(line);
-        if (tool_output::isNormalizerMarkerLine(line))
+        if (tool_output::isNormalizerMarkerLine(line)) {
             progresstotal->setValue(
                 progress_math::steppedPosition(progresstotal->value(), progresstotal->maximum(), count));
+            showFileOfCount(++filesDone, count);
+        }
         Label1->setText(QStringLiteral("Analyze data......"));
     };
     const ToolRunResult result =
-        run_tool(tool_contracts::normalizerPath(), main_.normalizerArgs(), main_.cancel_flag, onLine);
+        runStageTool(tool_contracts::normalizerPath(), main_.normalizerArgs(), onLine);
     // The normaliser has no success marker: only how it ended tells whether every copy was
     // adjusted, and unadjusted copies must not become outputs.
     const RunVerdict verdict = stage_rules::judgeRun(result, report, true);

@@ -18,7 +18,9 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDesktopServices>
+#include <QDialog>
 #include <QGridLayout>
+#include <QHelpEvent>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -36,6 +38,7 @@
 #include <QResizeEvent>
 #include <QScreen>
 #include <QTabWidget>
+#include <QToolTip>
 #include <QToolButton>
 #include <QTreeWidget>
 #include <QUrl>
@@ -242,6 +245,8 @@ void Tmain::buildPage()
     ListView1->setSelectionBehavior(QAbstractItemView::SelectRows);
     ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
     ListView1->setAllColumnsShowFocus(true);
+    // A long path keeps its start and its file name; the whole path is in the cell's tip.
+    ListView1->setTextElideMode(Qt::ElideMiddle);
     // Grid lines, and a selection that stays visible while the list has no focus.
     ListView1->setStyleSheet(QStringLiteral(
         "QTreeView::item { border-right: 1px solid #d8d8d8; border-bottom: 1px solid #d8d8d8; }"
@@ -537,7 +542,38 @@ void Tmain::showEvent(QShowEvent* event)
 void Tmain::closeEvent(QCloseEvent* event)
 {
     closing_ = true;
+    abandonJob();
+    closeModalWindows();
     QMainWindow::closeEvent(event);
+}
+
+void Tmain::closeModalWindows()
+{
+    // Each closed window uncovers the one below it; one that refuses to go ends the loop.
+    while (QWidget* modal = QApplication::activeModalWidget()) {
+        if (modal == this)
+            break;
+        if (auto* dialog = qobject_cast<QDialog*>(modal))
+            dialog->reject();  // a message box without Cancel would refuse close()
+        else
+            modal->close();
+        if (modal->isVisible())
+            break;
+    }
+}
+
+bool Tmain::showCellToolTip(QEvent* event)
+{
+    auto* help = static_cast<QHelpEvent*>(event);
+    const QModelIndex index = ListView1->indexAt(help->pos());
+    if (!index.isValid())
+        return false;  // the drop hint
+    const QString full = index.data(Qt::DisplayRole).toString();
+    if (full.isEmpty())
+        return false;
+    QToolTip::showText(help->globalPos(), full, ListView1->viewport(),
+                       ListView1->visualRect(index));
+    return true;
 }
 
 bool Tmain::eventFilter(QObject* watched, QEvent* event)
@@ -578,6 +614,8 @@ bool Tmain::eventFilter(QObject* watched, QEvent* event)
         }
         return false;
     }
+    case QEvent::ToolTip:
+        return watched == ListView1->viewport() && showCellToolTip(event);
     case QEvent::DragEnter:
     case QEvent::DragMove:
     case QEvent::DragLeave:

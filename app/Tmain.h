@@ -135,6 +135,13 @@ public:
     void multi_towav();
     // True from "Adjust Volume" until the job has ended by any path.
     bool jobActive() const { return job.active; }
+    // True once the window has been closed (Exit, the close box, a termination signal):
+    // no stage opens any more.
+    bool closingDown() const { return closing_; }
+    // Cancels a running job for a quit: a running tool is left to its stage, which kills its
+    // process group and removes its partial output at its next turn; otherwise the job ends
+    // here.
+    void abandonJob();
     // Ends the job: the scratch lock is released and jobEnded() is emitted.
     void endJob();
     conversion_command::VolumeMode volumeMode() const;
@@ -212,6 +219,11 @@ private:
     QWidget* buildPanel();
     QGroupBox* buildModeGroup();
     void FormCreate();
+    // Closes every open modal window, so that none keeps the program alive without its
+    // main window.
+    void closeModalWindows();
+    // The full text of a list cell under the pointer, since long paths are shortened.
+    bool showCellToolTip(QEvent* event);
 
     void FormKeyDown(QKeyEvent* key);
     // Takes drags and drops addressed to the page or its children; true when handled.

@@ -8,6 +8,7 @@
 #include "app/MessageBoxes.h"
 #include "app/ProgramFolders.h"
 #include "app/Toptions.h"
+#include "conversion/OutputFiles.h"
 #include "conversion/ProbeFacts.h"
 #include "conversion/Tbatchaudioc.h"
 #include "tools/ToolContracts.h"
@@ -116,9 +117,14 @@ tool_contracts::NormalizerMode normalizerModeOf(VolumeMode mode)
 template <typename Dialog>
 void showStage(Tmain& main, Dialog* dialog)
 {
+    if (main.closingDown()) {  // the program is quitting: the job ends where it stands
+        main.abandonJob();
+        return;
+    }
     main.cancel_flag = false;
     dialog->progresstotal->setValue(0);
     dialog->Button1->setEnabled(true);
+    dialog->showFileOfCount(main.file_index, main.rowCount());
     dialog->exec();
 }
 
@@ -325,9 +331,29 @@ void Tmain::multi_towav()
     }
 }
 
+void Tmain::abandonJob()
+{
+    if (!job.active)
+        return;
+    cancel_flag = true;
+    for (QTimer* timer : {timer_peak2convert, timer_wav2rms, timer_rms2convert, Timer_endmsg,
+                          batchaudioc->timer_doconvert, detectpeak->timer_dodetect, rms->timer_dorms})
+        timer->stop();
+    for (const StageDialog* stage : {static_cast<StageDialog*>(batchaudioc),
+                                     static_cast<StageDialog*>(detectpeak), static_cast<StageDialog*>(rms)})
+        if (stage->toolRunning())
+            return;
+    // Between two runs nothing is half written; the planned output is let go.
+    if (job.command)
+        output_files::discardOutput(*job.command);
+    endJob();
+}
+
 void Tmain::timer_peak2convertTimer()
 {
     timer_peak2convert->stop();
+    if (closingDown())
+        return abandonJob();
     file_index = 0;
     job_mode = "direct_convert";
     multi_convert();
@@ -336,6 +362,8 @@ void Tmain::timer_peak2convertTimer()
 void Tmain::timer_wav2rmsTimer()
 {
     timer_wav2rms->stop();
+    if (closingDown())
+        return abandonJob();
     job_mode = "rms";
     cancel_flag = false;
     rms->progresstotal->setValue(0);
@@ -347,6 +375,8 @@ void Tmain::timer_wav2rmsTimer()
 void Tmain::timer_rms2convertTimer()
 {
     timer_rms2convert->stop();
+    if (closingDown())
+        return abandonJob();
     file_index = 0;
     job_mode = "direct_convert";
     multi_convert();
@@ -355,6 +385,8 @@ void Tmain::timer_rms2convertTimer()
 void Tmain::Timer_endmsgTimer()
 {
     Timer_endmsg->stop();
+    if (closingDown())
+        return abandonJob();
     message_boxes::showExclamation(this, QString(), QStringLiteral("Process is finished!"));
     // Another instance's RMS job may be using the scratch folder: then its copies stay.
     const std::string scratch =

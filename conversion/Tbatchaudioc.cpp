@@ -30,6 +30,7 @@ void Tbatchaudioc::timer_doconvertTimer()
     timer_doconvert->stop();
     const bool towav = main_.job_mode == "convert_towav";
     const int count = main_.rowCount();
+    showFileOfCount(main_.file_index, count);
     ToolErrorReport report;
     bool progressSeen = false;
 
@@ -52,7 +53,7 @@ void Tbatchaudioc::timer_doconvertTimer()
     };
     // A tick armed before a Cancel still comes; it starts nothing.
     const ToolRunResult result =
-        run_tool(tool_contracts::converterPath(), main_.tool_args, main_.cancel_flag, onLine);
+        runStageTool(tool_contracts::converterPath(), main_.tool_args, onLine);
     RunVerdict verdict = stage_rules::judgeRun(result, report, progressSeen);
 
     // Only a finished file keeps what the converter wrote.

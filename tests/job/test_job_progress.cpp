@@ -1,0 +1,125 @@
+// "File i of N" in the stage dialogs: the text itself, and what each stage shows while its
+// tool works on a file.
+#include "JobHarness.h"
+
+#include "analysis/ProgressMath.h"
+#include "analysis/Tdetectpeak.h"
+#include "analysis/Trms.h"
+#include "conversion/Tbatchaudioc.h"
+#include "support/TestMedia.h"
+#include "support/gui/GuiApplication.h"
+
+#include <gtest/gtest.h>
+
+#include <QLabel>
+
+#include <map>
+#include <set>
+
+namespace fs = std::filesystem;
+using testsupport::FakeToolBehaviour;
+using testsupport::FakeToolFolder;
+
+namespace {
+
+[[maybe_unused]] auto* const kApp = ::testing::AddGlobalTestEnvironment(new testsupport::GuiApplication);
+
+TEST(FileOfCount, TextKeepsTheIndexWithinTheList)
+{
+    struct Row {
+        int index;
+        int count;
+        const char* expected;
+    };
+    const Row rows[] = {
+        {0, 1, "File 1 of 1"},
+        {2, 12, "File 3 of 12"},
+        {11, 12, "File 12 of 12"},
+        {12, 12, "File 12 of 12"},  // the normaliser's count after its last file
+        {-1, 3, "File 1 of 3"},
+        {0, 0, ""},
+        {5, -2, ""},
+    };
+    for (const Row& row : rows)
+        EXPECT_EQ(progress_math::fileOfCountText(row.index, row.count), row.expected)
+            << row.index << " of " << row.count;
+}
+
+std::vector<fs::path> threeFiles(const jobtest::JobHarness& h)
+{
+    std::vector<fs::path> files;
+    for (const char* name : {"a.wav", "b.wav", "c.wav"}) {
+        files.push_back(h.dir() / name);
+        testsupport::makeSine(files.back(), -6, 1);
+    }
+    return files;
+}
+
+// Runs `program` after a pause, so that every file's run is seen at work.
+FakeToolBehaviour slowThenRunning(const std::string& program)
+{
+    FakeToolBehaviour b;
+    b.text = "starting\n";
+    b.splits = {4};
+    b.pauseMs = 60;
+    b.execProgram = program;
+    return b;
+}
+
+TEST(JobProgress, PeakAndConversionStagesShowTheFileAtWork)
+{
+    jobtest::JobHarness h;
+    h.addFiles(threeFiles(h));
+    h.choose(h.main().radio_peak_trackgain);
+    h.tools().setFake(FakeToolFolder::Tool::Converter, slowThenRunning(FFMPEG_EXECUTABLE));
+
+    // What each dialog showed while its tool worked on a row.
+    std::map<std::pair<std::string, int>, std::set<QString>> seen;
+    h.runJob([&] {
+        for (StageDialog* stage : {static_cast<StageDialog*>(h.main().detectpeak),
+                                   static_cast<StageDialog*>(h.main().batchaudioc)})
+            if (stage->toolRunning())
+                seen[{stage->objectName().toStdString(), h.main().file_index}].insert(
+                    stage->label_fileofcount->text());
+        return false;
+    });
+
+    EXPECT_EQ(h.finishedMessages(), 1);
+    for (const char* stage : {"Tdetectpeak", "Tbatchaudioc"})
+        for (int row = 0; row < 3; ++row) {
+            SCOPED_TRACE(std::string(stage) + " row " + std::to_string(row));
+            const auto shown = seen.find({stage, row});
+            ASSERT_NE(shown, seen.end()) << "the run was never seen";
+            EXPECT_EQ(shown->second, std::set<QString>{QStringLiteral("File %1 of 3").arg(row + 1)});
+        }
+}
+
+TEST(JobProgress, RmsStageCountsTheFilesTheNormaliserHasDone)
+{
+    jobtest::JobHarness h;
+    h.addFiles(threeFiles(h));
+    h.choose(h.main().radio_collectively);
+    const std::string markers = "Applying adjustment of -1.00dB to 0.wav...\n"
+                                "Applying adjustment of -2.00dB to 1.wav...\n"
+                                "Applying adjustment of -3.00dB to 2.wav...\n";
+    FakeToolBehaviour normaliser = FakeToolBehaviour::printing(markers);
+    normaliser.splits = {0, markers.find("Applying", 1), markers.rfind("Applying"), markers.size()};
+    normaliser.pauseMs = 60;
+    h.tools().setFake(FakeToolFolder::Tool::Normalizer, normaliser);
+
+    std::vector<QString> shown;  // each change while the normaliser ran
+    h.runJob([&] {
+        if (h.main().rms->toolRunning()) {
+            const QString text = h.main().rms->label_fileofcount->text();
+            if (shown.empty() || shown.back() != text)
+                shown.push_back(text);
+        }
+        return false;
+    });
+
+    EXPECT_EQ(h.finishedMessages(), 1);
+    EXPECT_EQ(shown, (std::vector<QString>{QStringLiteral("File 1 of 3"), QStringLiteral("File 2 of 3"),
+                                           QStringLiteral("File 3 of 3")}));
+}
+
+}  // namespace
