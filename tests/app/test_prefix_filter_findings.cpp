@@ -1,6 +1,7 @@
 // Events found by fuzzing the Options dialog's prefix field, each of which used to put a
 // character into the field that no file name prefix may hold.
 #include "app/Toptions.h"
+#include "support/gui/GuiApplication.h"
 
 #include <gtest/gtest.h>
 
@@ -15,20 +16,7 @@
 
 namespace {
 
-class QtApplicationEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override { app_ = std::make_unique<QApplication>(argc_, argv_); }
-    void TearDown() override { app_.reset(); }
-
-private:
-    int argc_ = 1;
-    char name_[28] = "test_prefix_filter_findings";
-    char* argv_[2] = {name_, nullptr};
-    std::unique_ptr<QApplication> app_;
-};
-
-[[maybe_unused]] ::testing::Environment* const kQtEnvironment =
-    ::testing::AddGlobalTestEnvironment(new QtApplicationEnvironment);
+[[maybe_unused]] auto* const kApp = ::testing::AddGlobalTestEnvironment(new testsupport::GuiApplication);
 
 void composed(QLineEdit* edit, const QString& commit, int from, int length)
 {

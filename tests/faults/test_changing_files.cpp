@@ -17,6 +17,16 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// Two short sources in a folder of their own, a.wav and b.wav.
+fs::path twoSources(jobtest::JobHarness& h)
+{
+    const fs::path in = h.dir() / "in";
+    fs::create_directories(in);
+    testsupport::makeSine(in / "a.wav", -20, 2);
+    testsupport::makeSine(in / "b.wav", -20, 2);
+    return in;
+}
+
 [[maybe_unused]] auto* const kApp = ::testing::AddGlobalTestEnvironment(new testsupport::GuiApplication);
 
 bool anyContains(const std::vector<QString>& texts, const std::string& part)
@@ -56,11 +66,7 @@ TEST(ChangingFiles, ASourceGoneOrReplacedIsReportedByNameAndHarmsNothingElse)
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         jobtest::JobHarness h;
-        const fs::path in = h.dir() / "in";
-    fs::create_directories(in);
-        fs::create_directories(in);
-        testsupport::makeSine(in / "a.wav", -20, 2);
-        testsupport::makeSine(in / "b.wav", -20, 2);
+        const fs::path in = twoSources(h);
         h.addFiles({in / "a.wav", in / "b.wav"});
         fs::remove(in / "a.wav");
         switch (row.change) {
@@ -139,11 +145,7 @@ TEST(ChangingFiles, AnOutputFolderThatIsAFileIsReportedOnceAndLeftAlone)
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         jobtest::JobHarness h;
-        const fs::path in = h.dir() / "in";
-    fs::create_directories(in);
-        fs::create_directories(in);
-        testsupport::makeSine(in / "a.wav", -20, 2);
-        testsupport::makeSine(in / "b.wav", -20, 2);
+        const fs::path in = twoSources(h);
         const fs::path notAFolder = h.dir() / "plain";
         testsupport::writeFile(notAFolder, "keep me\n");
         const auto before = faulttest::contentsOf(h.dir().path());
