@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages Auralon needs (only those missing), builds it, then
-# starts the program ("run") or runs every test ("test"), the second time in a build
-# with AddressSanitizer and UndefinedBehaviorSanitizer.
+# starts the program ("run") or runs every test ("test"): the tests, the Debian package
+# made, installed, run and removed, then the tests again in a build with
+# AddressSanitizer and UndefinedBehaviorSanitizer.
 set -euo pipefail
 cd "$(dirname "$(readlink -f "$0")")"
 
@@ -15,6 +16,7 @@ PACKAGES=(
   xvfb xauth
   valgrind
   desktop-file-utils
+  dpkg-dev file lintian appstream
   clang libclang-rt-14-dev
 )
 
@@ -62,6 +64,7 @@ case "$command" in
     install_missing
     build build
     run_tests build
+    packaging/test-deb.sh build
     echo "Again with AddressSanitizer and UndefinedBehaviorSanitizer:"
     build build-asan -DAURALON_SANITIZE=ON -DAURALON_BUILD_BENCH=OFF
     # The load tests take minutes in the plain build; under the sanitizers they would take hours.

@@ -170,7 +170,7 @@ Tmain::Tmain(QWidget* parent)
     : QMainWindow(parent), qtDialogs_(FileDialogs::qtDialogs()), dialogs_(qtDialogs_.get())
 {
     setObjectName(QStringLiteral("Tmain"));
-    setWindowTitle(QStringLiteral("Auralon 1.1.4"));
+    setWindowTitle(QStringLiteral("Auralon " AURALON_VERSION));
     setFont(programFont(11));
     buildMenu();
     buildPage();

@@ -71,7 +71,7 @@ TEST(Startup, CreatesEveryWindowOnceAndShowsTheMainWindow)
 
     EXPECT_TRUE(answers.boxes().empty());
     EXPECT_EQ(QCoreApplication::applicationName(), QStringLiteral("Auralon"));
-    EXPECT_EQ(main.windowTitle(), QStringLiteral("Auralon 1.1.4"));
+    EXPECT_EQ(main.windowTitle(), QStringLiteral("Auralon " AURALON_VERSION));
     EXPECT_TRUE(main.isVisible());
     EXPECT_EQ(main.size(), QSize(1019, 658));
     EXPECT_EQ(main.font().pixelSize(), 11);
@@ -79,6 +79,7 @@ TEST(Startup, CreatesEveryWindowOnceAndShowsTheMainWindow)
         EXPECT_EQ(qobject_cast<Tflash*>(top), nullptr) << "the splash outlived the start-up";
     ASSERT_TRUE(main.about && main.batchaudioc && main.options && main.rms && main.detectpeak
                 && main.details_rms && main.details_peak);
+    EXPECT_EQ(main.about->label_version->text(), QStringLiteral("Version " AURALON_VERSION));
 
     EXPECT_EQ(main.File1->title(), QStringLiteral(" File "));
     EXPECT_EQ(actionTexts(main.File1), (QStringList{"Options", "-", "Exit"}));

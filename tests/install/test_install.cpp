@@ -1,6 +1,7 @@
-// The installed program: `cmake --install` of this build tree into a temporary prefix, the
-// layout it leaves, the desktop entry and manual page, and whole jobs run through the
-// installed launcher, the windows worked by the auralon_driver plugin.
+// The installed program: `cmake --install` of this build tree into a temporary prefix (or the
+// prefix named by AURALON_INSTALLED_PREFIX), the layout it leaves, the desktop entry, its
+// AppStream metadata and manual page, and whole jobs run through the installed launcher, the
+// windows worked by the auralon_driver plugin.
 #include "app/MediaExtensions.h"
 #include "support/TempDir.h"
 #include "support/TestMedia.h"
@@ -15,6 +16,7 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <pwd.h>
@@ -111,10 +113,15 @@ class Installed : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        prefix = dir / "prefix";
-        const testsupport::CommandResult install = testsupport::runCommand(
-            AURALON_CMAKE_COMMAND, {"--install", AURALON_TEST_BUILD_DIR, "--prefix", prefix.string()});
-        ASSERT_EQ(install.exitCode, 0) << install.output;
+        // Set to /usr by the package test: the same cases drive the installed package.
+        if (const char* installed = std::getenv("AURALON_INSTALLED_PREFIX"); installed && *installed) {
+            prefix = installed;
+        } else {
+            prefix = dir / "prefix";
+            const testsupport::CommandResult install = testsupport::runCommand(
+                AURALON_CMAKE_COMMAND, {"--install", AURALON_TEST_BUILD_DIR, "--prefix", prefix.string()});
+            ASSERT_EQ(install.exitCode, 0) << install.output;
+        }
         programFolder = prefix / "lib/auralon";
         launcher = prefix / "bin/auralon";
     }
@@ -220,6 +227,15 @@ TEST_F(Installed, DesktopEntryStartsTheLauncherWithFilesOfEveryListedType)
         const testsupport::CommandResult check = testsupport::runCommand(validate, {entryFile.string()});
         EXPECT_EQ(check.exitCode, 0) << check.output;
         EXPECT_EQ(check.output, "");
+    }
+    // Software centres find the entry through the AppStream metadata.
+    const fs::path metainfo = prefix / "share/metainfo/io.example.auralon.metainfo.xml";
+    EXPECT_NE(readFile(metainfo).find("<launchable type=\"desktop-id\">" + entryFile.filename().string() + '<'),
+              std::string::npos);
+    if (const QString appstream = QStandardPaths::findExecutable("appstreamcli"); !appstream.isEmpty()) {
+        const testsupport::CommandResult check =
+            testsupport::runCommand(appstream.toStdString(), {"validate", "--no-net", metainfo.string()});
+        EXPECT_EQ(check.exitCode, 0) << check.output;
     }
 
     // Against the system's MIME database: every type it gives a listed extension is
