@@ -14,3 +14,5 @@ file(GLOB pages "${usr}/share/man/man*/*.[1-9]")
 foreach(page IN LISTS pages)
   execute_process(COMMAND gzip -9nf "${page}" COMMAND_ERROR_IS_FATAL ANY)
 endforeach()
+# Whatever the umask of the checkout, as Debian asks of plain files.
+file(CHMOD "${doc}/copyright" "${doc}/changelog.gz" PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)

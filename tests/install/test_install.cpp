@@ -188,7 +188,7 @@ TEST_F(Installed, LaysOutAProgramFolderWithItsToolsLauncherIconAndManual)
     EXPECT_TRUE(executableByAll(programFolder / "auralon"));
     EXPECT_TRUE(executableByAll(programFolder / "qvx/client"));
     ASSERT_TRUE(fs::is_symlink(programFolder / "qvx/client123"));
-    EXPECT_EQ(fs::read_symlink(programFolder / "qvx/client123"), fs::path(FFMPEG_EXECUTABLE));
+    EXPECT_TRUE(fs::equivalent(programFolder / "qvx/client123", FFMPEG_EXECUTABLE));
 
     // A relative link: the tree can be moved or packaged as a whole.
     ASSERT_TRUE(fs::is_symlink(launcher));
@@ -197,7 +197,9 @@ TEST_F(Installed, LaysOutAProgramFolderWithItsToolsLauncherIconAndManual)
 
     const std::string icon = readFile(prefix / "share/icons/hicolor/96x96/apps/auralon.png");
     EXPECT_EQ(icon.substr(0, 8), std::string("\x89PNG\r\n\x1a\n", 8));
-    EXPECT_TRUE(fs::is_regular_file(prefix / "share/man/man1/auralon-client.1"));
+    for (const char* page : {"share/man/man1/auralon.1", "share/man/man1/auralon-client.1"})
+        EXPECT_TRUE(fs::is_regular_file(prefix / page) || fs::is_regular_file(prefix / (page + std::string(".gz"))))
+            << page << " (compressed in the package)";
 
     // The installed tools run from there.
     const testsupport::CommandResult version =
