@@ -24,6 +24,7 @@ cleanup() {
   fi
 }
 trap cleanup EXIT
+trap 'exit 1' INT TERM HUP
 
 echo "Making the Debian package:"
 rm -f "$build"/auralon_*.deb
