@@ -348,6 +348,7 @@ TEST_F(Installed, RmsJobFromAProgramFolderWhoseNameHoldsPatternCharacters)
     const fs::path media = dir / "media";
     const fs::path output = dir / "out";
     fs::create_directories(output);
+    fs::create_directories(media);
     testsupport::makeSine(media / "a.wav", -20.0, 1.5);
     testsupport::makeSine(media / "b.flac", -30.0, 1.5);
     const fs::path result = dir / "result.txt";
