@@ -1,5 +1,6 @@
 #include "analysis/ClearFolder.h"
 
+#include <algorithm>
 #include <dirent.h>
 #include <fcntl.h>
 #include <memory>
@@ -40,7 +41,8 @@ std::vector<std::string> entryNames(DIR* dir)
 
 // Works through descriptors relative to the open folder, so that a folder swapped for a link
 // between the look and the descent is refused (O_NOFOLLOW) rather than followed.
-std::size_t clearOpenFolder(DIR* dir, const std::function<void()>& afterEachEntry)
+std::size_t clearOpenFolder(DIR* dir, const std::function<void()>& afterEachEntry,
+                            const std::vector<file_identity::FileId>& keep)
 {
     const int dirFd = ::dirfd(dir);
     std::size_t deleted = 0;
@@ -52,8 +54,10 @@ std::size_t clearOpenFolder(DIR* dir, const std::function<void()>& afterEachEntr
                 int fd = ::openat(dirFd, name.c_str(),
                                   O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
                 if (DirHandle sub = openFolder(fd))
-                    deleted += clearOpenFolder(sub.get(), afterEachEntry);
-            } else if (::unlinkat(dirFd, name.c_str(), 0) == 0) {
+                    deleted += clearOpenFolder(sub.get(), afterEachEntry, keep);
+            } else if (std::find(keep.begin(), keep.end(),
+                                 file_identity::FileId{info.st_dev, info.st_ino}) == keep.end()
+                       && ::unlinkat(dirFd, name.c_str(), 0) == 0) {
                 ++deleted;
             }
         }
@@ -65,12 +69,13 @@ std::size_t clearOpenFolder(DIR* dir, const std::function<void()>& afterEachEntr
 
 }  // namespace
 
-std::size_t clear_folder(const std::string& path, const std::function<void()>& afterEachEntry)
+std::size_t clear_folder(const std::string& path, const std::function<void()>& afterEachEntry,
+                         const std::vector<file_identity::FileId>& keep)
 {
     if (path.empty())
         return 0;
     DirHandle dir = openFolder(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    return dir ? clearOpenFolder(dir.get(), afterEachEntry) : 0;
+    return dir ? clearOpenFolder(dir.get(), afterEachEntry, keep) : 0;
 }
 
 }  // namespace folder_cleanup

@@ -587,10 +587,13 @@ bool Tmain::eventFilter(QObject* watched, QEvent* event)
                 spin_volumepercent->text(), key->key() == Qt::Key_Up ? 1 : -1));
             return true;
         }
-        // An ignored key travels on to the parents; only its first receiver counts.
+        // An ignored key travels on to the parents, up to this window; only its first
+        // receiver counts: the focus widget, or the window when nothing has the focus. (The
+        // focus may have moved meanwhile: the removal gives it to the list.)
         auto* widget = qobject_cast<QWidget*>(watched);
+        QWidget* focus = QApplication::focusWidget();
         if (widget && widget->window() == this
-            && (widget == QApplication::focusWidget() || widget == this))
+            && (widget == focus || (widget == this && !focus)))
             FormKeyDown(key);
         return false;
     }

@@ -25,6 +25,8 @@
 #include <string_view>
 #include <system_error>
 
+#include <sys/stat.h>
+
 namespace {
 
 constexpr int kCellColumns = 4;  // cells 0..3 are columns 1..4
@@ -59,6 +61,14 @@ bool faithfulDialogName(const QString& name)
 std::string localFileBytes(const QUrl& url)
 {
     return QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()).toStdString();
+}
+
+// A FIFO would block the probe's open, and the window with it, until something writes to
+// it; a folder or a device is no media file either.
+bool existsButNotPlain(const std::string& path)
+{
+    struct stat entry {};
+    return ::stat(path.c_str(), &entry) == 0 && !S_ISREG(entry.st_mode);
 }
 
 bool isFolder(const std::string& path)
@@ -182,7 +192,10 @@ void Tmain::ListView1Change()
     bool refused = true;
     TFFDecoder& probe = FFdirectc.Decoder();
     try {
-        if (!probe.LoadFile(toBytes(path))) {
+        if (existsButNotPlain(toBytes(path))) {
+            message_boxes::showError(this, QString(), QStringLiteral("File load error: ") + path
+                                                          + QStringLiteral(": not a plain file"));
+        } else if (!probe.LoadFile(toBytes(path))) {
             message_boxes::showError(this, QString(), QStringLiteral("File load error: ") + path);
         } else if (probe.FirstAudioStreamIndex() < 0) {
             message_boxes::showError(this, QString(), QStringLiteral("No audio stream: ") + path);

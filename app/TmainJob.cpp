@@ -8,6 +8,7 @@
 #include "app/MessageBoxes.h"
 #include "app/ProgramFolders.h"
 #include "app/Toptions.h"
+#include "conversion/FileIdentity.h"
 #include "conversion/OutputFiles.h"
 #include "conversion/ProbeFacts.h"
 #include "conversion/Tbatchaudioc.h"
@@ -98,6 +99,26 @@ std::string outputFolderProblem(const std::string& folder)
     return {};
 }
 
+// Why the job must not start because of where its files are, or "": everything in the
+// scratch folder is deleted at the end of a job, and in the RMS modes the normaliser changes
+// every WAV file directly in it.
+std::string scratchFolderProblem(const std::string& outputFolder,
+                                 const std::vector<std::string>& sources, bool rmsMode)
+{
+    const std::string scratch = program_folders::scratchFolder();
+    if (scratch.empty())
+        return {};
+    if (file_identity::isSameOrInside(outputFolder, scratch))
+        return "Cannot write into " + outputFolder + ": it is the scratch folder " + scratch
+               + " or lies inside it, and everything in it is deleted at the end of the job";
+    if (rmsMode)
+        for (const std::string& source : sources)
+            if (file_identity::isSameOrInside(source, scratch))
+                return "Cannot normalise " + source + ": it lies in the scratch folder " + scratch
+                       + ", where the job's copies are made and changed";
+    return {};
+}
+
 tool_contracts::NormalizerMode normalizerModeOf(VolumeMode mode)
 {
     switch (mode) {
@@ -181,6 +202,12 @@ void Tmain::BitBtn1Click()
     job.sources.clear();
     for (int row = 0; row < rowCount(); ++row)
         job.sources.push_back(rowPath(row));
+    if (const std::string problem = scratchFolderProblem(
+            output_folder, job.sources, conversion_command::isRmsMode(job.mode));
+        !problem.empty()) {
+        message_boxes::showError(this, QStringLiteral("Error"), text(problem));
+        return;
+    }
     job.usedOutputs.clear();
     job.failedRows.clear();
     job.command.reset();
@@ -199,7 +226,7 @@ void Tmain::BitBtn1Click()
         }
         // Copies left by an earlier job that did not finish would be normalised with this
         // job's and skew the album and average modes.
-        folder_cleanup::clear_folder(job.scratchFolder);
+        folder_cleanup::clear_folder(job.scratchFolder, {}, file_identity::existingIds(job.sources));
     }
 
     job.active = true;
@@ -285,9 +312,10 @@ void Tmain::multi_convert()
             showStage(*this, batchaudioc);
         return;
     }
-    // Every remaining row was refused or had failed before: the stage is over.
+    // Every remaining row, the last one with them, was refused or had failed before: the job
+    // ends as it does after a failed last file, without "Process is finished!".
     batchaudioc->close();
-    Timer_endmsg->start();
+    endJob();
 }
 
 void Tmain::multi_peak()
@@ -391,8 +419,12 @@ void Tmain::Timer_endmsgTimer()
     // Another instance's RMS job may be using the scratch folder: then its copies stay.
     const std::string scratch =
         job.scratchFolder.empty() ? program_folders::scratchFolder() : job.scratchFolder;
-    if (!scratch.empty() && job.scratchLock.acquire(scratch))
-        folder_cleanup::clear_folder(scratch, [] { QCoreApplication::processEvents(); });
+    if (!scratch.empty() && job.scratchLock.acquire(scratch)) {
+        std::vector<std::string> kept = job.sources;
+        kept.insert(kept.end(), job.usedOutputs.begin(), job.usedOutputs.end());
+        folder_cleanup::clear_folder(scratch, [] { QCoreApplication::processEvents(); },
+                                     file_identity::existingIds(kept));
+    }
     endJob();
 }
 

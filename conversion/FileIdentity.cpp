@@ -48,6 +48,34 @@ bool sameEntry(const std::string& a, const std::string& b)
     return absoluteText(a) == absoluteText(b);
 }
 
+bool isSameOrInside(const std::string& path, const std::string& folder)
+{
+    namespace fs = std::filesystem;
+    const Lookup target = lookUp(folder);
+    if (!target.id || path.empty())
+        return false;
+    std::error_code ec;
+    fs::path p = fs::weakly_canonical(fs::path(absolutePath(path)), ec);
+    if (ec)
+        p = fs::path(absoluteText(path));
+    for (;;) {
+        if (lookUp(p.string()).id == target.id)
+            return true;
+        if (!p.has_relative_path())
+            return false;  // the root was reached
+        p = p.parent_path();
+    }
+}
+
+std::vector<FileId> existingIds(const std::vector<std::string>& paths)
+{
+    std::vector<FileId> ids;
+    for (const std::string& path : paths)
+        if (const Lookup found = lookUp(path); found.id)
+            ids.push_back(*found.id);
+    return ids;
+}
+
 GuardedNames guardedNames(const std::vector<std::string>& paths)
 {
     GuardedNames guarded;

@@ -39,6 +39,13 @@ std::string absoluteText(const std::string& path);
 // examined, when their absolute texts are equal.
 bool sameEntry(const std::string& a, const std::string& b);
 
+// True when `path` is `folder` or lies below it, links resolved (so a link to the folder, or
+// into it, counts); false when the folder does not exist.
+bool isSameOrInside(const std::string& path, const std::string& folder);
+
+// The identities of those of the names that exist.
+std::vector<FileId> existingIds(const std::vector<std::string>& paths);
+
 // Names that must not be written over, kept both ways: by identity for those that exist,
 // by absolute text for all.
 struct GuardedNames {

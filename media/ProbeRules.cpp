@@ -63,4 +63,20 @@ std::string codecNameText(const char* decoderName, const char* decoderLongName, 
     return text;
 }
 
+bool readsOtherSources(std::string_view formatName)
+{
+    static constexpr std::string_view kReferringFormats[] = {
+        "hls", "applehttp", "dash", "concat", "imf", "sdp", "rtsp", "avisynth", "vapoursynth",
+    };
+    while (!formatName.empty()) {
+        const std::size_t comma = formatName.find(',');
+        const std::string_view name = formatName.substr(0, comma);
+        for (std::string_view referring : kReferringFormats)
+            if (name == referring)
+                return true;
+        formatName = comma == std::string_view::npos ? std::string_view() : formatName.substr(comma + 1);
+    }
+    return false;
+}
+
 }  // namespace probe_rules

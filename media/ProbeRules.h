@@ -26,4 +26,10 @@ std::int32_t tagInteger(std::string_view value);
 std::string codecNameText(const char* decoderName, const char* decoderLongName, int codecId,
                           std::uint32_t codecTag);
 
+// True when an input format (FFmpeg's name, which may list several: "hls", "mov,mp4,m4a")
+// reads other files or network addresses named in the source's content: playlists and
+// manifests (hls, dash, concat, imf), session descriptions (sdp) and scripts. Such a source
+// is refused, so that no tool ever reads what its content names.
+bool readsOtherSources(std::string_view formatName);
+
 }  // namespace probe_rules

@@ -43,6 +43,36 @@ std::string codecNameText(const AVCodecParameters& codec)
                                       codec.codec_tag);
 }
 
+void closeIO(AVIOContext* io)
+{
+    if (io && FF.avio_closep)
+        FF.avio_closep(&io);
+}
+
+using IOPtr = std::unique_ptr<AVIOContext, void (*)(AVIOContext*)>;
+
+// The format FFmpeg would pick for the file, found from its name and first bytes alone,
+// before any demuxer reads it; null when none fits or the file cannot be read (opening it
+// again then reports why). The context lends its I/O watch and names the messages.
+const AVInputFormat* detectedFormat(const std::string& fileName, AVFormatContext& context)
+{
+    AVIOContext* opened = nullptr;
+    if (FF.avio_open2(&opened, fileName.c_str(), AVIO_FLAG_READ, &context.interrupt_callback,
+                      nullptr) < 0)
+        return nullptr;
+    const IOPtr io(opened, &closeIO);
+    const AVInputFormat* format = nullptr;
+    if (FF.av_probe_input_buffer2(io.get(), &format, fileName.c_str(), &context, 0, 0) < 0)
+        return nullptr;
+    return format;
+}
+
+std::string referringFormatText(const std::string& fileName, const char* formatName)
+{
+    return fileName + ": not read: its content is a playlist or a description (" + formatName
+           + ") that names other files or addresses";
+}
+
 void logError(const std::string& message) { TFFLogger::Instance().Log(AV_LOG_ERROR, message); }
 
 }  // namespace
@@ -102,6 +132,14 @@ bool TFFDecoder::LoadFile(const std::string& fileName, const std::string& format
         return Fail(fileName + ": " + ff_error_text::errorText(AVERROR(ENOMEM)));
     context->interrupt_callback.callback = &Impl::IOWatch;
     context->interrupt_callback.opaque = impl_.get();
+
+    // A playlist's demuxer would read the files and addresses it names while it opens.
+    impl_->StartWatch();
+    if (const AVInputFormat* chosen = format ? format : detectedFormat(fileName, *context);
+        chosen && probe_rules::readsOtherSources(chosen->name)) {
+        closeInput(context);
+        return Fail(referringFormatText(fileName, chosen->name));
+    }
 
     // Demuxer options: none are set by this program, but any left over are reported.
     AVDictionary* options = nullptr;

@@ -17,6 +17,9 @@
     X(avformat, avformat_find_stream_info)    \
     X(avformat, avformat_close_input)         \
     X(avformat, avio_size)                    \
+    X(avformat, avio_open2)                   \
+    X(avformat, avio_closep)                  \
+    X(avformat, av_probe_input_buffer2)       \
     X(avformat, avformat_network_init)        \
     X(avformat, avformat_network_deinit)      \
     X(avutil, av_dict_get)                    \

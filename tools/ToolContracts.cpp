@@ -27,7 +27,14 @@ std::vector<std::string> normalizerArgs(NormalizerMode mode, const std::string& 
     // Without a folder the pattern would be expanded against the root or the current folder.
     if (scratchFolder.empty())
         return args;
-    std::string pattern = scratchFolder;
+    // The normaliser expands the pattern itself: the folder's own pattern characters are
+    // escaped so that they stand for themselves and only "*.wav" matches the copies.
+    std::string pattern;
+    for (char c : scratchFolder) {
+        if (c == '\\' || c == '*' || c == '?' || c == '[' || c == ']')
+            pattern += '\\';
+        pattern += c;
+    }
     if (pattern.back() != '/')
         pattern += '/';
     pattern += "*.wav";

@@ -36,9 +36,10 @@ std::string_view normalizerFlag(NormalizerMode mode);
 
 // The normaliser's arguments: the mode flag (left out when it is empty), then the pattern
 // folder + "*.wav" as ONE argument, which the normaliser expands itself. The folder's letters
-// are kept as they are (paths are case-sensitive); a missing trailing "/" is added. An empty
-// folder gives no pattern at all, so the normaliser refuses to run instead of touching files
-// elsewhere.
+// are kept as they are (paths are case-sensitive), its backslashes, "*", "?", "[" and "]" each
+// escaped with a backslash so that they match only themselves; a missing trailing "/" is
+// added. An empty folder gives no pattern at all, so the normaliser refuses to run instead of
+// touching files elsewhere.
 std::vector<std::string> normalizerArgs(NormalizerMode mode, const std::string& scratchFolder);
 
 // Peak measurement of one source: -i <source> -af volumedetect -f null nul.

@@ -25,6 +25,8 @@
 #include <cmath>
 #include <filesystem>
 
+#include <sys/stat.h>
+
 namespace fs = std::filesystem;
 using testsupport::FakeFileDialogs;
 using testsupport::MessageBoxAnswerer;
@@ -173,13 +175,21 @@ TEST_F(FileList, RefusedFilesShowTheirMessageAndLoseTheirRow)
     makeVideo(silent, false);
     testsupport::writeFile(text, "not a sound at all\n");
     const fs::path missing = dir / "typed but missing.wav";
+    // A FIFO would hang the probe; a playlist would have the probe read the file it names.
+    const fs::path fifo = dir / "pipe.mp3", playlist = dir / "playlist.mp3";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    testsupport::writeFile(playlist, "#EXTM3U\n#EXT-X-TARGETDURATION:10\n#EXTINF:10,\n"
+                                         + good.string() + "\n#EXT-X-ENDLIST\n");
 
     addThroughDialog({qs(good), qs(silent), qs(missing), qs(text)});
+    drop(window.TabSheet1, {QUrl::fromLocalFile(qs(fifo)), QUrl::fromLocalFile(qs(playlist))});
 
     EXPECT_EQ(captions(), QStringList{qs(good)});
     EXPECT_EQ(answers.texts(), (QStringList{"No audio stream: " + qs(silent),
                                             "File load error: " + qs(missing),
-                                            "File load error: " + qs(text)}));
+                                            "File load error: " + qs(text),
+                                            "File load error: " + qs(fifo) + ": not a plain file",
+                                            "File load error: " + qs(playlist)}));
     for (const auto& box : answers.boxes()) {
         EXPECT_EQ(box.caption, QString());
         EXPECT_EQ(box.icon, QMessageBox::Critical);

@@ -131,7 +131,7 @@ TEST(MainWindow, ResizeBelowTheMinimumIsRefusedWhole)
     }
 }
 
-TEST(MainWindow, DeleteKeyRemovesTheRowAndStillReachesTheField)
+TEST(MainWindow, DeleteKeyRemovesOneRowWhateverHasTheFocusAndStillReachesTheField)
 {
     testsupport::TempDir dir;
     testsupport::FakeFileDialogs dialogs;
@@ -139,28 +139,37 @@ TEST(MainWindow, DeleteKeyRemovesTheRowAndStillReachesTheField)
     Tmain window;
     window.setFileDialogs(&dialogs);
     ASSERT_TRUE(testsupport::showActive(window));
-    testsupport::makeSine(dir / "a.wav", -6, 0.3);
-    testsupport::makeSine(dir / "b.wav", -6, 0.3);
-    const QString a = QFile::decodeName(QByteArray::fromStdString((dir / "a.wav").native()));
-    const QString b = QFile::decodeName(QByteArray::fromStdString((dir / "b.wav").native()));
-    dialogs.answerOpen({a, b});
+    QStringList names;
+    for (const char* name : {"a.wav", "b.wav", "c.wav", "d.wav"}) {
+        testsupport::makeSine(dir / name, -6, 0.3);
+        names << QFile::decodeName(QByteArray::fromStdString((dir / name).native()));
+    }
+    dialogs.answerOpen(names);
     window.btn_add->click();
-    window.ListView1->setCurrentItem(window.ListView1->topLevelItem(0));
-
-    window.edit_volumegain->setFocus();
+    window.ListView1->setCurrentItem(window.ListView1->topLevelItem(1));
     window.edit_volumegain->setText(QStringLiteral("12"));
     window.edit_volumegain->setCursorPosition(0);
-    QTest::keyClick(window.edit_volumegain, Qt::Key_Delete);
 
-    ASSERT_EQ(window.rowCount(), 1);
-    EXPECT_EQ(window.rowCaption(0), b);
+    // An ignored key climbs the parents; each press still removes the selected row alone.
+    struct Row {
+        QWidget* focus;
+        QStringList remaining;
+    } const rows[] = {
+        {window.edit_volumegain, {names[0], names[2], names[3]}},
+        {window.ListView1, {names[0], names[3]}},
+        {window.BitBtn1, {names[0]}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.focus->objectName().toStdString());
+        row.focus->setFocus();
+        QTest::keyClick(row.focus, Qt::Key_Delete);
+        QStringList remaining;
+        for (int i = 0; i < window.rowCount(); ++i)
+            remaining << window.rowCaption(i);
+        EXPECT_EQ(remaining, row.remaining);
+    }
     EXPECT_EQ(window.edit_volumegain->text(), QStringLiteral("2"));
     EXPECT_TRUE(answers.boxes().empty());
-
-    // Once per key, though an ignored key climbs the parents.
-    window.ListView1->setFocus();
-    QTest::keyClick(window.ListView1, Qt::Key_Delete);
-    EXPECT_EQ(window.rowCount(), 0);
 }
 
 TEST(MainWindow, ModeGroupDefaultsAndTabOrder)

@@ -66,7 +66,9 @@ TEST(ConversionCommand, ArgumentsForEveryModeAndContainer)
          facts(200000, 130000)},
         {M::ChangePercent, "a.mp3", "a.mp3", kHead + "-c:v copy -q:a 0 <NOTAGS> -af volume=0 <OUT>", "0"},
         {M::PeakTrackGain, "a.mp3", "a.mp3", kHead + "-c:v copy -q:a 0 <OUT>", ""},
-        {M::PeakTrackGain, "a.mp3", "a.mp3", kHead + "-c:v copy -q:a 0 <NOTAGS> -af volume=4.2dB <OUT>", " 4.2\t"},
+        // The cell's figure is rounded: the gain is half its last digit smaller, never a clip.
+        {M::PeakTrackGain, "a.mp3", "a.mp3", kHead + "-c:v copy -q:a 0 <NOTAGS> -af volume=4.15dB <OUT>", " 4.2\t"},
+        {M::PeakTrackGain, "a.mp3", "a.mp3", kHead + "-c:v copy -q:a 0 <NOTAGS> -af volume=-12.255dB <OUT>", "-12.25"},
         {M::PeakTrackGain, "a.mp3", "a.mp3", kHead + "-c:v copy -q:a 0 -af volume=0.0dB <OUT>", "0.0"},
         // Containers without pictures, Vorbis encoders.
         {M::ChangePercent, "x.ogg", "x.ogg", kHead + "-vn -q:a 8 <NOTAGS> -af volume=0.5 <OUT>", "50"},

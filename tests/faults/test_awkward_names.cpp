@@ -106,26 +106,33 @@ TEST(AwkwardNames, EveryKindOfJobKeepsTheNamesAndPassesThemWhole)
 
 TEST(AwkwardNames, AnOutputNameBeyondTheLimitIsRefusedByNameAndTheOthersAreWritten)
 {
-    jobtest::JobHarness h;
-    const fs::path in = h.dir() / "in";
-    fs::create_directories(in);
-    const fs::path longSource = in / kLongName;
-    const fs::path shortSource = in / "short.wav";
-    testsupport::makeSine(longSource, -12, 1);
-    testsupport::makeSine(shortSource, -12, 1);
-    h.addFiles({longSource, shortSource});
-    h.choose(h.main().radio_changegain);
-    h.main().edit_volumegain->setText(QStringLiteral("-3"));
-    h.main().options->ed_prefix->setText(QStringLiteral("vol_"));
+    // A refused last row ends the job as a failed last file does: without "finished".
+    for (const bool refusedLast : {false, true}) {
+        SCOPED_TRACE(refusedLast ? "refused last" : "refused first");
+        jobtest::JobHarness h;
+        const fs::path in = h.dir() / "in";
+        fs::create_directories(in);
+        const fs::path longSource = in / kLongName;
+        const fs::path shortSource = in / "short.wav";
+        testsupport::makeSine(longSource, -12, 1);
+        testsupport::makeSine(shortSource, -12, 1);
+        if (refusedLast)
+            h.addFiles({shortSource, longSource});
+        else
+            h.addFiles({longSource, shortSource});
+        h.choose(h.main().radio_changegain);
+        h.main().edit_volumegain->setText(QStringLiteral("-3"));
+        h.main().options->ed_prefix->setText(QStringLiteral("vol_"));
 
-    h.runJob();
+        h.runJob();
 
-    EXPECT_EQ(h.finishedMessages(), 1);
-    const auto refusals = h.textsWithCaption(QStringLiteral("Error"));
-    ASSERT_EQ(refusals.size(), 1u);
-    EXPECT_TRUE(refusals[0].contains(QString::fromStdString(longSource.string())));
-    EXPECT_TRUE(refusals[0].contains(QStringLiteral("too long"))) << refusals[0].toStdString();
-    EXPECT_EQ(faulttest::strayEntries(h.outputFolder()), "vol_short.wav ");
+        EXPECT_EQ(h.finishedMessages(), refusedLast ? 0 : 1);
+        const auto refusals = h.textsWithCaption(QStringLiteral("Error"));
+        ASSERT_EQ(refusals.size(), 1u);
+        EXPECT_TRUE(refusals[0].contains(QString::fromStdString(longSource.string())));
+        EXPECT_TRUE(refusals[0].contains(QStringLiteral("too long"))) << refusals[0].toStdString();
+        EXPECT_EQ(faulttest::strayEntries(h.outputFolder()), "vol_short.wav ");
+    }
 }
 
 TEST(AwkwardNames, ANameThatIsNotUtf8IsRefusedWhenAddedFromAFolder)

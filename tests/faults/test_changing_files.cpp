@@ -1,5 +1,6 @@
 // Files and folders that change under a job: a source deleted or replaced after it was added,
-// the output folder deleted while the job runs, an output folder that is a file.
+// the output folder deleted while the job runs, an output folder that is a file or lies in the
+// scratch folder.
 #include "FaultChecks.h"
 #include "JobHarness.h"
 
@@ -131,38 +132,75 @@ TEST(ChangingFiles, AnOutputFolderDeletedDuringTheJobStopsItWithItsName)
     EXPECT_EQ(faulttest::contentsOf(in), before);
 }
 
-TEST(ChangingFiles, AnOutputFolderThatIsAFileIsReportedOnceAndLeftAlone)
+TEST(ChangingFiles, AnOutputFolderThatIsAFileOrInTheScratchFolderIsReportedOnceAndLeftAlone)
 {
+    // Everything in the scratch folder is deleted at the end of a job; in the RMS modes the
+    // normaliser changes the WAV files in it.
+    enum class Place { PlainFile, ScratchFolder, InsideScratch, SourceInScratch };
     struct Row {
         const char* name;
         QRadioButton* Tmain::*mode;
+        Place place;
     };
     const Row rows[] = {
-        {"gain", &Tmain::radio_changegain},
-        {"peak", &Tmain::radio_peak_trackgain},
-        {"rms", &Tmain::radio_weighted},
+        {"file, gain", &Tmain::radio_changegain, Place::PlainFile},
+        {"file, peak", &Tmain::radio_peak_trackgain, Place::PlainFile},
+        {"file, rms", &Tmain::radio_weighted, Place::PlainFile},
+        {"scratch, percent", &Tmain::radio_changepercent, Place::ScratchFolder},
+        {"scratch, rms", &Tmain::radio_singularly, Place::ScratchFolder},
+        {"inside scratch, peak", &Tmain::radio_peak_trackgain, Place::InsideScratch},
+        {"source in scratch, rms", &Tmain::radio_collectively, Place::SourceInScratch},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         jobtest::JobHarness h;
         const fs::path in = twoSources(h);
-        const fs::path notAFolder = h.dir() / "plain";
-        testsupport::writeFile(notAFolder, "keep me\n");
+        fs::path first = in / "a.wav";
+        fs::path folder = h.dir() / "plain";
+        std::string named = folder.string();  // what the message must name
+        switch (row.place) {
+        case Place::PlainFile:
+            testsupport::writeFile(folder, "keep me\n");
+            break;
+        case Place::ScratchFolder:
+            folder = h.scratchFolder();
+            named = folder.parent_path().string();  // as chosen: without the final "/"
+            break;
+        case Place::InsideScratch:
+            folder = h.scratchFolder() / "inside";
+            named = folder.string();
+            fs::create_directories(folder);
+            break;
+        case Place::SourceInScratch:
+            folder = h.outputFolder();
+            first = h.scratchFolder() / "source-in-scratch.wav";
+            named = first.string();
+            fs::copy_file(in / "a.wav", first, fs::copy_options::overwrite_existing);
+            break;
+        }
         const auto before = faulttest::contentsOf(h.dir().path());
-        h.addFiles({in / "a.wav", in / "b.wav"});
+        h.addFiles({first, in / "b.wav"});
         h.choose(h.main().*row.mode);
-        h.dialogs().answerFolder(QString::fromStdString(notAFolder.string()));
+        h.dialogs().answerFolder(QString::fromStdString(folder.string()));
 
         h.runJob();
 
         EXPECT_EQ(h.finishedMessages(), 0);
         ASSERT_EQ(h.boxes().boxes().size(), 1u) << allTexts(h);
-        const std::string text = h.boxes().boxes()[0].text.toStdString();
+        const auto& box = h.boxes().boxes()[0];
         if (row.mode != &Tmain::radio_weighted) {
-            EXPECT_NE(text.find(notAFolder.string()), std::string::npos) << text;
+            EXPECT_NE(box.text.toStdString().find(named), std::string::npos) << allTexts(h);
         }
-        EXPECT_EQ(testsupport::readFile(notAFolder), "keep me\n");
+        if (row.place != Place::PlainFile) {
+            EXPECT_EQ(box.caption, QStringLiteral("Error"));
+            EXPECT_EQ(box.icon, QMessageBox::Critical);
+            EXPECT_TRUE(box.text.contains(QStringLiteral("scratch folder"))) << allTexts(h);
+            EXPECT_TRUE(fs::exists(first));
+        }
+        EXPECT_FALSE(fs::exists(folder / "b.wav"));
         EXPECT_EQ(faulttest::contentsOf(h.dir().path()), before);
+        if (row.place == Place::SourceInScratch)
+            fs::remove(first);
     }
 }
 

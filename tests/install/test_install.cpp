@@ -355,6 +355,33 @@ TEST_F(Installed, GainJobThroughTheLauncherFoundOnThePath)
     }
 }
 
+TEST_F(Installed, RmsJobFromAProgramFolderWhoseNameHoldsPatternCharacters)
+{
+    // The normaliser expands its pattern itself; the scratch folder beside the program must
+    // match as the name it is.
+    const fs::path odd = dir / "odd [x] ? *";
+    const testsupport::CommandResult install = testsupport::runCommand(
+        AURALON_CMAKE_COMMAND, {"--install", AURALON_TEST_BUILD_DIR, "--prefix", odd.string()});
+    ASSERT_EQ(install.exitCode, 0) << install.output;
+    const fs::path media = dir / "media";
+    const fs::path output = dir / "out";
+    fs::create_directories(output);
+    fs::create_directories(media);
+    testsupport::makeSine(media / "a.wav", -20.0, 1.5);
+    testsupport::makeSine(media / "b.flac", -30.0, 1.5);
+    const fs::path result = dir / "result.txt";
+    QProcess process;
+    process.setProcessEnvironment(driverEnvironment("rms", 2, result, output));
+    process.setProgram(qs(odd / "bin/auralon"));
+    process.setArguments(withDriver({(media / "a.wav").string(), (media / "b.flac").string()}));
+    ASSERT_NO_FATAL_FAILURE(runToEnd(process));
+
+    EXPECT_EQ(readReport(result).messages, std::vector<std::string>{"|Process is finished!"});
+    for (const char* name : {"a.wav", "b.flac"})
+        EXPECT_NEAR(testsupport::measureLoudness(output / name).integratedLufs, -14.0, 0.5) << name;
+    EXPECT_TRUE(fs::is_empty(odd / "lib/auralon/tmp"));
+}
+
 TEST_F(Installed, IdleLauncherShowsTheIconAndEndsCleanlyOnSigterm)
 {
     const fs::path result = dir / "result.txt";
@@ -393,7 +420,7 @@ TEST_F(Installed, UserWhoCannotWriteThePrefixGetsAScratchFolderInTheirCache)
     // The prefix stays root's; only the home folder is the user's.
     fs::permissions(dir.path(), fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec
                                     | fs::perms::others_read | fs::perms::others_exec);
-    const fs::path home = dir / "home";
+    const fs::path home = dir / "home [x] ? *";  // the scratch folder in its cache, too
     const fs::path output = home / "out";
     fs::create_directories(output);
     for (const fs::path& folder : {home, output})

@@ -12,6 +12,7 @@
 #include <QPushButton>
 
 #include <cmath>
+#include <cstdint>
 
 namespace fs = std::filesystem;
 using testsupport::FakeToolBehaviour;
@@ -20,6 +21,22 @@ using testsupport::FakeToolFolder;
 namespace {
 
 [[maybe_unused]] auto* const kApp = ::testing::AddGlobalTestEnvironment(new testsupport::GuiApplication);
+
+// Samples at either end of the 16-bit range: clipped ones, or ones that were already there.
+std::size_t fullScaleSamples(const fs::path& file)
+{
+    const fs::path raw = file.string() + ".raw";
+    testsupport::ffmpeg({"-i", file.string(), "-f", "s16le", raw.string()});
+    const std::string bytes = testsupport::readFile(raw);
+    fs::remove(raw);
+    std::size_t count = 0;
+    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+        const auto sample = static_cast<std::int16_t>(static_cast<unsigned char>(bytes[i])
+                                                      | static_cast<unsigned char>(bytes[i + 1]) << 8);
+        count += sample == INT16_MAX || sample == INT16_MIN;
+    }
+    return count;
+}
 
 TEST(PeakJob, CellsHoldTheGainAndOutputsPeakAtFullScale)
 {
@@ -32,6 +49,8 @@ TEST(PeakJob, CellsHoldTheGainAndOutputsPeakAtFullScale)
     const Row rows[] = {
         {"minus3_5.wav", -3.5, "pcm_s16le", 3.5},
         {"minus12_25.wav", -12.25, "pcm_s16le", 12.25},
+        // Reported rounded to -1.1 dB: a gain of 1.1 dB would clip.
+        {"minus1_06.wav", -1.06, "pcm_s16le", 1.1},
         {"full.wav", 0.0, "pcm_s16le", 0.0},
         // The measuring filter reads 16-bit samples, so a float file above full scale is
         // reported at 0.0 dB (the report of a level above it is tested with a fake below).
@@ -65,6 +84,7 @@ TEST(PeakJob, CellsHoldTheGainAndOutputsPeakAtFullScale)
             EXPECT_LT(measured, -90);
         else
             EXPECT_NEAR(measured, 0.0, 0.1);
+        EXPECT_LE(fullScaleSamples(h.outputFolder() / row.name), fullScaleSamples(sources[i]));
     }
 }
 

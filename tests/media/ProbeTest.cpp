@@ -151,6 +151,14 @@ TEST_F(Probe, RefusedFilesLeaveNothingOpen)
     testsupport::writeFile(folder / "text.mp3", std::string(4000, 'x'));
     const std::string missing = (folder / "missing.wav").string();
     const std::string withNul = good + std::string("\0.x", 3);  // would open good.wav if cut
+    // Playlists naming a real file, under media names: nothing they name is read.
+    testsupport::writeFile(folder / "hls.mp3", "#EXTM3U\n#EXT-X-TARGETDURATION:10\n#EXTINF:10,\n"
+                                               + good + "\n#EXT-X-ENDLIST\n");
+    testsupport::writeFile(folder / "list.wav", "ffconcat version 1.0\nfile '" + good + "'\n");
+    auto playlist = [&](const char* name, const char* format) {
+        return folder.str() + "/" + name + ": not read: its content is a playlist or a description ("
+               + format + ") that names other files or addresses";
+    };
     struct Row {
         std::string file, format, message;
     } rows[] = {
@@ -162,6 +170,10 @@ TEST_F(Probe, RefusedFilesLeaveNothingOpen)
         {folder.str(), "", folder.str() + ": Is a directory"},
         {withNul, "", withNul + ": No such file or directory"},
         {good, "nosuchformat", "Unknown input format: nosuchformat"},
+        {folder.str() + "/hls.mp3", "", playlist("hls.mp3", "hls")},
+        {folder.str() + "/list.wav", "", playlist("list.wav", "concat")},
+        {good, "concat", good + ": not read: its content is a playlist or a description (concat) "
+                                "that names other files or addresses"},
     };
     for (const Row& row : rows) {
         ASSERT_TRUE(probe().LoadFile(good)) << probe().LastErrorMessage();

@@ -96,3 +96,11 @@ TEST(CodecNameText, NamesDecoderTransportStreamOrTag)
     for (const Row& row : rows)
         EXPECT_EQ(codecNameText(row.name, row.longName, row.codecId, row.tag), row.text);
 }
+
+TEST(ReadsOtherSources, PlaylistsAndDescriptionsByAnyOfTheirNames)
+{
+    for (const char* referring : {"hls", "concat", "dash", "sdp", "imf", "mov,hls", "applehttp,x"})
+        EXPECT_TRUE(probe_rules::readsOtherSources(referring)) << referring;
+    for (const char* plain : {"mov,mp4,m4a,3gp,3g2,mj2", "mp3", "wav", "", "hlsx", "xconcat,", ","})
+        EXPECT_FALSE(probe_rules::readsOtherSources(plain)) << plain;
+}

@@ -10,17 +10,22 @@ namespace fs = std::filesystem;
 using testsupport::TempDir;
 using testsupport::writeFile;
 
-TEST(ClearFolder, DeletesFilesBelowAndKeepsTheFolders)
+TEST(ClearFolder, DeletesFilesBelowAndKeepsTheFoldersAndTheFilesToKeep)
 {
     TempDir dir;
-    for (const char* file : {"0.wav", ".hidden", "sub/2.wav", "sub/deeper/3.txt"})
+    for (const char* file : {"0.wav", ".hidden", "sub/2.wav", "sub/deeper/3.txt", "kept.wav"})
         writeFile(dir / file, "x");
+    fs::create_hard_link(dir / "kept.wav", dir / "sub/kept-too.wav");
     int calls = 0;
-    EXPECT_EQ(folder_cleanup::clear_folder(dir.str(), [&] { ++calls; }), 4u);
-    EXPECT_EQ(calls, 6);  // four files and two folders
+    EXPECT_EQ(folder_cleanup::clear_folder(dir.str(), [&] { ++calls; },
+                                           file_identity::existingIds({(dir / "kept.wav").string()})),
+              4u);
+    EXPECT_EQ(calls, 8);  // six files and two folders
     EXPECT_TRUE(fs::is_directory(dir / "sub/deeper"));
     for (auto& entry : fs::recursive_directory_iterator(dir.path()))
-        EXPECT_TRUE(entry.is_directory()) << entry.path();
+        EXPECT_TRUE(entry.is_directory() || entry.path().stem().string().starts_with("kept"))
+            << entry.path();
+    EXPECT_TRUE(fs::exists(dir / "sub/kept-too.wav"));
     EXPECT_EQ(folder_cleanup::clear_folder((dir / "missing").string()), 0u);
 }
 

@@ -195,7 +195,7 @@ TEST(ToolMessages, ErrorReportAndFinishedRunMessage)
     EXPECT_EQ(finishedRunMessage(result(Outcome::ExitStatus, 1), quiet, true).substr(0, 7), "line 6\n");
 }
 
-TEST(ToolContracts, NormalizerArgumentsKeepTheFolderAsItIs)
+TEST(ToolContracts, NormalizerArgumentsKeepTheFolderAsItIsWithItsPatternCharactersEscaped)
 {
     using tool_contracts::NormalizerMode;
     using Args = std::vector<std::string>;
@@ -203,5 +203,7 @@ TEST(ToolContracts, NormalizerArgumentsKeepTheFolderAsItIs)
               (Args{"/Opt/My App/tmp/*.wav"}));
     EXPECT_EQ(tool_contracts::normalizerArgs(NormalizerMode::WeightedAverage, "/Opt/tmp"),
               (Args{"-bv", "/Opt/tmp/*.wav"}));
+    EXPECT_EQ(tool_contracts::normalizerArgs(NormalizerMode::ArithmeticAverage, "/a[x]?*\\b/tmp"),
+              (Args{"-m", "/a\\[x\\]\\?\\*\\\\b/tmp/*.wav"}));
     EXPECT_EQ(tool_contracts::normalizerArgs(NormalizerMode::Collectively, ""), (Args{"-b"}));
 }
