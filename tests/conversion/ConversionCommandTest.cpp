@@ -49,7 +49,7 @@ const std::string kRmsTags = "-map_metadata 1:g -map_metadata:s:a:0 1:s:a:0 ";
 ProbeFacts facts(std::int64_t audioBitRate, std::int64_t overall, int streams = -1, int firstAudio = -1)
 {
     return {.durationUs = -1, .overallBitRate = overall, .streamCount = streams,
-            .firstAudioStreamIndex = firstAudio, .audioBitRate = audioBitRate};
+            .firstAudioStreamIndex = firstAudio, .audioBitRate = audioBitRate, .streams = {}};
 }
 
 }  // namespace
