@@ -261,13 +261,13 @@ void appendStreamPlan(std::vector<std::string>& args, const ConversionRequest& r
                 refusal = "cannot hold attachments";
             break;
         case TStreamKind::Data:
-            refusal = "is not written with data streams";
+            refusal = "is written without data streams";
             break;
         }
         if (!refusal.empty()) {
-            note += (note.empty() ? "" : "; ") + std::string(kindText(s.Kind)) + " stream #" +
-                    std::to_string(n) + (s.Codec.empty() ? "" : " (" + s.Codec + ")") +
-                    " left out: " + outExtension + " " + refusal;
+            note += (note.empty() ? "Left out: " : "; ") + std::string(kindText(s.Kind)) + " stream #" +
+                    std::to_string(n) + (s.Codec.empty() ? "" : " (" + s.Codec + ")") + ", " +
+                    outExtension + " " + refusal;
             continue;
         }
         const std::string index = std::to_string(out);

@@ -48,7 +48,7 @@ struct ConversionCommand {
     std::string outputFile;         // the finished file's absolute path
     std::string writePath;          // what the converter writes; see output_files::commitOutput
     std::string sourceFile;         // the source, absolute
-    std::string note;               // the streams left out because the container cannot hold them
+    std::string note;               // "Left out: ...": streams the output container cannot hold
 };
 
 // Either a command, or the reason why the row is refused: the form shows the refusal and
