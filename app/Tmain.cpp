@@ -568,9 +568,11 @@ bool Tmain::showCellToolTip(QEvent* event)
     const QModelIndex index = ListView1->indexAt(help->pos());
     if (!index.isValid())
         return false;  // the drop hint
-    const QString full = index.data(Qt::DisplayRole).toString();
+    QString full = index.data(Qt::DisplayRole).toString();
     if (full.isEmpty())
         return false;
+    if (const QString note = rowNote(index.row()); !note.isEmpty())
+        full += QStringLiteral("\n") + note;
     QToolTip::showText(help->globalPos(), full, ListView1->viewport(),
                        ListView1->visualRect(index));
     return true;

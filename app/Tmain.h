@@ -156,6 +156,9 @@ public:
     // Cells 0..3: Size, Time, Format, Peak Analysis.
     QString rowCell(int row, int cell) const;
     void setRowCell(int row, int cell, const QString& text);
+    // What the row's last output was written without; shown in the row's tips.
+    void setRowNote(int row, const QString& note);
+    QString rowNote(int row) const;
     // The percentage field read as a whole number, 0 when it is not one (not clamped).
     int volumePercent() const;
 

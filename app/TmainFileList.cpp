@@ -30,6 +30,7 @@
 namespace {
 
 constexpr int kCellColumns = 4;  // cells 0..3 are columns 1..4
+constexpr int kRowNoteRole = Qt::UserRole + 1;
 constexpr qint64 kPumpIntervalMs = 15;
 
 std::string toBytes(const QString& name)
@@ -105,6 +106,18 @@ void Tmain::setRowCell(int row, int cell, const QString& text)
 {
     if (QTreeWidgetItem* item = ListView1->topLevelItem(row); item && cell >= 0 && cell < kCellColumns)
         item->setText(cell + 1, text);
+}
+
+void Tmain::setRowNote(int row, const QString& note)
+{
+    if (QTreeWidgetItem* item = ListView1->topLevelItem(row))
+        item->setData(0, kRowNoteRole, note);
+}
+
+QString Tmain::rowNote(int row) const
+{
+    const QTreeWidgetItem* item = ListView1->topLevelItem(row);
+    return item ? item->data(0, kRowNoteRole).toString() : QString();
 }
 
 QTreeWidgetItem* Tmain::selectedRow() const

@@ -349,7 +349,7 @@ void Tmain::multi_towav()
     file_duration = facts.durationUs;
 
     tmp_wav = conversion_command::wavCopyPath(job.scratchFolder, file_index);
-    tool_args = conversion_command::wavExtractionArgs(source, tmp_wav);
+    tool_args = conversion_command::wavExtractionArgs(source, tmp_wav, facts);
 
     batchaudioc->setWindowTitle(rowCaption(file_index));
     batchaudioc->timer_doconvert->start();

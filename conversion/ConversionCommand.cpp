@@ -3,6 +3,7 @@
 #include "app/MediaExtensions.h"
 #include "conversion/FileIdentity.h"
 #include "conversion/OutputNames.h"
+#include "conversion/StreamRules.h"
 
 #include <unistd.h>
 
@@ -182,13 +183,141 @@ void appendStreamOptions(std::vector<std::string>& args, const ConversionRequest
         append(args, {"-q:a", encodesVorbis(outExtension) ? "8" : "0"});
 }
 
-void appendLoudnessTagRemoval(std::vector<std::string>& args)
+const char* kindText(TStreamKind kind)
+{
+    switch (kind) {
+    case TStreamKind::Video:
+        return "video";
+    case TStreamKind::Audio:
+        return "audio";
+    case TStreamKind::Subtitle:
+        return "subtitle";
+    case TStreamKind::Attachment:
+        return "attachment";
+    case TStreamKind::Data:
+        break;
+    }
+    return "data";
+}
+
+// Every stream of the source, in its order, each with what its kind needs in the output
+// container; the first audio stream comes from the WAV copy in the RMS modes. A stream the
+// container cannot take is left out and named in `note`.
+void appendStreamPlan(std::vector<std::string>& args, const ConversionRequest& r, bool rms,
+                      const std::string& outExtension, bool kept, std::string& note)
+{
+    const ProbeFacts& p = r.probe;
+    const std::string input = rms ? "1:" : "0:";
+    // A stream rate above the whole file's is a wrong figure, no rate to keep.
+    auto rateKnown = [&](const TStreamFacts& s) {
+        return s.BitRate > 0 && (p.overallBitRate <= 0 || s.BitRate <= p.overallBitRate);
+    };
+    const bool anyDefaultAudio = std::any_of(p.streams.begin(), p.streams.end(), [](const TStreamFacts& s) {
+        return s.Kind == TStreamKind::Audio && s.Disposition.find("default") != std::string::npos;
+    });
+    int audioCount = 0;
+    int videoCount = 0;
+    int out = 0;
+    for (int n = 0; n < static_cast<int>(p.streams.size()); ++n) {
+        const TStreamFacts& s = p.streams[static_cast<std::size_t>(n)];
+        std::vector<std::string> options;  // "-c", "copy", ... without the stream index
+        std::string refusal;
+        const bool replaced = rms && n == p.firstAudioStreamIndex;
+        switch (s.Kind) {
+        case TStreamKind::Audio: {
+            const int limit = stream_rules::audioLimit(outExtension);
+            if (limit >= 0 && audioCount >= limit) {
+                refusal = "holds one audio stream only";
+                break;
+            }
+            ++audioCount;
+            if (rms && !replaced && kept) {
+                options = {"-c", "copy"};
+                break;
+            }
+            const std::string encoder = stream_rules::audioEncoder(s, outExtension, kept);
+            if (!encoder.empty())
+                options = {"-c", encoder};
+            for (const stream_rules::Option& o : stream_rules::audioOptions(s, encoder, rateKnown(s)))
+                options.insert(options.end(), {o.name, o.value});
+            break;
+        }
+        case TStreamKind::Video:
+            if (s.Picture) {
+                // Ogg and ASF read covers but cannot write them, even back into themselves.
+                if (stream_rules::holdsPictures(outExtension))
+                    options = {"-c", "copy"};
+                else
+                    refusal = "cannot hold a cover picture";
+                break;
+            }
+            if (!stream_rules::holdsVideo(outExtension)) {
+                refusal = "holds no video";
+                break;
+            }
+            if (const int limit = stream_rules::videoLimit(outExtension); limit >= 0 && videoCount >= limit) {
+                refusal = "holds one video stream only";
+                break;
+            }
+            ++videoCount;
+            if (kept) {
+                options = {"-c", "copy"};
+            } else {
+                options = {"-q", "0"};
+                if (const std::string f = stream_rules::videoFilter(outExtension, s.Width, s.Height); !f.empty())
+                    options.insert(options.end(), {"-filter", f});
+            }
+            break;
+        case TStreamKind::Subtitle:
+            if (const std::string encoder = stream_rules::subtitleEncoder(s.Codec, outExtension, kept);
+                !encoder.empty())
+                options = {"-c", encoder};
+            else
+                refusal = "cannot hold " + s.Codec + " subtitles";
+            break;
+        case TStreamKind::Attachment:
+            if (kept || stream_rules::holdsAttachments(outExtension))
+                options = {"-c", "copy"};
+            else
+                refusal = "cannot hold attachments";
+            break;
+        case TStreamKind::Data:
+            refusal = "is written without data streams";
+            break;
+        }
+        if (!refusal.empty()) {
+            note += (note.empty() ? "Left out: " : "; ") + std::string(kindText(s.Kind)) + " stream #" +
+                    std::to_string(n) + (s.Codec.empty() ? "" : " (" + s.Codec + ")") + ", " +
+                    outExtension + " " + refusal;
+            continue;
+        }
+        const std::string index = std::to_string(out);
+        append(args, {"-map", replaced ? std::string("0:a:0") : input + std::to_string(n)});
+        for (std::size_t i = 0; i + 1 < options.size(); i += 2)
+            append(args, {options[i] + ":" + index, options[i + 1]});
+        if (rms) {
+            // Mapping any stream's tags switches off the converter's own copy for all of them.
+            append(args, {"-map_metadata:s:" + index, input + "s:" + std::to_string(n)});
+            if (replaced) {
+                std::string disposition = s.Disposition;
+                if (!anyDefaultAudio)
+                    disposition = disposition == "0" ? "default" : disposition + "+default";
+                append(args, {"-disposition:" + index, disposition});
+            }
+        }
+        ++out;
+    }
+    if (rms)
+        append(args, {"-map_metadata", "1:g", "-map_chapters", "1"});
+}
+
+void appendLoudnessTagRemoval(std::vector<std::string>& args, const std::string& audioStreams)
 {
     // An empty value drops the tag; the converter matches keys in any letter case.
     for (std::string_view tag : kLoudnessTags)
         append(args, {"-metadata", std::string(tag) + "="});
     for (std::string_view tag : kLoudnessTags)
-        append(args, {"-metadata:s:a:0", std::string(tag) + "="});
+        append(args, {"-metadata:" + audioStreams, std::string(tag) + "="});
 }
 
 ConversionResult refused(const std::string& source, const std::string& reason)
@@ -258,14 +387,24 @@ std::string wavCopyPath(const std::string& scratchFolder, int fileIndex)
 }
 
 std::vector<std::string> wavExtractionArgs(const std::string& sourcePath,
-                                           const std::string& wavPath)
+                                           const std::string& wavPath, const ProbeFacts& probe)
 {
     // The first audio stream by name: left to itself the converter picks the one with the
     // most channels, and the conversion puts the copy in place of the first.
-    return {"-i",    file_identity::absolutePath(sourcePath),
-            "-y",    "-map_metadata",
-            "0:g",   "-map",
-            "0:a:0", file_identity::absolutePath(wavPath)};
+    std::vector<std::string> args = {"-i",  file_identity::absolutePath(sourcePath),
+                                     "-y",  "-map_metadata",
+                                     "0:g", "-map",
+                                     "0:a:0"};
+    // Deeper or floating-point samples keep their depth (the converter's WAV default is
+    // 16-bit); lossy sources have none of their own to keep.
+    const auto first = static_cast<std::size_t>(probe.firstAudioStreamIndex);
+    if (probe.firstAudioStreamIndex >= 0 && first < probe.streams.size()) {
+        const std::string pcm = stream_rules::pcmEncoder(probe.streams[first], false);
+        if (pcm != "pcm_s16le")
+            append(args, {"-c:a", pcm});
+    }
+    args.push_back(file_identity::absolutePath(wavPath));
+    return args;
 }
 
 ConversionResult buildConversion(const ConversionRequest& r)
@@ -317,11 +456,17 @@ ConversionResult buildConversion(const ConversionRequest& r)
     else
         append(c.args, {"-i", source});
     append(c.args, {"-y", "-map_metadata", "0:g"});
-    if (rms)
-        appendRmsMappings(c.args, r, videoSource, outExtension);
-    appendStreamOptions(c.args, r, videoSource, sourceExtension, outExtension);
+    const bool streamsKnown = !r.probe.streams.empty();
+    if (streamsKnown) {
+        appendStreamPlan(c.args, r, rms, outExtension, sourceExtension == outExtension, c.note);
+    } else {
+        // Nothing known of the streams: the converter's own choice, as far as it goes.
+        if (rms)
+            appendRmsMappings(c.args, r, videoSource, outExtension);
+        appendStreamOptions(c.args, r, videoSource, sourceExtension, outExtension);
+    }
     if (filter.changesLevel)
-        appendLoudnessTagRemoval(c.args);
+        appendLoudnessTagRemoval(c.args, streamsKnown && !rms ? "s:a" : "s:a:0");
     if (!filter.text.empty())
         append(c.args, {"-af", filter.text});
     c.args.push_back(c.writePath);

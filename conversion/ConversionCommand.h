@@ -48,6 +48,7 @@ struct ConversionCommand {
     std::string outputFile;         // the finished file's absolute path
     std::string writePath;          // what the converter writes; see output_files::commitOutput
     std::string sourceFile;         // the source, absolute
+    std::string note;               // "Left out: ...": streams the output container cannot hold
 };
 
 // Either a command, or the reason why the row is refused: the form shows the refusal and
@@ -68,9 +69,10 @@ ConversionResult buildConversion(const ConversionRequest& request);
 std::string wavCopyPath(const std::string& scratchFolder, int fileIndex);
 
 // Extraction of the source's first audio stream into its WAV copy:
-//   -i <source> -y -map_metadata 0:g -map 0:a:0 <wavPath>
+//   -i <source> -y -map_metadata 0:g -map 0:a:0 [-c:a <PCM of the source's depth>] <wavPath>
 std::vector<std::string> wavExtractionArgs(const std::string& sourcePath,
-                                           const std::string& wavPath);
+                                           const std::string& wavPath,
+                                           const ProbeFacts& probe = {});
 
 // A percentage as the volume factor: percent / 100, shortest decimal form with "."
 // (0 -> "0", 5 -> "0.05", 150 -> "1.5", 1000 -> "10").

@@ -3,6 +3,7 @@
 #include "media/TFFDecoder.h"
 
 #include <cstdint>
+#include <vector>
 
 // What the conversion needs to know about the source, read from the probe after LoadFile.
 struct ProbeFacts {
@@ -11,6 +12,7 @@ struct ProbeFacts {
     std::int32_t streamCount = -1;         // -1 when unknown
     std::int32_t firstAudioStreamIndex = -1;
     std::int64_t audioBitRate = -1;        // of the first audio stream; 0 or -1 when unknown
+    std::vector<TStreamFacts> streams;     // every stream in file order; empty when unknown
 };
 
 // Reads the facts from a probe that has the source open.
@@ -26,5 +28,11 @@ inline ProbeFacts probeFactsOf(TFFDecoder& decoder)
     TAudioStreamInfo audio;
     if (decoder.GetAudioStreamInfo(audio))
         facts.audioBitRate = audio.BitRate;
+    for (int n = 0; n < facts.streamCount; ++n) {
+        TStreamFacts stream;
+        if (!decoder.GetStreamFacts(n, stream))
+            break;
+        facts.streams.push_back(stream);
+    }
     return facts;
 }

@@ -68,6 +68,8 @@ void Tbatchaudioc::timer_doconvertTimer()
                 output_files::commitOutput(*main_.job.command, main_.job.sources);
             if (!committed.ok)
                 verdict = {RunVerdict::Kind::Failed, committed.error};
+            else
+                main_.setRowNote(main_.file_index, QString::fromStdString(main_.job.command->note));
         } else {
             output_files::discardOutput(*main_.job.command);
         }

@@ -52,3 +52,21 @@ struct TVideoStreamInfo {
     std::int32_t PixelFormat = -1;
     TRational32 FrameRate{0, 1};
 };
+
+enum class TStreamKind { Video, Audio, Subtitle, Attachment, Data };
+
+// What the conversion needs to know of one stream to write it again faithfully.
+struct TStreamFacts {
+    TStreamKind Kind = TStreamKind::Data;
+    std::string Codec;             // FFmpeg's codec name: "ac3", "pcm_s24le", "subrip", ...
+    std::string Encoder;           // the encoder FFmpeg picks for that codec; "" when it has none
+    std::string Disposition;       // "default+forced", ...; "0" for none
+    bool Picture = false;          // an attached picture (a cover), not a video
+    bool FloatSamples = false;     // decoded samples are floating point
+    std::int32_t Bits = 0;         // significant bits per sample of lossless audio; 0 when unknown
+    std::int32_t SampleRate = 0;
+    std::int32_t Channels = 0;
+    std::int64_t BitRate = 0;      // bits per second; 0 when unknown
+    std::int32_t Width = 0;
+    std::int32_t Height = 0;
+};

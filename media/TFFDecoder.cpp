@@ -8,7 +8,9 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <limits>
+#include <utility>
 
 namespace {
 
@@ -351,4 +353,86 @@ std::map<std::string, std::string> TFFDecoder::Tags() const
          (entry = FF.av_dict_get(context->metadata, "", entry, AV_DICT_IGNORE_SUFFIX));)
         tags.emplace(entry->key, entry->value ? entry->value : "");
     return tags;
+}
+
+namespace {
+
+TStreamKind kindOf(AVMediaType type)
+{
+    switch (type) {
+    case AVMEDIA_TYPE_VIDEO:
+        return TStreamKind::Video;
+    case AVMEDIA_TYPE_AUDIO:
+        return TStreamKind::Audio;
+    case AVMEDIA_TYPE_SUBTITLE:
+        return TStreamKind::Subtitle;
+    case AVMEDIA_TYPE_ATTACHMENT:
+        return TStreamKind::Attachment;
+    default:
+        return TStreamKind::Data;
+    }
+}
+
+// The flags as the converter's "-disposition" option reads them.
+std::string dispositionText(int flags)
+{
+    static constexpr std::pair<int, const char*> kNames[] = {
+        {AV_DISPOSITION_DEFAULT, "default"},
+        {AV_DISPOSITION_DUB, "dub"},
+        {AV_DISPOSITION_ORIGINAL, "original"},
+        {AV_DISPOSITION_COMMENT, "comment"},
+        {AV_DISPOSITION_LYRICS, "lyrics"},
+        {AV_DISPOSITION_KARAOKE, "karaoke"},
+        {AV_DISPOSITION_FORCED, "forced"},
+        {AV_DISPOSITION_HEARING_IMPAIRED, "hearing_impaired"},
+        {AV_DISPOSITION_VISUAL_IMPAIRED, "visual_impaired"},
+        {AV_DISPOSITION_CLEAN_EFFECTS, "clean_effects"},
+        {AV_DISPOSITION_CAPTIONS, "captions"},
+        {AV_DISPOSITION_DESCRIPTIONS, "descriptions"},
+    };
+    std::string text;
+    for (const auto& [flag, name] : kNames)
+        if (flags & flag)
+            text += (text.empty() ? "" : "+") + std::string(name);
+    return text.empty() ? "0" : text;
+}
+
+bool isFloatFormat(int format)
+{
+    return format == AV_SAMPLE_FMT_FLT || format == AV_SAMPLE_FMT_FLTP ||
+           format == AV_SAMPLE_FMT_DBL || format == AV_SAMPLE_FMT_DBLP;
+}
+
+}  // namespace
+
+bool TFFDecoder::GetStreamFacts(int index, TStreamFacts& facts)
+{
+    facts = TStreamFacts{};
+    const AVFormatContext* context = impl_->input.get();
+    if (!context || index < 0 || index >= static_cast<int>(context->nb_streams))
+        return false;
+    const AVStream& stream = *context->streams[index];
+    const AVCodecParameters& codec = *stream.codecpar;
+    facts.Kind = kindOf(codec.codec_type);
+    if (const char* name = FF.avcodec_get_name(codec.codec_id))
+        facts.Codec = name;
+    if (const AVCodec* encoder = FF.avcodec_find_encoder(codec.codec_id))
+        facts.Encoder = encoder->name;
+    facts.Disposition = dispositionText(stream.disposition);
+    facts.Picture = (stream.disposition & AV_DISPOSITION_ATTACHED_PIC) != 0;
+    facts.BitRate = std::max<std::int64_t>(codec.bit_rate, 0);
+    if (facts.Kind == TStreamKind::Audio) {
+        facts.FloatSamples = isFloatFormat(codec.format);
+        // PCM says its depth in the coded size; lossless codecs in the raw size.
+        const bool pcm = facts.Codec.rfind("pcm_", 0) == 0;
+        facts.Bits = codec.bits_per_raw_sample > 0 ? codec.bits_per_raw_sample
+                     : pcm                         ? codec.bits_per_coded_sample
+                                                   : 0;
+        facts.SampleRate = codec.sample_rate;
+        facts.Channels = codec.ch_layout.nb_channels;
+    } else if (facts.Kind == TStreamKind::Video) {
+        facts.Width = codec.width;
+        facts.Height = codec.height;
+    }
+    return true;
 }

@@ -30,6 +30,8 @@ public:
     bool GetAudioStreamInfo(int index, TAudioStreamInfo& info);
     bool GetVideoStreamInfo(TVideoStreamInfo& info) { return GetVideoStreamInfo(-1, info); }
     bool GetVideoStreamInfo(int index, TVideoStreamInfo& info);
+    // Any stream by its index; false (facts left default) for an invalid index or no file.
+    bool GetStreamFacts(int index, TStreamFacts& facts);
 
     // All global tags of the open file, keys as the file writes them.
     std::map<std::string, std::string> Tags() const;

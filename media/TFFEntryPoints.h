@@ -10,6 +10,8 @@
 // order. Only what the program really calls is listed; each name is required.
 #define AURALON_FF_ENTRY_POINTS(X)            \
     X(avcodec, avcodec_find_decoder)          \
+    X(avcodec, avcodec_find_encoder)          \
+    X(avcodec, avcodec_get_name)              \
     X(avdevice, avdevice_register_all)        \
     X(avformat, av_find_input_format)         \
     X(avformat, avformat_alloc_context)       \

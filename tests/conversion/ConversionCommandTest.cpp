@@ -15,7 +15,8 @@ using Args = std::vector<std::string>;
 namespace {
 
 // Words of a pattern; "<SRC>", "<WAV>" and "<OUT>" stand for the source, the WAV copy and the
-// written file, "<NOTAGS>" for the removal of the loudness tags.
+// written file, "<NOTAGS>" for the removal of the loudness tags (of every audio stream:
+// "<NOTAGSA>").
 Args expand(const std::string& pattern, const std::string& src, const std::string& wav, const std::string& out)
 {
     const char* tags[] = {"REPLAYGAIN_TRACK_GAIN", "REPLAYGAIN_TRACK_PEAK", "REPLAYGAIN_ALBUM_GAIN",
@@ -23,8 +24,8 @@ Args expand(const std::string& pattern, const std::string& src, const std::strin
     Args args;
     std::istringstream words(pattern);
     for (std::string w; words >> w;) {
-        if (w == "<NOTAGS>") {
-            for (const char* option : {"-metadata", "-metadata:s:a:0"})
+        if (w == "<NOTAGS>" || w == "<NOTAGSA>") {
+            for (const char* option : {"-metadata", w == "<NOTAGS>" ? "-metadata:s:a:0" : "-metadata:s:a"})
                 for (const char* tag : tags)
                     args.insert(args.end(), {option, std::string(tag) + "="});
         } else {
@@ -40,6 +41,7 @@ struct Row {
     std::string value = {};   // percentage, gain text or peak cell, by mode
     std::string format = {};  // the format box ticked with this item
     ProbeFacts probe = {};
+    std::string note = {};  // in the command's note
 };
 
 const std::string kHead = "-i <SRC> -y -map_metadata 0:g ";
@@ -49,8 +51,40 @@ const std::string kRmsTags = "-map_metadata 1:g -map_metadata:s:a:0 1:s:a:0 ";
 ProbeFacts facts(std::int64_t audioBitRate, std::int64_t overall, int streams = -1, int firstAudio = -1)
 {
     return {.durationUs = -1, .overallBitRate = overall, .streamCount = streams,
-            .firstAudioStreamIndex = firstAudio, .audioBitRate = audioBitRate};
+            .firstAudioStreamIndex = firstAudio, .audioBitRate = audioBitRate, .streams = {}};
 }
+
+TStreamFacts stream(TStreamKind kind, const char* codec, const char* encoder = "", std::int64_t rate = 0,
+                    int bits = 0)
+{
+    TStreamFacts s;
+    s.Kind = kind;
+    s.Codec = codec;
+    s.Encoder = encoder;
+    s.Disposition = "0";
+    s.BitRate = rate;
+    s.Bits = bits;
+    s.Channels = 2;
+    s.SampleRate = 48000;
+    s.Width = 640;
+    s.Height = 360;
+    return s;
+}
+
+ProbeFacts withStreams(std::vector<TStreamFacts> streams)
+{
+    ProbeFacts p = facts(-1, 0, static_cast<int>(streams.size()));
+    for (std::size_t n = 0; n < streams.size() && p.firstAudioStreamIndex < 0; ++n)
+        if (streams[n].Kind == TStreamKind::Audio)
+            p.firstAudioStreamIndex = static_cast<int>(n);
+    p.streams = std::move(streams);
+    return p;
+}
+
+using K = TStreamKind;
+const ProbeFacts kFilm = withStreams({stream(K::Video, "h264", "libx264"), stream(K::Audio, "aac", "aac", 129000),
+                                      stream(K::Audio, "aac", "aac"), stream(K::Subtitle, "subrip", "srt"),
+                                      stream(K::Attachment, "ttf"), stream(K::Data, "bin_data")});
 
 }  // namespace
 
@@ -93,6 +127,26 @@ TEST(ConversionCommand, ArgumentsForEveryModeAndContainer)
         {M::RmsSingularly, "a.flac", "a.flac",
          kRmsHead + "-map 1:v? -map -1:V? " + kRmsTags + "-c:v copy -q:a 0 <NOTAGS> <OUT>"},
         {M::RmsArithmetic, "a.flac", "a.ogg", kRmsHead + kRmsTags + "-vn -q:a 8 <NOTAGS> <OUT>", "", "*.OGG"},
+        // Streams known: each one mapped and written in its own codec where the container holds it.
+        {M::ChangeGain, "g.mkv", "g.mkv", kHead + "-map 0:0 -c:0 copy -map 0:1 -c:1 aac -b:1 129000 -map 0:2 -c:2 aac "
+         "-b:2 320000 -map 0:3 -c:3 copy -map 0:4 -c:4 copy <NOTAGSA> -af volume=3dB <OUT>", "3", "", kFilm,
+         "Left out: data stream #5 (bin_data), .mkv is written without data streams"},
+        {M::RmsWeighted, "g.mkv", "g.mkv", "-i <WAV> -i <SRC> -y -map_metadata 0:g -map 1:0 -c:0 copy "
+         "-map_metadata:s:0 1:s:0 -map 0:a:0 -c:1 aac -b:1 129000 -map_metadata:s:1 1:s:1 -disposition:1 default "
+         "-map 1:2 -c:2 copy -map_metadata:s:2 1:s:2 -map 1:3 -c:3 copy -map_metadata:s:3 1:s:3 -map 1:4 -c:4 copy "
+         "-map_metadata:s:4 1:s:4 -map_metadata 1:g -map_chapters 1 <NOTAGS> <OUT>", "", "", kFilm, "data stream #5"},
+        {M::ChangeGain, "a.vob", "a.vob", kHead + "-map 0:0 -c:0 copy -map 0:1 -c:1 ac3 -b:1 448000 <NOTAGSA> "
+         "-af volume=3dB <OUT>", "3", "", withStreams({stream(K::Video, "mpeg2video"), stream(K::Audio, "ac3", "ac3", 450000)})},
+        {M::ChangeGain, "c.rmvb", "c.rm", kHead + "-map 0:0 -q:0 0 -filter:0 scale=640:368 -map 0:1 -c:1 ac3 -b:1 640000 "
+         "<NOTAGSA> -af volume=3dB <OUT>", "3", "", withStreams({stream(K::Video, "rv40"), stream(K::Audio, "cook"),
+         stream(K::Subtitle, "subrip", "srt")}), "subtitle stream #2 (subrip), .rm cannot hold subrip subtitles"},
+        {M::ChangeGain, "x.wav", "x.flac", kHead + "-map 0:0 -c:0 flac -sample_fmt:0 s32 <NOTAGSA> -af volume=3dB <OUT>",
+         "3", "*.FLAC", withStreams({stream(K::Audio, "pcm_s24le", "pcm_s24le", 2304000, 24)})},
+        {M::ChangeGain, "x.flac", "x.aiff", kHead + "-map 0:0 -c:0 pcm_s24be <NOTAGSA> -af volume=3dB <OUT>",
+         "3", "*.AIFF", withStreams({stream(K::Audio, "flac", "flac", 0, 24)})},
+        {M::ChangeGain, "x.ogg", "x.ac3", kHead + "-map 0:0 -c:0 ac3 -b:0 640000 <NOTAGSA> -af volume=3dB <OUT>",
+         "3", "*.AC3", withStreams({stream(K::Audio, "vorbis", "libvorbis", 112000), stream(K::Video, "png", "png")}),
+         "video stream #1 (png), .ac3 holds no video"},
     };
 
     TempDir dir;
@@ -118,6 +172,8 @@ TEST(ConversionCommand, ArgumentsForEveryModeAndContainer)
         EXPECT_EQ(result.command->outputFile, (dir / "out" / row.outName).string());
         EXPECT_EQ(result.command->args,
                   expand(row.pattern, r.sourcePath, scratch + "4.wav", result.command->writePath));
+        EXPECT_NE(result.command->note.find(row.note), std::string::npos) << result.command->note;
+        EXPECT_EQ(result.command->note.empty(), row.note.empty()) << result.command->note;
     }
 }
 
@@ -174,4 +230,8 @@ TEST(ConversionCommand, PathsArriveWholeAndAbsolute)
     EXPECT_EQ(wavCopyPath("/prog/tmp/", 3), "/prog/tmp/3.wav");
     EXPECT_EQ(wavExtractionArgs("/m/a \"b\".mkv", "/prog/tmp/0.wav"),
               (Args{"-i", "/m/a \"b\".mkv", "-y", "-map_metadata", "0:g", "-map", "0:a:0", "/prog/tmp/0.wav"}));
+    // Deep samples keep their depth in the copy; lossy ones have none to keep.
+    EXPECT_EQ(wavExtractionArgs("/m/a.flac", "/t/0.wav", withStreams({stream(K::Audio, "flac", "flac", 0, 24)})),
+              (Args{"-i", "/m/a.flac", "-y", "-map_metadata", "0:g", "-map", "0:a:0", "-c:a", "pcm_s24le", "/t/0.wav"}));
+    EXPECT_EQ(wavExtractionArgs("/m/a.mp3", "/t/0.wav", withStreams({stream(K::Audio, "mp3", "libmp3lame")})).size(), 8u);
 }

@@ -94,20 +94,28 @@ static double matchNumber(const std::string& text, const std::string& pattern)
     return std::stod(m[1].str());
 }
 
-VolumeLevels measureVolume(const std::filesystem::path& file)
+static std::vector<std::string> measuring(const std::filesystem::path& file, const std::string& stream,
+                                          const std::string& filter)
 {
-    CommandResult r = runCommand(FFMPEG_EXECUTABLE, {"-hide_banner", "-nostdin", "-i", file.string(),
-                                                     "-af", "volumedetect", "-f", "null", "-"});
+    std::vector<std::string> args{"-hide_banner", "-nostdin", "-i", file.string()};
+    if (!stream.empty())
+        args.insert(args.end(), {"-map", "0:" + stream});
+    args.insert(args.end(), {"-af", filter, "-f", "null", "-"});
+    return args;
+}
+
+VolumeLevels measureVolume(const std::filesystem::path& file, const std::string& stream)
+{
+    CommandResult r = runCommand(FFMPEG_EXECUTABLE, measuring(file, stream, "volumedetect"));
     VolumeLevels levels;
     levels.maxDb = matchNumber(r.output, "max_volume: (-?[0-9.]+|-inf) dB");
     levels.meanDb = matchNumber(r.output, "mean_volume: (-?[0-9.]+|-inf) dB");
     return levels;
 }
 
-LoudnessLevels measureLoudness(const std::filesystem::path& file)
+LoudnessLevels measureLoudness(const std::filesystem::path& file, const std::string& stream)
 {
-    CommandResult r = runCommand(FFMPEG_EXECUTABLE, {"-hide_banner", "-nostdin", "-i", file.string(),
-                                                     "-af", "ebur128=peak=true", "-f", "null", "-"});
+    CommandResult r = runCommand(FFMPEG_EXECUTABLE, measuring(file, stream, "ebur128=peak=true"));
     // The summary comes last; search from its "Integrated loudness:" heading on.
     auto summary = r.output.rfind("Integrated loudness:");
     if (summary == std::string::npos)

@@ -38,13 +38,14 @@ struct VolumeLevels {
     double maxDb = 0;
     double meanDb = 0;
 };
-VolumeLevels measureVolume(const std::filesystem::path& file);
+// `stream` picks one stream ("a:1"); empty for the converter's own choice.
+VolumeLevels measureVolume(const std::filesystem::path& file, const std::string& stream = {});
 
 // Integrated loudness (LUFS) and true peak (dBTP) from ffmpeg's ebur128 filter.
 struct LoudnessLevels {
     double integratedLufs = 0;
     double truePeakDb = 0;
 };
-LoudnessLevels measureLoudness(const std::filesystem::path& file);
+LoudnessLevels measureLoudness(const std::filesystem::path& file, const std::string& stream = {});
 
 }  // namespace testsupport
