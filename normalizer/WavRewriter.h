@@ -10,8 +10,9 @@
 // original. On any failure the original is untouched and the temporary file removed.
 namespace wav_rewriter {
 
-// Throws WavError when the file cannot be rewritten, or changed since `expected`.
-void rewrite(const std::string& path, const FileIdentity& expected, double gainDb);
+// Throws WavError when the file cannot be rewritten, or changed since `expected`. With a
+// limiter ceiling (linear, > 0) the gain goes through the true-peak limiter.
+void rewrite(const std::string& path, const FileIdentity& expected, double gainDb, double limiterCeiling = 0);
 
 // The dither seed of a file: a hash of its name (without the folder) and its size, so
 // that the same input always gives the same output.
