@@ -105,9 +105,7 @@ void BatchNormalizer::finish(Item& item, const gain_rules::Decision& decision)
             if (decision.limit) {
                 const double ceilingDbtp = options_.settings.ceilingDbtp;
                 limit_plan::Plan plan =
-                    limit_plan::find(item.path, *item.analysis, levels.loudnessLufs + decision.gainDb, ceilingDbtp);
-                wav_rewriter::rewrite(item.path, item.analysis->identity, plan.gainDb,
-                                      limit_plan::limiterCeiling(ceilingDbtp, levels));
+                    limit_plan::apply(item.path, *item.analysis, levels.loudnessLufs + decision.gainDb, ceilingDbtp);
                 lines_.out(format("Applying adjustment of %.2fdB to ", plan.gainDb) + item.name + "..." +
                            format(" peaks limited by up to %.1f dB", -plan.deepestDb));
             } else {

@@ -4,6 +4,7 @@
 #include "normalizer/UniqueFd.h"
 #include "normalizer/WavError.h"
 #include "normalizer/WavParser.h"
+#include "normalizer/WavRewriter.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -17,6 +18,8 @@ namespace {
 
 // Raising the gain into a limiter raises the loudness by less than the gain, never more.
 constexpr double kFlattestSlope = 0.1;
+// How much louder a limited file gets per dB of gain, before two trials tell.
+constexpr double kFirstSlope = 0.85;
 // Signals whose peaks are dense (noise) hardly get louder with more gain; beyond this the
 // limiter would only flatten them.
 constexpr double kMostExtraGainDb = 9.0;
@@ -35,55 +38,56 @@ double limiterCeiling(double ceilingDbtp, const gain_rules::Levels& levels)
 
 double nextGain(const Trial& last, const Trial* previous, double wantedLufs)
 {
-    double slope = 1.0;
+    double slope = kFirstSlope;
     if (previous && last.gainDb != previous->gainDb)
         slope = std::clamp((last.lufs - previous->lufs) / (last.gainDb - previous->gainDb), kFlattestSlope, 1.0);
     return last.gainDb + (wantedLufs - last.lufs) / slope;
 }
 
-Plan find(const std::string& path, const FileAnalysis& analysis, double wantedLufs, double ceilingDbtp)
+Plan apply(const std::string& path, const FileAnalysis& analysis, double wantedLufs, double ceilingDbtp)
 {
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-    if (!fd.valid())
-        throw WavError(systemReason("cannot open", errno));
-    const WavLayout layout = wav_parser::parse(fd.get());
-    const WavFormat& format = layout.format;
+    const WavFormat& format = analysis.layout.format;
     const double ceiling = limiterCeiling(ceilingDbtp, analysis.levels);
-    std::vector<double> limited;
+    const double firstGain = wantedLufs - analysis.levels.loudnessLufs;
 
-    auto measure = [&](double gainDb, double& deepest) {
+    Trial last{firstGain, 0};
+    {
+        UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+        if (!fd.valid())
+            throw WavError(systemReason("cannot open", errno));
+        const WavLayout layout = wav_parser::parse(fd.get());
         LoudnessMeter meter(format, LoudnessMeter::Measures::LoudnessOnly);
-        deepest = limited_stream::run(fd.get(), layout, gainDb, ceiling,
-                                      [&](std::uint8_t*, const double* samples, const double* gains, std::size_t frames) {
-                                          limited.resize(frames * format.channels);
-                                          for (std::size_t i = 0; i < limited.size(); ++i)
-                                              limited[i] = samples[i] * gains[i / format.channels];
-                                          meter.addFrames(limited.data(), frames);
-                                      });
-        return meter.integratedLoudness();
-    };
-
-    Trial best{wantedLufs - analysis.levels.loudnessLufs, 0};
-    double bestDeepest = 1.0;
-    best.lufs = measure(best.gainDb, bestDeepest);
-    Trial last = best, previous = best;
-    for (int trial = 1; trial < kMostTrials && std::fabs(best.lufs - wantedLufs) > kTolerance; ++trial) {
-        const double firstGain = wantedLufs - analysis.levels.loudnessLufs;
-        Trial next{std::min(nextGain(last, trial > 1 ? &previous : nullptr, wantedLufs), firstGain + kMostExtraGainDb), 0};
-        if (next.gainDb == last.gainDb)
-            break;
+        std::vector<double> limited;
+        limited_stream::run(fd.get(), layout, firstGain, ceiling,
+                            [&](std::uint8_t*, const double* samples, const double* gains, std::size_t frames) {
+                                limited_stream::applyGains(samples, gains, frames, format.channels, limited);
+                                meter.addFrames(limited.data(), frames);
+                            });
+        last.lufs = meter.integratedLoudness();
+    }
+    Trial previous = last;
+    Trial best = last;
+    for (int trial = 1;; ++trial) {
+        const bool closeEnough = std::fabs(last.lufs - wantedLufs) <= kTolerance;
+        double gainDb = last.gainDb;
+        if (trial == kMostTrials - 1)
+            gainDb = best.gainDb;
+        else if (!closeEnough && std::isfinite(last.lufs))
+            gainDb = std::min(nextGain(last, trial > 1 ? &previous : nullptr, wantedLufs), firstGain + kMostExtraGainDb);
+        Trial next{gainDb, 0};
+        const bool final = closeEnough || trial == kMostTrials - 1 || gainDb == last.gainDb;
         double deepest = 1.0;
-        next.lufs = measure(next.gainDb, deepest);
-        if (!std::isfinite(next.lufs))
-            break;
+        bool written = wav_rewriter::rewrite(path, analysis.identity, gainDb, ceiling, [&](double lufs) {
+            next.lufs = lufs;
+            return final || std::fabs(lufs - wantedLufs) <= kTolerance;
+        }, &deepest);
+        if (written)
+            return Plan{gainDb, toDb(deepest)};
         previous = last;
         last = next;
-        if (std::fabs(next.lufs - wantedLufs) < std::fabs(best.lufs - wantedLufs)) {
+        if (std::fabs(next.lufs - wantedLufs) < std::fabs(best.lufs - wantedLufs))
             best = next;
-            bestDeepest = deepest;
-        }
     }
-    return Plan{best.gainDb, toDb(bestDeepest)};
 }
 
 }  // namespace limit_plan

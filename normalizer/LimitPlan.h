@@ -23,14 +23,15 @@ struct Plan {
 double limiterCeiling(double ceilingDbtp, const gain_rules::Levels& levels);
 
 // The next gain to try, from the last two trials (a secant, its slope kept within
-// limits); `previous` is unused on the first.
+// limits); after the first trial alone, a typical slope.
 struct Trial {
     double gainDb;
     double lufs;
 };
 double nextGain(const Trial& last, const Trial* previous, double wantedLufs);
 
+// Rewrites the file at the gain that brings it to wantedLufs with its peaks limited.
 // Throws WavError.
-Plan find(const std::string& path, const FileAnalysis& analysis, double wantedLufs, double ceilingDbtp);
+Plan apply(const std::string& path, const FileAnalysis& analysis, double wantedLufs, double ceilingDbtp);
 
 }  // namespace limit_plan

@@ -58,4 +58,13 @@ double run(int fd, const WavLayout& layout, double gainDb, double ceiling, const
     return limiter.deepestGain();
 }
 
+void applyGains(const double* samples, const double* gains, std::size_t frames, unsigned channels,
+                std::vector<double>& out)
+{
+    out.resize(frames * channels);
+    for (std::size_t f = 0; f < frames; ++f)
+        for (unsigned c = 0; c < channels; ++c)
+            out[f * channels + c] = samples[f * channels + c] * gains[f];
+}
+
 }  // namespace limited_stream

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 // Reads the samples of a file through the true-peak limiter at a gain, in blocks.
 namespace limited_stream {
@@ -17,5 +18,9 @@ using Sink = std::function<void(std::uint8_t* bytes, const double* samples, cons
 // Streams every frame of fd's samples to sink; returns the smallest limiter gain (linear).
 // ceiling is the highest true peak allowed, linear. Throws WavError.
 double run(int fd, const WavLayout& layout, double gainDb, double ceiling, const Sink& sink);
+
+// out = samples with each frame's gain applied.
+void applyGains(const double* samples, const double* gains, std::size_t frames, unsigned channels,
+                std::vector<double>& out);
 
 }  // namespace limited_stream

@@ -2,6 +2,7 @@
 
 #include "normalizer/GainProcessor.h"
 #include "normalizer/LimitedStream.h"
+#include "normalizer/LoudnessMeter.h"
 #include "normalizer/StopSignal.h"
 #include "normalizer/TempFile.h"
 #include "normalizer/UniqueFd.h"
@@ -107,7 +108,8 @@ std::uint64_t ditherSeed(const std::string& path, std::uint64_t size)
     return hash;
 }
 
-void rewrite(const std::string& path, const FileIdentity& expected, double gainDb, double limiterCeiling)
+bool rewrite(const std::string& path, const FileIdentity& expected, double gainDb, double limiterCeiling,
+             const LoudnessCheck& check, double* deepestGain)
 {
     UniqueFd in(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (!in.valid())
@@ -129,11 +131,21 @@ void rewrite(const std::string& path, const FileIdentity& expected, double gainD
 
     GainProcessor gain(format, gainDb, ditherSeed(path, layout.fileSize));
     if (limiterCeiling > 0) {
-        limited_stream::run(in.get(), layout, gainDb, limiterCeiling,
-                            [&](std::uint8_t* bytes, const double*, const double* gains, std::size_t frames) {
+        LoudnessMeter meter(format, LoudnessMeter::Measures::LoudnessOnly);
+        std::vector<double> limited;
+        double deepest = limited_stream::run(in.get(), layout, gainDb, limiterCeiling,
+                            [&](std::uint8_t* bytes, const double* samples, const double* gains, std::size_t frames) {
+                                if (check) {
+                                    limited_stream::applyGains(samples, gains, frames, format.channels, limited);
+                                    meter.addFrames(limited.data(), frames);
+                                }
                                 gain.process(bytes, frames * format.channels, gains);
                                 writeAll(out.fd(), bytes, frames * format.blockAlign, out.path());
                             });
+        if (deepestGain)
+            *deepestGain = deepest;
+        if (check && !check(meter.integratedLoudness()))
+            return false;
     } else {
         writeWithGain(in.get(), out, layout, gain);
     }
@@ -142,6 +154,7 @@ void rewrite(const std::string& path, const FileIdentity& expected, double gainD
     copyRange(in.get(), out, layout, end, layout.fileSize);
     checkStop();
     out.replaceTarget();
+    return true;
 }
 
 }  // namespace wav_rewriter
