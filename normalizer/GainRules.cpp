@@ -9,6 +9,8 @@ namespace gain_rules {
 namespace {
 
 constexpr double kInfinity = std::numeric_limits<double>::infinity();
+// Far beyond what any file needs: the absolute gate stops loudness at -70 LUFS.
+constexpr double kLargestGainDb = 200.0;
 
 std::string unmeasuredReason(Status status)
 {
@@ -25,9 +27,9 @@ Decision finish(double gainDb, double limitDb, bool limitPeaks)
         d.peakLimited = gainDb > limitDb;
         d.gainDb = std::min(gainDb, limitDb);
     }
-    // Float samples beyond any real level (or NaN) measure as an infinite peak or loudness;
-    // an infinite gain would silence the file or fill it with NaN.
-    if (!std::isfinite(d.gainDb)) {
+    // Float samples beyond any real level (or NaN) measure as an infinite or absurd peak or
+    // loudness; such a gain would silence the file or fill it with NaN.
+    if (!std::isfinite(d.gainDb) || std::fabs(d.gainDb) > kLargestGainDb || limitDb < -kLargestGainDb) {
         d.gainDb = 0;
         d.peakLimited = d.limit = false;
         d.reason = "no finite gain for its levels";

@@ -54,6 +54,7 @@ TruePeakLimiter::TruePeakLimiter(unsigned channels, unsigned sampleRate, double 
             sum += std::fabs(phases_[k * taps_ + q]);
         gain = std::max(gain, sum);
     }
+    overshoot_ = gain;
     quietBelow_ = ceiling_ / gain;
     // A peak seen at frame k stands for the signal up to taps_/2 frames earlier, and the
     // filter spreads each frame over as many again: the window covers both.
@@ -127,11 +128,34 @@ void TruePeakLimiter::emit(double required, std::vector<double>& gains)
     ++frame_;
 }
 
+namespace {
+
+// Runs at least as long as the filter, so that a run and the one before it cover every
+// frame a phase reads.
+constexpr std::size_t kRun = 64;
+
+}  // namespace
+
+void TruePeakLimiter::measure(const double* frames, std::size_t count)
+{
+    for (std::size_t start = 0; start < count; start += kRun) {
+        const std::size_t end = std::min(count, start + kRun);
+        double runMax = 0.0;
+        for (std::size_t i = start * channels_; i < end * channels_; ++i)
+            runMax = std::max(runMax, std::fabs(frames[i]));
+        const bool below = std::max(runMax, previousMax_) * overshoot_ <= measured_;
+        previousMax_ = runMax;
+        for (std::size_t i = start; i < end; ++i) {
+            if (below)
+                remember(frames + i * channels_);
+            else
+                measured_ = std::max(measured_, framePeak(frames + i * channels_));
+        }
+    }
+}
+
 void TruePeakLimiter::push(const double* frames, std::size_t count, std::vector<double>& gains)
 {
-    // Runs at least as long as the filter, so that a run and the one before it cover every
-    // frame a phase reads.
-    constexpr std::size_t kRun = 64;
     for (std::size_t start = 0; start < count; start += kRun) {
         const std::size_t end = std::min(count, start + kRun);
         double runMax = 0.0;

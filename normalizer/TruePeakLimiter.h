@@ -23,6 +23,11 @@ public:
     // Appends the gains of the frames still held back, as if silence followed.
     void finish(std::vector<double>& gains);
 
+    // Measuring instead of limiting: the highest true or sample peak of frames passed to
+    // measure() (not to push()), linear. Runs of frames that cannot beat it are skipped.
+    void measure(const double* frames, std::size_t count);
+    double measuredPeak() const { return measured_; }
+
     std::size_t delay() const { return delay_; }
     // The smallest gain given so far, linear.
     double deepestGain() const { return deepest_; }
@@ -41,6 +46,8 @@ private:
     double ceiling_;
     double quietBelow_;       // a window of samples under this cannot interpolate over the ceiling
     double previousMax_ = 0;  // the largest sample of the previous run of frames
+    double overshoot_ = 1;    // the most a phase can give from samples of at most 1
+    double measured_ = 0;
 
     std::size_t attack_;  // frames of the moving average
     std::size_t window_;  // frames of the sliding minimum
