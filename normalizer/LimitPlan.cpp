@@ -77,10 +77,13 @@ Plan apply(const std::string& path, const FileAnalysis& analysis, double wantedL
         Trial next{gainDb, 0};
         const bool final = closeEnough || trial == kMostTrials - 1 || gainDb == last.gainDb;
         double deepest = 1.0;
-        bool written = wav_rewriter::rewrite(path, analysis.identity, gainDb, ceiling, [&](double lufs) {
+        wav_rewriter::LoudnessCheck check = [&](double lufs) {
             next.lufs = lufs;
-            return final || std::fabs(lufs - wantedLufs) <= kTolerance;
-        }, &deepest);
+            return std::fabs(lufs - wantedLufs) <= kTolerance;
+        };
+        // The last trial is written whatever it measures: nothing to measure.
+        bool written = wav_rewriter::rewrite(path, analysis.identity, gainDb, ceiling,
+                                             final ? wav_rewriter::LoudnessCheck{} : check, &deepest);
         if (written)
             return Plan{gainDb, toDb(deepest)};
         previous = last;

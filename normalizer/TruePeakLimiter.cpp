@@ -10,6 +10,7 @@ constexpr double kPi = 3.14159265358979323846;
 constexpr std::size_t kTapsPerPhase = 12;  // 48 taps at 4x, as BS.1770 measures true peak
 constexpr double kLookaheadSeconds = 0.005;
 constexpr double kReleaseSeconds = 0.05;
+constexpr double kFullyReleased = 1.0 - 1e-9;
 
 unsigned oversampling(unsigned sampleRate)
 {
@@ -114,6 +115,8 @@ void TruePeakLimiter::emit(double required, std::vector<double>& gains)
     const double lowest = minima_.front().second;
 
     envelope_ = lowest < envelope_ ? lowest : envelope_ + (lowest - envelope_) * releaseCoeff_;
+    if (envelope_ > kFullyReleased)
+        envelope_ = 1.0;  // an exponential release never gets there by itself
     sum_ += envelope_ - averaged_[averagedAt_];
     averaged_[averagedAt_] = envelope_;
     averagedAt_ = (averagedAt_ + 1) % attack_;
