@@ -101,9 +101,10 @@ std::string usage()
            "  --help, --version\n"
            "\n"
            "Loudness is BS.1770 integrated loudness; means are taken over the LUFS values.\n"
-           "With the limiter each file reaches its level within 0.5 LU; files that need no\n"
-           "limiting get a plain gain. With -b each file is limited only where its own peaks\n"
-           "need it, so the files keep their levels relative to each other.\n"
+           "With the limiter each file reaches its level within 0.5 LU (unless most of its\n"
+           "loudness lies in its peaks: the gain goes at most 9 dB beyond what the mode asks);\n"
+           "files that need no limiting get a plain gain. With -b each file is limited only\n"
+           "where its own peaks need it, so the files keep their levels relative to each other.\n"
            "Files changing by less than 0.05 dB, silent files and files under 0.4 s are left\n"
            "as they are. Exit status: 0 done, 1 some file could not be processed, 2 bad\n"
            "command line or no file matched.\n";
