@@ -121,7 +121,7 @@ TEST(RmsJob, TheNormaliserGetsTheModeAndTheScratchPatternWithItsLettersKept)
     const std::string scratch = h.scratchFolder().string();
     ASSERT_NE(scratch.find_first_of("ABCDEFGHIJKLMNOPQRSTUVWXYZ"), std::string::npos) << scratch;
     const Sources src = makeSources(h.dir().path());
-    h.addFiles({src.audio});
+    h.addFiles({src.audio, src.video});  // the video's output is lossy: the ceiling gets a margin
     h.choose(h.main().radio_weighted);
     h.main().options->cb_loudnesstarget->setCurrentIndex(3);
     h.main().options->cbk_limitpeaks->setChecked(false);
@@ -131,7 +131,7 @@ TEST(RmsJob, TheNormaliserGetsTheModeAndTheScratchPatternWithItsLettersKept)
 
     const auto runs = h.tools().recordedRuns(FakeToolFolder::Tool::Normalizer);
     ASSERT_EQ(runs.size(), 1u);
-    EXPECT_EQ(runs[0], (std::vector<std::string>{"-bv", "--target=-23", "--ceiling=-1", "--limiter=off",
+    EXPECT_EQ(runs[0], (std::vector<std::string>{"-bv", "--target=-23", "--ceiling=-2", "--limiter=off",
                                                  scratch + "*.wav"}));
 }
 
