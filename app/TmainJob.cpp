@@ -10,6 +10,7 @@
 #include "app/Toptions.h"
 #include "conversion/FileIdentity.h"
 #include "conversion/OutputFiles.h"
+#include "conversion/OutputNames.h"
 #include "conversion/ProbeFacts.h"
 #include "conversion/Tbatchaudioc.h"
 #include "tools/ToolContracts.h"
@@ -183,7 +184,16 @@ VolumeMode Tmain::volumeMode() const
 
 std::vector<std::string> Tmain::normalizerArgs() const
 {
-    return tool_contracts::normalizerArgs(normalizerModeOf(job.mode), job.scratchFolder);
+    tool_contracts::NormalizerLevels levels;
+    if (options)
+        levels = options->normalizerLevels();
+    // One ceiling for all copies: if any output is lossy, every copy gets the margin.
+    for (const std::string& source : job.sources)
+        levels.lossyOutput = levels.lossyOutput ||
+                             tool_contracts::isLossyExtension(output_names::outputExtension(
+                                 source, cbk_audioformatconverting->isChecked(),
+                                 cb_audioformat->currentText().toStdString()));
+    return tool_contracts::normalizerArgs(normalizerModeOf(job.mode), levels, job.scratchFolder);
 }
 
 void Tmain::BitBtn1Click()

@@ -4,6 +4,8 @@
 #include "app/CharacterFilter.h"
 #include "app/ValueCorrections.h"
 
+#include <QCheckBox>
+#include <QComboBox>
 #include <QFont>
 #include <QFrame>
 #include <QGuiApplication>
@@ -26,12 +28,12 @@ Toptions::Toptions(QWidget* parent)
     setObjectName(QStringLiteral("Toptions"));
     setWindowTitle(QStringLiteral("Options"));
     setFont(programFont());
-    setFixedSize(357, 141);
+    setFixedSize(357, 221);
 
     // Created first so that it leads the tab order and has the focus on opening.
     Button1 = new QPushButton(QStringLiteral("OK"), this);
     Button1->setObjectName(QStringLiteral("Button1"));
-    Button1->setGeometry(136, 100, 85, 27);
+    Button1->setGeometry(136, 180, 85, 27);
     Button1->setDefault(true);
 
     Label1 = new QLabel(QStringLiteral("Prefix of target files"), this);
@@ -45,16 +47,43 @@ Toptions::Toptions(QWidget* parent)
     ed_prefix->installEventFilter(new CharacterFilter(value_corrections::isPrefixKey, ed_prefix));
     Label1->setBuddy(ed_prefix);
 
+    Label2 = new QLabel(QStringLiteral("Loudness target"), this);
+    Label2->setObjectName(QStringLiteral("Label2"));
+    Label2->setGeometry(24, 74, 309, 16);
+
+    cb_loudnesstarget = new QComboBox(this);
+    cb_loudnesstarget->setObjectName(QStringLiteral("cb_loudnesstarget"));
+    cb_loudnesstarget->setGeometry(24, 94, 309, 24);
+    cb_loudnesstarget->setEditable(false);
+    for (const tool_contracts::LoudnessTarget& target : tool_contracts::kLoudnessTargets)
+        cb_loudnesstarget->addItem(QString::fromLatin1(target.label.data(), qsizetype(target.label.size())));
+    Label2->setBuddy(cb_loudnesstarget);
+
+    cbk_limitpeaks = new QCheckBox(QStringLiteral("Limit peaks to reach the target"), this);
+    cbk_limitpeaks->setObjectName(QStringLiteral("cbk_limitpeaks"));
+    cbk_limitpeaks->setGeometry(24, 128, 309, 20);
+    cbk_limitpeaks->setChecked(true);
+
     Bevel1 = new QFrame(this);
     Bevel1->setObjectName(QStringLiteral("Bevel1"));
     Bevel1->setFrameShape(QFrame::HLine);
     Bevel1->setFrameShadow(QFrame::Sunken);
-    Bevel1->setGeometry(12, 84, 333, 2);
+    Bevel1->setGeometry(12, 164, 333, 2);
 
     connect(Button1, &QPushButton::clicked, this, &Toptions::Button1Click);
 
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
+}
+
+tool_contracts::NormalizerLevels Toptions::normalizerLevels() const
+{
+    tool_contracts::NormalizerLevels levels;
+    const int index = cb_loudnesstarget->currentIndex();
+    if (index >= 0 && index < int(tool_contracts::kLoudnessTargets.size()))
+        levels.target = tool_contracts::kLoudnessTargets[std::size_t(index)];
+    levels.limitPeaks = cbk_limitpeaks->isChecked();
+    return levels;
 }
 
 void Toptions::Button1Click()

@@ -1,15 +1,19 @@
 #pragma once
 
+#include "tools/ToolContracts.h"
+
 #include <QDialog>
 
+class QCheckBox;
+class QComboBox;
 class QFrame;
 class QLabel;
 class QLineEdit;
 class QPushButton;
 
-// The Options dialog: the prefix put in front of every output file's name. There is no
-// Cancel: whatever ed_prefix holds when the dialog closes, by "OK" or by the close box, is
-// the prefix from then on.
+// The Options dialog: the prefix put in front of every output file's name, and the loudness
+// the RMS modes aim for. There is no Cancel: whatever the controls hold when the dialog
+// closes, by "OK" or by the close box, holds from then on, while the program runs.
 class Toptions : public QDialog {
     Q_OBJECT
 public:
@@ -18,7 +22,13 @@ public:
     QPushButton* Button1;
     QLabel* Label1;
     QLineEdit* ed_prefix;
+    QLabel* Label2;
+    QComboBox* cb_loudnesstarget;  // the items of tool_contracts::kLoudnessTargets, in order
+    QCheckBox* cbk_limitpeaks;
     QFrame* Bevel1;
+
+    // The target and limiter choice of the controls (lossyOutput left false).
+    tool_contracts::NormalizerLevels normalizerLevels() const;
 
 public slots:
     void Button1Click();

@@ -1,4 +1,4 @@
-// The normaliser over stereo 16-bit files (measure and rewrite, track mode) against ffmpeg's
+// The normaliser over stereo 16-bit files (measure, limit and rewrite, track mode) against ffmpeg's
 // ebur128 analysis of the same files, one after another.
 //
 //   normalizer_bench [files, default 8] [seconds each, default 60]
@@ -77,9 +77,13 @@ int main(int argc, char** argv)
     std::printf("making %d files of %d s, stereo, 16 bits, 44.1 kHz...\n", fileCount, length);
     for (int i = 0; i < fileCount; ++i) {
         files.push_back((folder / (std::to_string(i) + ".wav")).string());
-        // Pink noise under a tone, at a different level in each file.
-        std::string source = "anoisesrc=c=pink:r=44100:d=" + std::to_string(length) + ":a=" + std::to_string(0.02 + 0.03 * i) +
-                             ",aformat=channel_layouts=stereo";
+        // Pink noise at a different level in each file, with short full-scale transients a few
+        // times a second, as loud as music and peaking as it does: every file is limited.
+        const std::string seconds = std::to_string(length);
+        std::string source = "anoisesrc=c=pink:r=44100:d=" + seconds + ":a=" + std::to_string(0.2 + 0.04 * i) +
+                             ",aformat=channel_layouts=stereo[n];aevalsrc=0.95*lt(mod(t\\,0.33)\\,0.0006)*"
+                             "sin(2*PI*2000*t):s=44100:d=" + seconds + ",aformat=channel_layouts=stereo[t];"
+                             "[n][t]amix=inputs=2:normalize=0[out0]";
         if (!run({FFMPEG_EXECUTABLE, "-nostdin", "-y", "-f", "lavfi", "-i", source, "-c:a", "pcm_s16le", files.back()}).ok) {
             std::fprintf(stderr, "ffmpeg could not make %s\n", files.back().c_str());
             return 1;
@@ -104,13 +108,13 @@ int main(int argc, char** argv)
     }
 
     std::printf("ffmpeg ebur128=peak=true, files one after another: %8.3f s\n", ffmpegSeconds);
-    std::printf("client, measure and rewrite (track mode):          %8.3f s\n", clientSeconds);
+    std::printf("client, measure, limit and rewrite (track mode):   %8.3f s\n", clientSeconds);
     std::printf("ratio client / ffmpeg:                             %8.3f (target: at most 1.0)\n",
                 clientSeconds / ffmpegSeconds);
     std::printf("client peak resident size:                         %8ld KiB\n", client.maxRssKiB);
     const double ratio = clientSeconds / ffmpegSeconds;
     bench::printResult("normaliser, " + std::to_string(fileCount) + " x " + std::to_string(length) +
-                           " s stereo WAV, measure and rewrite",
+                           " s stereo WAV, measure, limit and rewrite",
                        bench::timeText(clientSeconds),
                        "ffmpeg ebur128=peak=true " + bench::timeText(ffmpegSeconds),
                        bench::format("%.2fx", ratio), "at most 1.0x", ratio <= 1.0);

@@ -1,5 +1,6 @@
 #include "normalizer/BatchNormalizer.h"
 
+#include "normalizer/LimitPlan.h"
 #include "normalizer/ParallelFor.h"
 #include "normalizer/WavError.h"
 #include "normalizer/WavRewriter.h"
@@ -89,6 +90,8 @@ void BatchNormalizer::finish(Item& item, const gain_rules::Decision& decision)
     const gain_rules::Levels& levels = item.analysis->levels;
     const bool measured = levels.status == gain_rules::Status::Measured;
     std::string limited = decision.peakLimited ? ", limited by the true-peak ceiling" : "";
+    if (decision.limit)
+        limited = ", with its peaks limited";
     if (options_.dryRun && measured) {
         lines_.out(item.name + ": not adjusting... dry run: " + levelsText(levels) +
                    format(", gain would be %+.2f dB", decision.gainDb) + limited);
@@ -99,8 +102,16 @@ void BatchNormalizer::finish(Item& item, const gain_rules::Decision& decision)
         lines_.out(item.name + ": not adjusting... " + reason);
     } else {
         try {
-            wav_rewriter::rewrite(item.path, item.analysis->identity, decision.gainDb);
-            lines_.out(format("Applying adjustment of %.2fdB to ", decision.gainDb) + item.name + "...");
+            if (decision.limit) {
+                const double ceilingDbtp = options_.settings.ceilingDbtp;
+                limit_plan::Plan plan =
+                    limit_plan::apply(item.path, *item.analysis, levels.loudnessLufs + decision.gainDb, ceilingDbtp);
+                lines_.out(format("Applying adjustment of %.2fdB to ", plan.gainDb) + item.name + "..." +
+                           format(" peaks limited by up to %.1f dB", -plan.deepestDb));
+            } else {
+                wav_rewriter::rewrite(item.path, item.analysis->identity, decision.gainDb);
+                lines_.out(format("Applying adjustment of %.2fdB to ", decision.gainDb) + item.name + "...");
+            }
         } catch (const WavError& e) {
             fail(item, e.what());
         } catch (const std::bad_alloc&) {

@@ -67,6 +67,10 @@ ParseResult parse(const std::vector<std::string>& args)
             result.error = numberOption(arg, "--target", -70, 0, o.settings.targetLufs);
         } else if (arg.rfind("--ceiling=", 0) == 0) {
             result.error = numberOption(arg, "--ceiling", -60, 0, o.settings.ceilingDbtp);
+        } else if (arg == "--limiter=on" || arg == "--limiter=off") {
+            o.settings.limitPeaks = arg == "--limiter=on";
+        } else if (arg.rfind("--limiter=", 0) == 0) {
+            result.error = "invalid value in " + arg + " (on or off)";
         } else {
             result.error = "unknown option " + arg;
         }
@@ -78,7 +82,8 @@ ParseResult parse(const std::vector<std::string>& args)
 
 std::string usage()
 {
-    return "Usage: client [-b | -bv | -m] [-n] [--target=LUFS] [--ceiling=DBTP] \"PATTERN\"...\n"
+    return "Usage: client [-b | -bv | -m] [-n] [--target=LUFS] [--ceiling=DBTP] [--limiter=on|off]\n"
+           "              \"PATTERN\"...\n"
            "Evens out the loudness of WAV files, rewriting each in place.\n"
            "Patterns are expanded by the tool (quote them), e.g. \"/music/tmp/*.wav\".\n"
            "\n"
@@ -90,10 +95,16 @@ std::string usage()
            "  -n               measure and report only; change nothing\n"
            "  --target=LUFS    target integrated loudness (default -14)\n"
            "  --ceiling=DBTP   highest true peak allowed after the change (default -1)\n"
+           "  --limiter=on     hold the true peaks at the ceiling with a look-ahead limiter where\n"
+           "                   a file's gain would lift them over it (the default)\n"
+           "  --limiter=off    lower such a gain instead until the peaks fit\n"
            "  --help, --version\n"
            "\n"
            "Loudness is BS.1770 integrated loudness; means are taken over the LUFS values.\n"
-           "Every gain is lowered as far as needed to keep true peaks under the ceiling.\n"
+           "With the limiter each file reaches its level within 0.5 LU (unless most of its\n"
+           "loudness lies in its peaks: the gain goes at most 9 dB beyond what the mode asks);\n"
+           "files that need no limiting get a plain gain. With -b each file is limited only\n"
+           "where its own peaks need it, so the files keep their levels relative to each other.\n"
            "Files changing by less than 0.05 dB, silent files and files under 0.4 s are left\n"
            "as they are. Exit status: 0 done, 1 some file could not be processed, 2 bad\n"
            "command line or no file matched.\n";

@@ -6,12 +6,12 @@
 #include <vector>
 
 // The normaliser's command line: client [-b | -bv | -m] [-n] [--target=LUFS]
-// [--ceiling=DBTP] "<pattern>"...
+// [--ceiling=DBTP] [--limiter=on|off] "<pattern>"...
 namespace command_line {
 
 struct Options {
     gain_rules::Mode mode = gain_rules::Mode::Track;
-    gain_rules::Settings settings;
+    gain_rules::Settings settings{.limitPeaks = true};
     bool dryRun = false;
     bool help = false;
     bool version = false;

@@ -3,6 +3,7 @@
 #include "normalizer/GainProcessor.h"
 #include "normalizer/SampleCodec.h"
 #include "normalizer/StopSignal.h"
+#include "normalizer/TruePeakLimiter.h"
 #include "normalizer/UniqueFd.h"
 #include "normalizer/WavError.h"
 #include "normalizer/WavParser.h"
@@ -54,7 +55,8 @@ FileAnalysis analyse(const std::string& path)
     result.identity = FileIdentity::of(st);
     result.layout = wav_parser::parse(fd.get());
     const WavFormat& format = result.layout.format;
-    result.meter = std::make_unique<LoudnessMeter>(format);
+    result.meter = std::make_unique<LoudnessMeter>(format, LoudnessMeter::Measures::LoudnessOnly);
+    TruePeakLimiter peaks(format.channels, format.sampleRate, 1.0);
     ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
 
     const std::size_t block = blockFrames(format);
@@ -68,6 +70,7 @@ FileAnalysis analyse(const std::string& path)
         readExactAt(fd.get(), offset, raw.data(), frames * format.blockAlign, "samples");
         sample_codec::decode(format, raw.data(), frames * format.channels, samples.data());
         result.meter->addFrames(samples.data(), frames);
+        peaks.measure(samples.data(), frames);
         offset += frames * format.blockAlign;
         left -= frames;
     }
@@ -75,7 +78,8 @@ FileAnalysis analyse(const std::string& path)
     gain_rules::Levels& levels = result.levels;
     levels.seconds = static_cast<double>(result.layout.frameCount) / format.sampleRate;
     levels.loudnessLufs = result.meter->integratedLoudness();
-    levels.truePeak = result.meter->truePeak();
+    // The limiter's own oversampling, so that what it holds and what is measured agree.
+    levels.truePeak = peaks.measuredPeak();
     levels.quantisationHeadroom = GainProcessor::quantisationHeadroom(format);
     if (levels.seconds < kShortestSeconds)
         levels.status = gain_rules::Status::TooShort;

@@ -37,16 +37,14 @@ double GainProcessor::quantisationHeadroom(const WavFormat& format)
     return steps * std::ldexp(1.0, 1 - format.validBits);
 }
 
-template <typename Load, typename Store>
-void GainProcessor::processIntegers(std::uint8_t* data, std::size_t samples, unsigned width, Load load,
-                                    Store store)
+// factor(i) is the gain of sample i; in steps of the significant bits for integers.
+template <typename Factor, typename Load, typename Store>
+void GainProcessor::processIntegers(std::uint8_t* data, std::size_t samples, unsigned width, Factor factor,
+                                    Load load, Store store)
 {
-    // Work in steps of the significant bits, so that 20-bit audio in 24-bit containers
-    // keeps its unused low bits at zero.
-    const double scale = factor_ / step_;
     for (std::size_t i = 0; i < samples; ++i) {
         std::uint8_t* p = data + i * width;
-        double value = load(p) * scale;
+        double value = load(p) * factor(i);
         if (dither_)
             value += noise_.next();
         value = std::nearbyint(value);
@@ -60,36 +58,54 @@ void GainProcessor::processIntegers(std::uint8_t* data, std::size_t samples, uns
 
 void GainProcessor::process(std::uint8_t* data, std::size_t samples)
 {
+    const double factor = factor_;
+    processAll(data, samples, [factor](std::size_t) { return factor; });
+}
+
+void GainProcessor::process(std::uint8_t* data, std::size_t samples, const double* frameGains)
+{
+    const double factor = factor_;
+    const unsigned channels = format_.channels;
+    processAll(data, samples, [=](std::size_t i) { return factor * frameGains[i / channels]; });
+}
+
+template <typename Factor>
+void GainProcessor::processAll(std::uint8_t* data, std::size_t samples, Factor factor)
+{
+    // Integers work in steps of the significant bits, so that 20-bit audio in 24-bit
+    // containers keeps its unused low bits at zero.
+    const double step = step_;
+    auto steps = [&factor, step](std::size_t i) { return factor(i) / step; };
     switch (format_.encoding) {
     case SampleEncoding::UnsignedInt:
         processIntegers(
-            data, samples, 1, [](const std::uint8_t* p) { return static_cast<double>(*p) - 128.0; },
+            data, samples, 1, steps, [](const std::uint8_t* p) { return static_cast<double>(*p) - 128.0; },
             [](std::uint8_t* p, std::int64_t v) { *p = static_cast<std::uint8_t>(v + 128); });
         return;
     case SampleEncoding::Float:
         if (format_.containerBits == 32) {
             for (std::size_t i = 0; i < samples; ++i)
-                store(data + 4 * i, static_cast<float>(load<float>(data + 4 * i) * factor_));
+                store(data + 4 * i, static_cast<float>(load<float>(data + 4 * i) * factor(i)));
         } else {
             for (std::size_t i = 0; i < samples; ++i)
-                store(data + 8 * i, load<double>(data + 8 * i) * factor_);
+                store(data + 8 * i, load<double>(data + 8 * i) * factor(i));
         }
         return;
     case SampleEncoding::SignedInt:
         switch (format_.containerBits) {
         case 16:
             processIntegers(
-                data, samples, 2, [](const std::uint8_t* p) { return static_cast<double>(load<std::int16_t>(p)); },
+                data, samples, 2, steps, [](const std::uint8_t* p) { return static_cast<double>(load<std::int16_t>(p)); },
                 [](std::uint8_t* p, std::int64_t v) { store(p, static_cast<std::int16_t>(v)); });
             return;
         case 24:
             processIntegers(
-                data, samples, 3, [](const std::uint8_t* p) { return static_cast<double>(load24(p)); },
+                data, samples, 3, steps, [](const std::uint8_t* p) { return static_cast<double>(load24(p)); },
                 [](std::uint8_t* p, std::int64_t v) { sample_bytes::store24(p, static_cast<std::int32_t>(v)); });
             return;
         default:
             processIntegers(
-                data, samples, 4, [](const std::uint8_t* p) { return static_cast<double>(load<std::int32_t>(p)); },
+                data, samples, 4, steps, [](const std::uint8_t* p) { return static_cast<double>(load<std::int32_t>(p)); },
                 [](std::uint8_t* p, std::int64_t v) { store(p, static_cast<std::int32_t>(v)); });
             return;
         }

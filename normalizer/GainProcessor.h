@@ -14,14 +14,19 @@ public:
     GainProcessor(const WavFormat& format, double gainDb, std::uint64_t ditherSeed);
 
     void process(std::uint8_t* data, std::size_t samples);
+    // The same with a further gain per frame (a limiter's), frameGains[sample / channels].
+    void process(std::uint8_t* data, std::size_t samples, const double* frameGains);
 
     bool dithers() const { return dither_; }
     // How far above the ideal value a requantised sample can land, on the -1..1 scale.
     static double quantisationHeadroom(const WavFormat& format);
 
 private:
-    template <typename Load, typename Store>
-    void processIntegers(std::uint8_t* data, std::size_t samples, unsigned width, Load load, Store store);
+    template <typename Factor>
+    void processAll(std::uint8_t* data, std::size_t samples, Factor factor);
+    template <typename Factor, typename Load, typename Store>
+    void processIntegers(std::uint8_t* data, std::size_t samples, unsigned width, Factor factor, Load load,
+                         Store store);
 
     WavFormat format_;
     double factor_;

@@ -9,26 +9,33 @@ namespace gain_rules {
 namespace {
 
 constexpr double kInfinity = std::numeric_limits<double>::infinity();
+// Far beyond what any file needs: the absolute gate stops loudness at -70 LUFS.
+constexpr double kLargestGainDb = 200.0;
 
 std::string unmeasuredReason(Status status)
 {
     return status == Status::Silent ? "silent" : "too short to measure";
 }
 
-Decision finish(double gainDb, double limitDb)
+Decision finish(double gainDb, double limitDb, bool limitPeaks)
 {
     Decision d;
-    d.peakLimited = gainDb > limitDb;
-    d.gainDb = std::min(gainDb, limitDb);
-    // Float samples beyond any real level (or NaN) measure as an infinite peak or loudness;
-    // an infinite gain would silence the file or fill it with NaN.
-    if (!std::isfinite(d.gainDb)) {
+    if (limitPeaks) {
+        d.limit = gainDb > limitDb;
+        d.gainDb = gainDb;
+    } else {
+        d.peakLimited = gainDb > limitDb;
+        d.gainDb = std::min(gainDb, limitDb);
+    }
+    // Float samples beyond any real level (or NaN) measure as an infinite or absurd peak or
+    // loudness; such a gain would silence the file or fill it with NaN.
+    if (!std::isfinite(d.gainDb) || std::fabs(d.gainDb) > kLargestGainDb || limitDb < -kLargestGainDb) {
         d.gainDb = 0;
-        d.peakLimited = false;
+        d.peakLimited = d.limit = false;
         d.reason = "no finite gain for its levels";
         return d;
     }
-    d.apply = std::fabs(d.gainDb) >= kSmallestGainDb;
+    d.apply = d.limit || std::fabs(d.gainDb) >= kSmallestGainDb;
     if (!d.apply)
         d.reason = "gain below 0.05 dB";
     return d;
@@ -71,13 +78,17 @@ std::vector<Decision> decide(Mode mode, const std::vector<Levels>& files, double
                              const Settings& settings)
 {
     std::vector<Decision> decisions(files.size());
-    if (mode == Mode::Album) {
+    if (mode == Mode::Album && settings.limitPeaks) {
+        // One gain for the set; each file limited only where its own peaks need it.
+        for (std::size_t i = 0; i < files.size(); ++i)
+            decisions[i] = finish(settings.targetLufs - jointLufs, peakLimitDb(files[i], settings.ceilingDbtp), true);
+    } else if (mode == Mode::Album) {
         // One gain for the set, lowered until its loudest peak fits under the ceiling.
         double limitDb = kInfinity;
         for (const Levels& f : files)
             if (f.status == Status::Measured)
                 limitDb = std::min(limitDb, peakLimitDb(f, settings.ceilingDbtp));
-        Decision shared = finish(settings.targetLufs - jointLufs, limitDb);
+        Decision shared = finish(settings.targetLufs - jointLufs, limitDb, false);
         for (std::size_t i = 0; i < files.size(); ++i)
             decisions[i] = shared;
     } else {
@@ -87,11 +98,12 @@ std::vector<Decision> decide(Mode mode, const std::vector<Levels>& files, double
         else if (mode == Mode::ArithmeticMean)
             level = arithmeticMeanLufs(files);
         for (std::size_t i = 0; i < files.size(); ++i)
-            decisions[i] = finish(level - files[i].loudnessLufs, peakLimitDb(files[i], settings.ceilingDbtp));
+            decisions[i] = finish(level - files[i].loudnessLufs, peakLimitDb(files[i], settings.ceilingDbtp),
+                                  settings.limitPeaks);
     }
     for (std::size_t i = 0; i < files.size(); ++i)
         if (files[i].status != Status::Measured)
-            decisions[i] = Decision{false, 0, false, unmeasuredReason(files[i].status)};
+            decisions[i] = Decision{false, 0, false, false, unmeasuredReason(files[i].status)};
     return decisions;
 }
 

@@ -26,6 +26,9 @@ struct Levels {
 struct Settings {
     double targetLufs = -14.0;
     double ceilingDbtp = -1.0;
+    // A limiter holds the peaks, so that a file reaches its level; otherwise the gain is
+    // lowered until the peaks fit.
+    bool limitPeaks = false;
 };
 
 inline constexpr double kSmallestGainDb = 0.05;
@@ -34,6 +37,7 @@ struct Decision {
     bool apply = false;
     double gainDb = 0;        // the gain the mode asks for, after the peak limit
     bool peakLimited = false;  // the ceiling lowered it
+    bool limit = false;        // the limiter must hold the peaks at this gain
     std::string reason;       // why the file is left as it is, when !apply
 };
 
@@ -46,7 +50,9 @@ double peakLimitDb(const Levels& levels, double ceilingDbtp);
 double weightedMeanLufs(const std::vector<Levels>& files);
 double arithmeticMeanLufs(const std::vector<Levels>& files);
 
-// One decision per file. jointLufs is the loudness of all measured files together
+// One decision per file: the level of the mode, reached with linear gain under the ceiling,
+// or with the limiter where settings.limitPeaks and the file's peaks need it. Album gives
+// every file the same gain either way. jointLufs is the loudness of all measured files together
 // (Album only).
 std::vector<Decision> decide(Mode mode, const std::vector<Levels>& files, double jointLufs,
                              const Settings& settings);

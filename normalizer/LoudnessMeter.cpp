@@ -14,10 +14,12 @@ void LoudnessMeter::Destroy::operator()(ebur128_state* state) const
     ebur128_destroy(&state);
 }
 
-LoudnessMeter::LoudnessMeter(const WavFormat& format) : channels_(format.channels)
+LoudnessMeter::LoudnessMeter(const WavFormat& format, Measures measures) : channels_(format.channels)
 {
-    state_.reset(ebur128_init(format.channels, format.sampleRate,
-                              EBUR128_MODE_I | EBUR128_MODE_TRUE_PEAK | EBUR128_MODE_HISTOGRAM));
+    int mode = EBUR128_MODE_I | EBUR128_MODE_HISTOGRAM;
+    if (measures == Measures::LoudnessAndPeak)
+        mode |= EBUR128_MODE_TRUE_PEAK;
+    state_.reset(ebur128_init(format.channels, format.sampleRate, mode));
     if (!state_)
         throw WavError("unsupported: " + std::to_string(format.channels) + " channels at " +
                        std::to_string(format.sampleRate) + " Hz cannot be measured");

@@ -14,8 +14,10 @@
 // normaliser ever acts on.
 class LoudnessMeter {
 public:
+    enum class Measures { LoudnessAndPeak, LoudnessOnly };
+
     // Throws WavError when libebur128 cannot take the channel count or sample rate.
-    explicit LoudnessMeter(const WavFormat& format);
+    explicit LoudnessMeter(const WavFormat& format, Measures measures = Measures::LoudnessAndPeak);
 
     // Interleaved samples on the -1..1 scale.
     void addFrames(const double* frames, std::size_t count);

@@ -1,6 +1,8 @@
 #include "normalizer/WavRewriter.h"
 
 #include "normalizer/GainProcessor.h"
+#include "normalizer/LimitedStream.h"
+#include "normalizer/LoudnessMeter.h"
 #include "normalizer/StopSignal.h"
 #include "normalizer/TempFile.h"
 #include "normalizer/UniqueFd.h"
@@ -69,6 +71,25 @@ void reserve(const TempFile& out, std::uint64_t size)
         throw WavError(systemReason("cannot write " + out.path(), errno));
 }
 
+// The samples with one gain for all, block by block.
+void writeWithGain(int in, const TempFile& out, const WavLayout& layout, GainProcessor& gain)
+{
+    const WavFormat& format = layout.format;
+    const std::size_t block = file_analysis::blockFrames(format);
+    std::vector<std::uint8_t> buffer(block * format.blockAlign);
+    std::uint64_t offset = layout.sampleOffset;
+    for (std::uint64_t left = layout.frameCount; left > 0;) {
+        checkStop();
+        std::size_t frames = static_cast<std::size_t>(std::min<std::uint64_t>(left, block));
+        std::size_t bytes = frames * format.blockAlign;
+        readExactAt(in, offset, buffer.data(), bytes, "samples");
+        gain.process(buffer.data(), frames * format.channels);
+        writeAll(out.fd(), buffer.data(), bytes, out.path());
+        offset += bytes;
+        left -= frames;
+    }
+}
+
 }  // namespace
 
 std::uint64_t ditherSeed(const std::string& path, std::uint64_t size)
@@ -87,7 +108,8 @@ std::uint64_t ditherSeed(const std::string& path, std::uint64_t size)
     return hash;
 }
 
-void rewrite(const std::string& path, const FileIdentity& expected, double gainDb)
+bool rewrite(const std::string& path, const FileIdentity& expected, double gainDb, double limiterCeiling,
+             const LoudnessCheck& check, double* deepestGain)
 {
     UniqueFd in(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (!in.valid())
@@ -108,23 +130,31 @@ void rewrite(const std::string& path, const FileIdentity& expected, double gainD
     copyRange(in.get(), out, layout, 0, layout.sampleOffset);
 
     GainProcessor gain(format, gainDb, ditherSeed(path, layout.fileSize));
-    const std::size_t block = file_analysis::blockFrames(format);
-    std::vector<std::uint8_t> buffer(block * format.blockAlign);
-    std::uint64_t offset = layout.sampleOffset;
-    for (std::uint64_t left = layout.frameCount; left > 0;) {
-        checkStop();
-        std::size_t frames = static_cast<std::size_t>(std::min<std::uint64_t>(left, block));
-        std::size_t bytes = frames * format.blockAlign;
-        readExactAt(in.get(), offset, buffer.data(), bytes, "samples");
-        gain.process(buffer.data(), frames * format.channels);
-        writeAll(out.fd(), buffer.data(), bytes, out.path());
-        offset += bytes;
-        left -= frames;
+    if (limiterCeiling > 0) {
+        LoudnessMeter meter(format, LoudnessMeter::Measures::LoudnessOnly);
+        std::vector<double> limited;
+        double deepest = limited_stream::run(in.get(), layout, gainDb, limiterCeiling,
+                            [&](std::uint8_t* bytes, const double* samples, const double* gains, std::size_t frames) {
+                                if (check) {
+                                    limited_stream::applyGains(samples, gains, frames, format.channels, limited);
+                                    meter.addFrames(limited.data(), frames);
+                                }
+                                gain.process(bytes, frames * format.channels, gains);
+                                writeAll(out.fd(), bytes, frames * format.blockAlign, out.path());
+                            });
+        if (deepestGain)
+            *deepestGain = deepest;
+        if (check && !check(meter.integratedLoudness()))
+            return false;
+    } else {
+        writeWithGain(in.get(), out, layout, gain);
     }
 
-    copyRange(in.get(), out, layout, offset, layout.fileSize);
+    const std::uint64_t end = layout.sampleOffset + layout.sampleBytes();
+    copyRange(in.get(), out, layout, end, layout.fileSize);
     checkStop();
     out.replaceTarget();
+    return true;
 }
 
 }  // namespace wav_rewriter

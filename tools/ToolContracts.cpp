@@ -2,6 +2,10 @@
 
 #include "app/ProgramFolders.h"
 
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+
 namespace tool_contracts {
 
 std::string converterPath() { return program_folders::converterPath(); }
@@ -18,12 +22,39 @@ std::string_view normalizerFlag(NormalizerMode mode)
     return "";
 }
 
-std::vector<std::string> normalizerArgs(NormalizerMode mode, const std::string& scratchFolder)
+bool isLossyExtension(std::string_view extension)
+{
+    static constexpr std::string_view kLossless[] = {".wav", ".wave", ".flac", ".aif", ".aiff", ".aifc", ".au",
+                                                     ".snd", ".pcm", ".ape", ".wv", ".tta", ".ofr", ".alac"};
+    std::string lower(extension);
+    for (char& c : lower)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return std::find(std::begin(kLossless), std::end(kLossless), lower) == std::end(kLossless);
+}
+
+namespace {
+
+// Locale-independent: the program runs under the user's locale, the tool reads a dot.
+std::string decibels(double value)
+{
+    char text[32];
+    auto end = std::to_chars(text, text + sizeof text, value).ptr;
+    return std::string(text, end);
+}
+
+}  // namespace
+
+std::vector<std::string> normalizerArgs(NormalizerMode mode, const NormalizerLevels& levels,
+                                        const std::string& scratchFolder)
 {
     std::vector<std::string> args;
     std::string_view flag = normalizerFlag(mode);
     if (!flag.empty())
         args.emplace_back(flag);
+    const double margin = levels.lossyOutput ? kLossyMarginDb : 0.0;
+    args.push_back("--target=" + decibels(levels.target.lufs));
+    args.push_back("--ceiling=" + decibels(levels.target.ceilingDbtp - margin));
+    args.emplace_back(levels.limitPeaks ? "--limiter=on" : "--limiter=off");
     // Without a folder the pattern would be expanded against the root or the current folder.
     if (scratchFolder.empty())
         return args;

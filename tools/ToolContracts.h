@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -34,13 +35,43 @@ enum class NormalizerMode {
 // "", "-b", "-bv" or "-m".
 std::string_view normalizerFlag(NormalizerMode mode);
 
-// The normaliser's arguments: the mode flag (left out when it is empty), then the pattern
-// folder + "*.wav" as ONE argument, which the normaliser expands itself. The folder's letters
-// are kept as they are (paths are case-sensitive), its backslashes, "*", "?", "[" and "]" each
-// escaped with a backslash so that they match only themselves; a missing trailing "/" is
-// added. An empty folder gives no pattern at all, so the normaliser refuses to run instead of
-// touching files elsewhere.
-std::vector<std::string> normalizerArgs(NormalizerMode mode, const std::string& scratchFolder);
+// The loudness targets offered in the Options dialog, the first one the default.
+struct LoudnessTarget {
+    std::string_view label;
+    double lufs;
+    double ceilingDbtp;  // the highest true peak allowed
+};
+inline constexpr std::array<LoudnessTarget, 5> kLoudnessTargets{{
+    {"-14 LUFS (streaming)", -14, -1},
+    {"-16 LUFS (podcasts)", -16, -1},
+    {"-18 LUFS (ReplayGain 2.0)", -18, -1},
+    {"-23 LUFS (EBU R128)", -23, -1},
+    {"-24 LUFS (ATSC A/85)", -24, -2},
+}};
+
+// Lossy encoders add to the peaks of what they are given (some tenths of a dB at low bit
+// rates): copies that become lossy outputs are held this far under the ceiling.
+inline constexpr double kLossyMarginDb = 1.0;
+
+// Whether an output extension (".mp3", ".FLAC", ...) stands for a lossy format. Every
+// extension that is not a known lossless one counts as lossy, video containers included.
+bool isLossyExtension(std::string_view extension);
+
+// What the normaliser aims for.
+struct NormalizerLevels {
+    LoudnessTarget target = kLoudnessTargets[0];
+    bool limitPeaks = true;   // the limiter holds the peaks so that files reach their level
+    bool lossyOutput = false;  // some output of the job is lossy: the ceiling gets the margin
+};
+
+// The normaliser's arguments: the mode flag (left out when it is empty), "--target=",
+// "--ceiling=" and "--limiter=" from the levels, then the pattern folder + "*.wav" as ONE
+// argument, which the normaliser expands itself. The folder's letters are kept as they are
+// (paths are case-sensitive), its backslashes, "*", "?", "[" and "]" each escaped with a
+// backslash so that they match only themselves; a missing trailing "/" is added. An empty folder gives no
+// pattern at all, so the normaliser refuses to run instead of touching files elsewhere.
+std::vector<std::string> normalizerArgs(NormalizerMode mode, const NormalizerLevels& levels,
+                                        const std::string& scratchFolder);
 
 // Peak measurement of one source: -i <source> -af volumedetect -f null nul.
 // With "-f null" nothing is written, so the output name "nul" never becomes a file.

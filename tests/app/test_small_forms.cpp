@@ -10,6 +10,8 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QDate>
 #include <QDesktopServices>
 #include <QImageReader>
@@ -161,14 +163,21 @@ TEST(SmallForms, OptionsDialogKeepsThePrefixHoweverItCloses)
 {
     Toptions options;
     EXPECT_EQ(str(options.windowTitle()), "Options");
-    EXPECT_EQ(options.size(), QSize(357, 141));
+    EXPECT_EQ(options.size(), QSize(357, 221));
     EXPECT_EQ(str(options.Label1->text()), "Prefix of target files");
     EXPECT_EQ(options.ed_prefix->maxLength(), 20);
+    EXPECT_EQ(str(options.cb_loudnesstarget->currentText()), "-14 LUFS (streaming)");
+    EXPECT_EQ(options.cb_loudnesstarget->count(), 5);
+    EXPECT_TRUE(options.cbk_limitpeaks->isChecked());
 
     options.show();
     EXPECT_EQ(firstTabStopAfter(&options), options.Button1);
     EXPECT_EQ(firstTabStopAfter(options.Button1), options.ed_prefix);
+    EXPECT_EQ(firstTabStopAfter(options.ed_prefix), options.cb_loudnesstarget);
+    EXPECT_EQ(firstTabStopAfter(options.cb_loudnesstarget), options.cbk_limitpeaks);
     options.ed_prefix->setText(QStringLiteral("loud_"));
+    options.cb_loudnesstarget->setCurrentIndex(4);
+    options.cbk_limitpeaks->setChecked(false);
     QTest::mouseClick(options.Button1, Qt::LeftButton);
     EXPECT_FALSE(options.isVisible());
     EXPECT_EQ(str(options.ed_prefix->text()), "loud_");
@@ -176,6 +185,10 @@ TEST(SmallForms, OptionsDialogKeepsThePrefixHoweverItCloses)
     options.show();
     options.close();  // the close box
     EXPECT_EQ(str(options.ed_prefix->text()), "loud_");
+    const tool_contracts::NormalizerLevels levels = options.normalizerLevels();
+    EXPECT_EQ(levels.target.lufs, -24);
+    EXPECT_EQ(levels.target.ceilingDbtp, -2);
+    EXPECT_FALSE(levels.limitPeaks);
 }
 
 TEST(SmallForms, AboutShowsThisYearAndOpensTheHomepage)

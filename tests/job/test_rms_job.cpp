@@ -4,11 +4,14 @@
 
 #include "analysis/ScratchLock.h"
 #include "analysis/Trms.h"
+#include "app/Toptions.h"
 #include "support/TestMedia.h"
 #include "support/gui/GuiApplication.h"
 
 #include <gtest/gtest.h>
 
+#include <QCheckBox>
+#include <QComboBox>
 #include <QPushButton>
 
 #include <cmath>
@@ -55,12 +58,13 @@ TEST(RmsJob, EveryModeGivesTheLevelsItPromisesAndKeepsVideoAndTags)
         const char* name;
         QRadioButton* Tmain::*mode;
         Promise promise;
+        int target;  // the item chosen in Options
     };
     const Row rows[] = {
-        {"track", &Tmain::radio_singularly, Promise::Target},
-        {"album", &Tmain::radio_collectively, Promise::DifferenceKept},
-        {"weighted", &Tmain::radio_weighted, Promise::Mean},
-        {"arithmetic", &Tmain::radio_arithmetic, Promise::Mean},
+        {"track", &Tmain::radio_singularly, Promise::Target, 3},
+        {"album", &Tmain::radio_collectively, Promise::DifferenceKept, 0},
+        {"weighted", &Tmain::radio_weighted, Promise::Mean, 0},
+        {"arithmetic", &Tmain::radio_arithmetic, Promise::Mean, 4},
     };
     jobtest::JobHarness h;
     const Sources src = makeSources(h.dir().path());
@@ -74,6 +78,9 @@ TEST(RmsJob, EveryModeGivesTheLevelsItPromisesAndKeepsVideoAndTags)
         // A loud copy left by an earlier job that did not finish: it must not take part.
         testsupport::makeSine(h.scratchFolder() / "7.wav", -1, 2);
         h.choose(h.main().*row.mode);
+        h.main().options->cb_loudnesstarget->setCurrentIndex(row.target);
+        const double target = tool_contracts::kLoudnessTargets[std::size_t(row.target)].lufs;
+        const double ceiling = tool_contracts::kLoudnessTargets[std::size_t(row.target)].ceilingDbtp;
 
         h.runJob();
 
@@ -85,8 +92,8 @@ TEST(RmsJob, EveryModeGivesTheLevelsItPromisesAndKeepsVideoAndTags)
         const double videoLevel = loudness(videoOut);
         switch (row.promise) {
         case Promise::Target:
-            EXPECT_NEAR(audioLevel, -14.0, 0.3);
-            EXPECT_NEAR(videoLevel, -14.0, 0.5);
+            EXPECT_NEAR(audioLevel, target, 0.3);
+            EXPECT_NEAR(videoLevel, target, 0.5);
             break;
         case Promise::DifferenceKept:
             EXPECT_GT(std::abs(audioLevel - audioIn), 1.0) << "the album was not adjusted";
@@ -97,6 +104,8 @@ TEST(RmsJob, EveryModeGivesTheLevelsItPromisesAndKeepsVideoAndTags)
             EXPECT_NEAR(videoLevel, (audioIn + videoIn) / 2, 0.5);
             break;
         }
+        EXPECT_LE(testsupport::measureLoudness(audioOut).truePeakDb, ceiling);  // lossless
+        EXPECT_LE(testsupport::measureLoudness(videoOut).truePeakDb, ceiling + 0.5);  // lossy
         EXPECT_EQ(testsupport::ffprobeValue(videoOut, "stream=codec_name", "v:0"),
                   testsupport::ffprobeValue(src.video, "stream=codec_name", "v:0"));
         EXPECT_EQ(testsupport::ffprobeValue(audioOut, "format_tags=title"), kTitle);
@@ -112,15 +121,18 @@ TEST(RmsJob, TheNormaliserGetsTheModeAndTheScratchPatternWithItsLettersKept)
     const std::string scratch = h.scratchFolder().string();
     ASSERT_NE(scratch.find_first_of("ABCDEFGHIJKLMNOPQRSTUVWXYZ"), std::string::npos) << scratch;
     const Sources src = makeSources(h.dir().path());
-    h.addFiles({src.audio});
+    h.addFiles({src.audio, src.video});  // the video's output is lossy: the ceiling gets a margin
     h.choose(h.main().radio_weighted);
+    h.main().options->cb_loudnesstarget->setCurrentIndex(3);
+    h.main().options->cbk_limitpeaks->setChecked(false);
     h.tools().setFake(FakeToolFolder::Tool::Normalizer, FakeToolBehaviour::exitWith(0));
 
     h.runJob();
 
     const auto runs = h.tools().recordedRuns(FakeToolFolder::Tool::Normalizer);
     ASSERT_EQ(runs.size(), 1u);
-    EXPECT_EQ(runs[0], (std::vector<std::string>{"-bv", scratch + "*.wav"}));
+    EXPECT_EQ(runs[0], (std::vector<std::string>{"-bv", "--target=-23", "--ceiling=-2", "--limiter=off",
+                                                 scratch + "*.wav"}));
 }
 
 TEST(RmsJob, AFailingOrCancelledNormaliserWritesNoOutputs)

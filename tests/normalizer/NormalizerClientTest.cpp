@@ -39,6 +39,8 @@ std::map<std::string, double> appliedGains(const std::string& out)
     std::istringstream lines(out);
     for (std::string line; std::getline(lines, line);) {
         auto at = line.find(middle);
+        if (auto limited = line.find("... peaks limited by up to "); limited != std::string::npos)
+            line.resize(limited + 3);  // how far the limiter went
         if (line.rfind(lead, 0) != 0 || at == std::string::npos || line.size() < at + middle.size() + end.size() ||
             line.compare(line.size() - end.size(), end.size(), end) != 0)
             continue;
@@ -129,9 +131,13 @@ TEST(NormalizerClient, TruePeaksStayUnderTheCeiling)
     struct Row {
         std::vector<std::string> flags;
         double ceiling;
-    } rows[] = {{{}, -1}, {{"-b", "--ceiling=-3"}, -3}};
+        bool limiter;
+    } rows[] = {{{"--limiter=off"}, -1, false},
+                {{"-b", "--ceiling=-3", "--limiter=off"}, -3, false},
+                {{}, -1, true},
+                {{"-b", "--ceiling=-3"}, -3, true}};
     for (const Row& row : rows) {
-        SCOPED_TRACE(row.ceiling);
+        SCOPED_TRACE(row.flags.size() + row.limiter);
         TempDir dir;
         testsupport::makeMedia(dir / "a.wav", spiky, {}, {"-c:a", "pcm_s16le"});
         makeMusic(dir / "b.wav", -30, 2);
@@ -143,13 +149,66 @@ TEST(NormalizerClient, TruePeaksStayUnderTheCeiling)
         ASSERT_EQ(run.exitCode, 0) << run.err;
         testsupport::LoudnessLevels a = measureLoudness(dir / "a.wav");
         testsupport::LoudnessLevels b = measureLoudness(dir / "b.wav");
-        EXPECT_LE(a.truePeakDb, row.ceiling + 0.1);
+        EXPECT_LE(a.truePeakDb, row.ceiling + (row.limiter ? 0 : 0.1));
         EXPECT_GE(a.truePeakDb, row.ceiling - 0.3);  // raised up to the ceiling, not beyond
-        EXPECT_LT(a.integratedLufs, -15);
-        if (row.flags.empty()) {
+        EXPECT_EQ(countOf(run.out, "peaks limited by up to"), row.limiter ? 1 : 0) << run.out;
+        const bool album = !row.flags.empty() && row.flags[0] == "-b";
+        if (!album) {
             EXPECT_NEAR(b.integratedLufs, -14, 0.2);
-        } else {
+        }
+        // The clicks make most of the loudness: limited, it falls short whatever the gain.
+        if (!row.limiter) {
+            EXPECT_LT(a.integratedLufs, -15);
+        }
+        if (album && !row.limiter) {
             EXPECT_NEAR(a.integratedLufs - spikyBefore, b.integratedLufs - musicBefore, 0.1);
+        }
+    }
+}
+
+TEST(NormalizerClient, LimitedFilesKeepEachModesPromise)
+{
+    // Loudness and peaks as in mastered music: pink noise with short full-scale transients a
+    // few times a second, and a piece with a quiet and a loud section peaking at full scale.
+    const std::string transients =
+        "anoisesrc=c=pink:r=44100:a=0.34:d=6,aformat=channel_layouts=stereo[n];"
+        "aevalsrc=0.95*lt(mod(t\\,0.33)\\,0.0006)*sin(2*PI*2000*t):s=44100:d=6,aformat=channel_layouts=stereo[t];"
+        "[n][t]amix=inputs=2:normalize=0";
+    const std::string sections =
+        "aevalsrc=(0.05+0.45*gte(t\\,3))*(sin(2*PI*220*t)+0.6*sin(2*PI*331*t)+0.4*sin(2*PI*497*t))"
+        "*(0.6+0.4*sin(2*PI*2*t))|0.8*(0.05+0.45*gte(t\\,3))*sin(2*PI*275*t):s=44100:d=6";
+    struct Row {
+        const char* mode;
+        double target;
+    } rows[] = {{"", -14}, {"", -23}, {"-b", -14}, {"-b", -16}, {"-bv", -14}, {"-bv", -23}, {"-m", -14}, {"-m", -18}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string("mode ") + row.mode + " target " + std::to_string(row.target));
+        TempDir dir;
+        const std::vector<fs::path> files{dir / "0.wav", dir / "1.wav", dir / "2.wav"};
+        testsupport::makeMedia(files[0], transients, {}, {"-c:a", "pcm_s16le"});
+        testsupport::makeMedia(files[1], sections, {}, {"-c:a", "pcm_s24le"});
+        makeMusic(files[2], -30, 4);
+        std::vector<double> before;
+        for (const fs::path& file : files)
+            before.push_back(measureLoudness(file).integratedLufs);
+        const double joint = jointLoudness(files);
+        std::vector<std::string> args{"--target=" + std::to_string(row.target), pattern(dir)};
+        if (*row.mode)
+            args.insert(args.begin(), row.mode);
+        ClientRun run = runClient(args);
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+
+        const std::string mode = row.mode;
+        double level = row.target;
+        if (mode == "-m")
+            level = std::accumulate(before.begin(), before.end(), 0.0) / 3;
+        if (mode == "-bv")
+            level = (before[0] * 6 + before[1] * 6 + before[2] * 4) / 16;
+        for (std::size_t i = 0; i < files.size(); ++i) {
+            SCOPED_TRACE(files[i].string());
+            testsupport::LoudnessLevels after = measureLoudness(files[i]);
+            EXPECT_LE(after.truePeakDb, -1.0);
+            EXPECT_NEAR(after.integratedLufs, mode == "-b" ? before[i] + row.target - joint : level, 0.5) << run.out;
         }
     }
 }
@@ -267,6 +326,8 @@ TEST(NormalizerClient, BadCommandLinesChangeNothing)
         {pattern(dir), dir.str() + "/none/*.wav"},
         {"-b", "-m", pattern(dir)},
         {"--target=+5", pattern(dir)},
+        {"--ceiling=1", pattern(dir)},
+        {"--limiter=yes", pattern(dir)},
         {},
     };
     for (const auto& args : rows) {
@@ -278,7 +339,9 @@ TEST(NormalizerClient, BadCommandLinesChangeNothing)
     ClientRun dry = runClient({"-n", pattern(dir)});
     EXPECT_EQ(dry.exitCode, 0);
     EXPECT_NE(dry.out.find(std::string(kUntouched) + " dry run"), std::string::npos) << dry.out;
-    EXPECT_EQ(runClient({"--help"}).exitCode, 0);
+    ClientRun help = runClient({"--help"});
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_NE(help.out.find("--limiter=off"), std::string::npos);
     EXPECT_EQ(readFile(dir / "a.wav"), original);
 }
 
@@ -318,7 +381,11 @@ TEST(NormalizerClient, RewriteIsReproducibleAndKeepsModeAndLinks)
     fs::copy_file(one / "take.wav", two / "take.wav");
     fs::permissions(two / "take.wav", fs::perms(0640));
     fs::create_symlink(two / "take.wav", two / "link.wav");
+    TempDir linear;  // a file that needs no limiting gets the plain gain, with or without the limiter
+    fs::copy_file(one / "take.wav", linear / "take.wav");
+    ASSERT_EQ(runClient({"--limiter=off", pattern(linear)}).exitCode, 0);
     ASSERT_EQ(runClient({pattern(one)}).exitCode, 0);
+    EXPECT_EQ(readFile(one / "take.wav"), readFile(linear / "take.wav"));
     ClientRun run = runClient({(two / "link.wav").string()});
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(readFile(one / "take.wav"), readFile(two / "take.wav"));  // same dither, same bytes

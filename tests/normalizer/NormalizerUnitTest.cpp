@@ -3,6 +3,8 @@
 
 #include "normalizer/GainProcessor.h"
 #include "normalizer/GainRules.h"
+#include "normalizer/LoudnessMeter.h"
+#include "normalizer/TruePeakLimiter.h"
 #include "normalizer/UniqueFd.h"
 #include "normalizer/WavError.h"
 #include "normalizer/WavParser.h"
@@ -150,7 +152,12 @@ TEST(NormalizerGainProcessor, ScalesRoundsDithersAndClampsIntegers)
         SCOPED_TRACE(row.name);
         unsigned bytes = row.container / 8;
         std::vector<std::uint8_t> data = encode(bytes, row.in);
+        std::vector<std::uint8_t> unityLimited = data;
         GainProcessor(intFormat(row.container, row.valid), row.gainDb, 7).process(data.data(), row.in.size());
+        const std::vector<double> unity(row.in.size(), 1.0);
+        GainProcessor(intFormat(row.container, row.valid), row.gainDb, 7)
+            .process(unityLimited.data(), row.in.size(), unity.data());
+        EXPECT_EQ(unityLimited, data);  // a limiter gain of 1 is the plain gain, sample for sample
         std::vector<long long> out = decodeInts(bytes, data, row.container == 8);
         for (std::size_t i = 0; i < out.size(); ++i) {
             EXPECT_LE(std::llabs(out[i] - row.expected[i]), row.tolerance) << "sample " << i << ": " << out[i];
@@ -178,6 +185,44 @@ TEST(NormalizerGainProcessor, DitherIsTriangularReproducibleAndOnlyAtSixteenBits
         ASSERT_EQ(v, 0);
 }
 
+TEST(NormalizerTruePeakLimiter, HoldsInterSamplePeaksWithoutTouchingQuietParts)
+{
+    // Quiet tone, then bursts whose samples miss their peaks (at a quarter of 44.1 kHz,
+    // phase-shifted) and a lone full-scale click.
+    struct Row {
+        unsigned rate;
+        double ceiling;
+    } rows[] = {{44100, 0.5}, {96000, 0.89}, {192000, 0.7}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.rate);
+        const std::size_t frames = row.rate;  // one second, stereo
+        std::vector<double> signal(2 * frames);
+        for (std::size_t i = 0; i < frames; ++i) {
+            double t = double(i) / row.rate;
+            double burst = t > 0.5 && std::fmod(t, 0.1) < 0.02 ? 1.4 * std::sin(2 * M_PI * 11025 * t + 0.7) : 0;
+            signal[2 * i] = 0.1 * std::sin(2 * M_PI * 440 * t) + burst;
+            signal[2 * i + 1] = i == frames / 4 ? 1.0 : -signal[2 * i] / 2;
+        }
+        TruePeakLimiter limiter(2, row.rate, row.ceiling);
+        std::vector<double> gains;
+        for (std::size_t at = 0; at < frames; at += 1000)
+            limiter.push(signal.data() + 2 * at, std::min<std::size_t>(1000, frames - at), gains);
+        limiter.finish(gains);
+        ASSERT_EQ(gains.size(), frames);
+        for (std::size_t i = 0; i < signal.size(); ++i)
+            signal[i] *= gains[i / 2];
+        EXPECT_EQ(gains[frames / 8], 1.0);  // quiet, far from every peak
+        EXPECT_NEAR(limiter.deepestGain(), row.ceiling / 1.4, 0.1);
+        WavFormat format = intFormat(16, 16);
+        format.channels = 2;
+        format.sampleRate = row.rate;
+        LoudnessMeter meter(format);
+        meter.addFrames(signal.data(), frames);
+        EXPECT_LE(meter.truePeak(), row.ceiling * 1.01);
+        EXPECT_GE(meter.truePeak(), row.ceiling * 0.9);
+    }
+}
+
 namespace {
 
 gain_rules::Levels levels(double lufs, double peakDb, double seconds = 2,
@@ -199,7 +244,8 @@ TEST(NormalizerGainRules, EachModeReachesItsLevelUnderTheCeiling)
         std::vector<gain_rules::Levels> files;
         double joint;
         std::vector<double> gains;  // NAN: left alone
-        std::vector<bool> limited;
+        std::vector<bool> limited;  // lowered to the ceiling, or held by the limiter
+        bool limiter = false;
     } rows[] = {
         {"track", Mode::Track, {levels(-20, -10), levels(-10, -3), levels(-14.03, -5)}, 0, {6, -4, NAN}, {0, 0, 0}},
         {"track, peak-limited", Mode::Track, {levels(-30, -6)}, 0, {5}, {1}},
@@ -208,10 +254,13 @@ TEST(NormalizerGainRules, EachModeReachesItsLevelUnderTheCeiling)
         {"weighted mean", Mode::WeightedMean, {levels(-20, -20, 1), levels(-10, -9, 3), silent}, 0, {7.5, -2.5, NAN}, {0, 0, 0}},
         {"arithmetic mean", Mode::ArithmeticMean, {levels(-20, -20, 1), levels(-10, -9, 3), shortOne}, 0, {5, -5, NAN}, {0, 0, 0}},
         {"a single file is its own mean", Mode::ArithmeticMean, {levels(-20, -10)}, 0, {NAN}, {0}},
+        {"track, limited", Mode::Track, {levels(-30, -6), levels(-14.03, -5)}, 0, {16, NAN}, {1, 0}, true},
+        {"album, each file limited by its own peaks", Mode::Album, {levels(-20, -10), levels(-16, -4)}, -18, {4, 4},
+         {0, 1}, true},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        auto decisions = gain_rules::decide(row.mode, row.files, row.joint, {});
+        auto decisions = gain_rules::decide(row.mode, row.files, row.joint, {.limitPeaks = row.limiter});
         ASSERT_EQ(decisions.size(), row.gains.size());
         for (std::size_t i = 0; i < decisions.size(); ++i) {
             SCOPED_TRACE(i);
@@ -220,7 +269,7 @@ TEST(NormalizerGainRules, EachModeReachesItsLevelUnderTheCeiling)
                 EXPECT_NEAR(decisions[i].gainDb, row.gains[i], 1e-9);
             else
                 EXPECT_FALSE(decisions[i].reason.empty());
-            EXPECT_EQ(decisions[i].peakLimited, bool(row.limited[i]));
+            EXPECT_EQ(row.limiter ? decisions[i].limit : decisions[i].peakLimited, bool(row.limited[i]));
         }
     }
     EXPECT_EQ(gain_rules::decide(Mode::Track, {silent}, 0, {})[0].reason, "silent");
