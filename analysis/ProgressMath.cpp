@@ -58,8 +58,14 @@ int conversionPosition(double elapsedSeconds, std::int64_t durationUs, int fileI
 {
     if (itemCount <= 0)
         return 0;
-    double fraction = listFraction(elapsedSeconds, durationUs, fileIndex);
-    return std::clamp(roundHalfEven(max * fraction / itemCount), 0, std::max(max, 0));
+    return listPosition(listFraction(elapsedSeconds, durationUs, fileIndex), itemCount, max);
+}
+
+int listPosition(double rowsDone, int itemCount, int max)
+{
+    if (itemCount <= 0)
+        return 0;
+    return std::clamp(roundHalfEven(max * rowsDone / itemCount), 0, std::max(max, 0));
 }
 
 int neverBack(int current, int proposed) { return std::max(current, proposed); }
@@ -80,6 +86,18 @@ std::string fileOfCountText(int fileIndex, int itemCount)
         return std::string();
     const int shown = std::clamp(fileIndex, 0, itemCount - 1) + 1;
     return "File " + std::to_string(shown) + " of " + std::to_string(itemCount);
+}
+
+std::string filesAtWorkText(int done, int running, int itemCount)
+{
+    if (running <= 1 || itemCount <= 0)
+        return fileOfCountText(done, itemCount);
+    const int first = std::clamp(done, 0, itemCount - 1) + 1;
+    const int last = std::clamp(done + running, first, itemCount);
+    if (last == first)
+        return fileOfCountText(done, itemCount);
+    return "Files " + std::to_string(first) + "\u2013" + std::to_string(last) + " of "
+           + std::to_string(itemCount);
 }
 
 }  // namespace progress_math

@@ -32,6 +32,10 @@ double listFraction(double elapsedSeconds, std::int64_t durationUs, int fileInde
 int conversionPosition(double elapsedSeconds, std::int64_t durationUs, int fileIndex,
                        int itemCount, int max = 100);
 
+// The bar for a list of which `rowsDone` rows are done (a running row counts with its own
+// share): Round(max × rowsDone / itemCount), kept within 0..max; 0 for an empty list.
+int listPosition(double rowsDone, int itemCount, int max = 100);
+
 // The bar never moves back: the position to show when `proposed` is offered at `current`.
 int neverBack(int current, int proposed);
 
@@ -45,5 +49,9 @@ std::string prepareAudioDataLabel(const tool_output::ProgressTime& time);
 // finished files (the normaliser reports one per file) never shows "File 13 of 12".
 // Empty for an empty list.
 std::string fileOfCountText(int fileIndex, int itemCount);
+
+// The same with several files at work: with `done` rows over and `running` at work, "File 3
+// of 12" while one (or none) runs, "Files 3–4 of 12" while two do. Kept within the list.
+std::string filesAtWorkText(int done, int running, int itemCount);
 
 }  // namespace progress_math

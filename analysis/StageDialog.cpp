@@ -1,8 +1,11 @@
 #include "analysis/StageDialog.h"
 
 #include "analysis/ProgressMath.h"
+#include "analysis/ToolProcess.h"
+#include "app/MessageBoxes.h"
 #include "app/ProgramFont.h"
 #include "app/Tmain.h"
+#include "tools/ToolContracts.h"
 
 #include <QCloseEvent>
 #include <QGuiApplication>
@@ -68,13 +71,144 @@ ToolRunResult StageDialog::runStageTool(const std::string& toolPath,
         bool& flag;
         explicit Running(bool& f) : flag(f) { flag = true; }
         ~Running() { flag = false; }
-    } running(toolRunning_);
+    } running(blockingRun_);
     return run_tool(toolPath, arguments, main_.cancel_flag, onLine);
 }
 
-void StageDialog::Button1Click()
+void StageDialog::startRows()
+{
+    if (starting_)
+        return;  // a start that failed at once: the loop below goes on
+    starting_ = true;
+    JobState& job = main_.job;
+    while (main_.jobActive() && !main_.cancel_flag) {
+        const std::optional<int> next = job.takeNextRow();
+        if (!next)
+            break;
+        const int row = *next;
+        main_.file_index = row;
+        if (!prepareRow(row))
+            continue;
+        RowRun& run = runs_[row];
+        run.process = new ToolProcess(
+            tool_contracts::converterPath(), main_.tool_args,
+            [this, row](std::string_view line) { handleLine(row, runs_.at(row), line); },
+            [this, row](const ToolRunResult& result) { runEnded(row, result); }, this);
+        setWindowTitle(main_.rowCaption(row));
+        if (const std::optional<ToolRunResult> failed = run.process->start())
+            runEnded(row, *failed);
+    }
+    starting_ = false;
+    showProgressCount();
+    tellEnds();
+}
+
+void StageDialog::runEnded(int row, const ToolRunResult& result)
+{
+    const auto found = runs_.find(row);
+    if (found == runs_.end())
+        return;
+    found->second.process->deleteLater();
+    const stage_rules::RunVerdict verdict = finishRun(row, found->second, result);
+    runs_.erase(found);
+    if (const std::optional<int> shown = main_.job.firstRunningRow())
+        setWindowTitle(main_.rowCaption(*shown));
+    rowEnded(row, verdict);
+}
+
+void StageDialog::rowEnded(int row, stage_rules::RunVerdict verdict)
+{
+    using Kind = stage_rules::RunVerdict::Kind;
+    JobState& job = main_.job;
+    if (verdict.kind == Kind::Cancelled) {
+        job.withdrawRow(row);
+        return;
+    }
+    const bool endsJob = stage_rules::stepAfter(verdict.kind, row >= job.rowCount() - 1)
+                         == stage_rules::StageStep::EndJob;
+    job.finishRow(row, verdict.kind == Kind::Done ? RowState::Done : RowState::Failed,
+                  "Error!", std::move(verdict.message), endsJob, endsJob);
+    if (verdict.kind == Kind::CannotStart) {
+        // One at a time no later row would have started: those that did are taken back.
+        for (auto later = runs_.upper_bound(row); later != runs_.end();) {
+            later->second.process->cancel();
+            later->second.process->deleteLater();
+            discardRow(later->first);
+            job.withdrawRow(later->first);
+            later = runs_.erase(later);
+        }
+    }
+    startRows();
+}
+
+void StageDialog::tellEnds()
+{
+    if (telling_)
+        return;  // a message is up: the loop below tells the rest after it
+    telling_ = true;
+    JobState& job = main_.job;
+    while (main_.jobActive() && !main_.cancel_flag) {
+        std::optional<JobState::Report> report = job.takeReport();
+        if (!report)
+            break;
+        if (report->closesStage)
+            close();
+        if (!report->text.empty())
+            message_boxes::showError(this, QString::fromStdString(report->caption),
+                                     QString::fromStdString(report->text));
+        if (report->endsJob) {
+            telling_ = false;
+            if (main_.jobActive() && !main_.cancel_flag) {
+                close();
+                main_.endJob();
+            }
+            return;
+        }
+    }
+    telling_ = false;
+    showProgressCount();
+    if (main_.jobActive() && !main_.cancel_flag && job.stageOver()) {
+        close();
+        stageDone();
+    }
+}
+
+void StageDialog::showProgressCount()
+{
+    const JobState& job = main_.job;
+    label_fileofcount->setText(QString::fromStdString(
+        progress_math::filesAtWorkText(job.doneCount(), job.runningCount(), job.rowCount())));
+}
+
+void StageDialog::cancelRuns()
+{
+    for (auto& [row, run] : runs_) {
+        run.process->cancel();
+        run.process->deleteLater();
+        discardRow(row);
+        main_.job.withdrawRow(row);
+    }
+    runs_.clear();
+}
+
+void StageDialog::cancelStage()
 {
     main_.cancel_flag = true;
+    cancelRuns();
+    // A run of the whole list ends the job itself once it has seen the flag.
+    if (!blockingRun_)
+        main_.endJob();
+}
+
+bool StageDialog::prepareRow(int) { return false; }
+void StageDialog::handleLine(int, RowRun&, std::string_view) {}
+stage_rules::RunVerdict StageDialog::finishRun(int, RowRun&, const ToolRunResult&) { return {}; }
+void StageDialog::discardRow(int) {}
+void StageDialog::stageDone() {}
+
+void StageDialog::Button1Click()
+{
+    cancelStage();
     close();
 }
 
@@ -93,6 +227,6 @@ void StageDialog::closeEvent(QCloseEvent* event)
     // Closing from the window manager (Alt+F4 and the like) is a Cancel: the stage must not
     // go on running without its dialog.
     if (event->spontaneous())
-        main_.cancel_flag = true;
+        cancelStage();
     QDialog::closeEvent(event);
 }

@@ -1,16 +1,16 @@
 #include "analysis/Tdetectpeak.h"
 
 #include "analysis/ProgressMath.h"
-#include "analysis/StageRules.h"
 #include "analysis/ToolOutputParsers.h"
-#include "analysis/ToolRunner.h"
-#include "app/MessageBoxes.h"
 #include "app/Tmain.h"
-#include "tools/ToolContracts.h"
 
 #include <QLabel>
 #include <QProgressBar>
 #include <QTimer>
+
+namespace {
+constexpr int kPeakCell = 3;
+}
 
 Tdetectpeak::Tdetectpeak(Tmain& main, QWidget* parent)
     : StageDialog(main, QStringLiteral("Tdetectpeak"), 326, 79, parent)
@@ -21,59 +21,43 @@ Tdetectpeak::Tdetectpeak(Tmain& main, QWidget* parent)
 
 void Tdetectpeak::timer_dodetectTimer()
 {
-    using stage_rules::RunVerdict;
-    using stage_rules::StageStep;
-
     timer_dodetect->stop();
-    const int count = main_.rowCount();
-    showFileOfCount(main_.file_index, count);
-    ToolErrorReport report;
-    bool found = false;
-    std::optional<std::string> gain;
+    startRows();
+}
 
-    auto onLine = [&](std::string_view line) {
-        report.addLine(line);
-        if (tool_output::isMaxVolumeLine(line)) {
-            found = true;
-            // The last report of a run wins; a silent file ("-inf") gets no gain at all.
-            gain = tool_output::peakGainText(line);
-            progresstotal->setValue(
-                progress_math::steppedPosition(progresstotal->value(), progresstotal->maximum(), count));
-        }
-        Label1->setText(QStringLiteral("Analyze data......"));
-    };
-    const ToolRunResult result =
-        runStageTool(tool_contracts::converterPath(), main_.tool_args, onLine);
-    const RunVerdict verdict = stage_rules::judgeRun(result, report, found);
+bool Tdetectpeak::prepareRow(int row)
+{
+    main_.multi_peak(row);
+    return true;
+}
 
+void Tdetectpeak::handleLine(int, RowRun& run, std::string_view line)
+{
+    run.report.addLine(line);
+    if (tool_output::isMaxVolumeLine(line)) {
+        run.markerSeen = true;
+        // The last report of a run wins; a silent file ("-inf") gets no gain at all.
+        run.gain = tool_output::peakGainText(line);
+        progresstotal->setValue(progress_math::steppedPosition(
+            progresstotal->value(), progresstotal->maximum(), main_.job.rowCount()));
+    }
+    Label1->setText(QStringLiteral("Analyze data......"));
+}
+
+stage_rules::RunVerdict Tdetectpeak::finishRun(int row, RowRun& run, const ToolRunResult& result)
+{
+    using stage_rules::RunVerdict;
+    const RunVerdict verdict = stage_rules::judgeRun(result, run.report, run.markerSeen);
     if (verdict.kind != RunVerdict::Kind::Cancelled) {
         const bool done = verdict.kind == RunVerdict::Kind::Done;
-        main_.peak_text = done ? gain.value_or(std::string()) : std::string();
-        main_.setRowCell(main_.file_index, 3, QString::fromStdString(main_.peak_text));
-        if (!done)
-            main_.job.failedRows.insert(main_.file_index);
+        std::string& gain = main_.job.row(row).gain;
+        gain = done ? run.gain.value_or(std::string()) : std::string();
+        main_.setRowCell(row, kPeakCell, QString::fromStdString(gain));
     }
+    return verdict;
+}
 
-    const bool last = main_.file_index >= count - 1;
-    const StageStep step = stage_rules::stepAfter(verdict.kind, last);
-    if (step != StageStep::NextFile)
-        close();
-    if (!verdict.message.empty())
-        message_boxes::showError(this, QStringLiteral("Error!"), QString::fromStdString(verdict.message));
-    switch (step) {
-    case StageStep::EndJob:
-        main_.endJob();
-        return;
-    case StageStep::NextStage:
-        main_.timer_peak2convert->start();
-        return;
-    case StageStep::NextFile:
-        if (main_.cancel_flag) {
-            main_.endJob();
-            return;
-        }
-        ++main_.file_index;
-        main_.multi_peak();
-        return;
-    }
+void Tdetectpeak::stageDone()
+{
+    main_.timer_peak2convert->start();
 }

@@ -4,7 +4,7 @@
 
 class QTimer;
 
-// The peak stage: measures the highest level of every file, one after another.
+// The peak stage: measures the highest level of every file, up to the job's limit at once.
 class Tdetectpeak : public StageDialog {
     Q_OBJECT
 public:
@@ -13,6 +13,12 @@ public:
     QTimer* timer_dodetect;  // 100 ms, off until the job arms it
 
 public slots:
-    // One converter run for the current file, then the job's next step.
+    // Starts the first converter runs; each run that ends starts the next row.
     void timer_dodetectTimer();
+
+protected:
+    bool prepareRow(int row) override;
+    void handleLine(int row, RowRun& run, std::string_view line) override;
+    stage_rules::RunVerdict finishRun(int row, RowRun& run, const ToolRunResult& result) override;
+    void stageDone() override;
 };

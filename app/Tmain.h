@@ -1,6 +1,6 @@
 #pragma once
 
-#include "analysis/JobRecord.h"
+#include "analysis/JobState.h"
 #include "media/TFFEncoder.h"
 
 #include <QElapsedTimer>
@@ -109,16 +109,16 @@ public:
     // "Add Files from Folder" offers this folder again; raw file-system bytes, ends in "/".
     std::string openfolder_path;
 
-    // --- Job state (read and written by the stages of a job) ---
+    // --- Job state; the rows' own state is kept by `job` ---
     std::string output_folder;
-    std::string output_file;
-    std::string tmp_wav;
-    std::string job_mode;  // "detect_peak", "convert_towav", "rms" or "direct_convert"
+    JobMode job_mode = JobMode::direct_convert;
     bool cancel_flag = false;
-    std::string peak_text;
-    std::vector<std::string> tool_args;
-    std::int64_t file_duration = -1;  // microseconds, -1 when unknown
-    std::int32_t file_index = 0;      // 0-based row of the current file
+    std::vector<std::string> tool_args;  // of the row prepared last
+    std::int32_t file_index = 0;         // 0-based row prepared last
+
+    // How many files a stage works on at once: the Options dialog's "Files at once", else
+    // the default (AURALON_MAX_JOBS, else the usable cores).
+    int filesAtOnce() const;
 
     // --- The job's stages (app/TmainJob.cpp) ---
     // The main window's one-shot stage timers, 2 ms each, off until a stage arms them.
@@ -126,21 +126,23 @@ public:
     QTimer* timer_wav2rms = nullptr;
     QTimer* timer_rms2convert = nullptr;
     QTimer* Timer_endmsg = nullptr;
-    JobRecord job;
+    JobState job;
     // Connects "Adjust Volume" and creates the stage timers; called once by the constructor.
     void setupJob();
-    // The preparing methods of the stages, for the row at file_index.
-    void multi_convert();
-    void multi_peak();
-    void multi_towav();
+    // The preparing methods of the stages, for the given row: its arguments in tool_args, its
+    // facts and planned output in the job's record. False when the row has ended instead (a
+    // refusal, or a fault that ends the job once the rows before it are told).
+    bool multi_convert(int row);
+    void multi_peak(int row);
+    bool multi_towav(int row);
     // True from "Adjust Volume" until the job has ended by any path.
     bool jobActive() const { return job.active; }
     // True once the window has been closed (Exit, the close box, a termination signal):
     // no stage opens any more.
     bool closingDown() const { return closing_; }
-    // Cancels a running job for a quit: a running tool is left to its stage, which kills its
-    // process group and removes its partial output at its next turn; otherwise the job ends
-    // here.
+    // Cancels a running job for a quit: every per-row run is killed at once and its partial
+    // output removed; a run of the whole list is left to its stage, which kills it at its next
+    // turn; otherwise the job ends here.
     void abandonJob();
     // Ends the job: the scratch lock is released and jobEnded() is emitted.
     void endJob();
@@ -216,6 +218,9 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    // Shows the stage dialog of `mode` with its timer armed, or goes straight to the end
+    // when no row is left for it.
+    void startStage(JobMode mode);
     void buildMenu();
     void buildPage();
     QWidget* buildButtonStrip();

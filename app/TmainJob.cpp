@@ -3,6 +3,7 @@
 #include "app/Tmain.h"
 
 #include "analysis/ClearFolder.h"
+#include "analysis/RunLimit.h"
 #include "analysis/Tdetectpeak.h"
 #include "analysis/Trms.h"
 #include "app/MessageBoxes.h"
@@ -24,9 +25,11 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSpinBox>
 #include <QTimer>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <filesystem>
@@ -134,10 +137,8 @@ tool_contracts::NormalizerMode normalizerModeOf(VolumeMode mode)
     }
 }
 
-// Shows a stage dialog for the first file of its stage; all later files run inside its
-// modal loop.
-template <typename Dialog>
-void showStage(Tmain& main, Dialog* dialog)
+// Shows a stage dialog; every row of the stage runs inside its modal loop.
+void showStage(Tmain& main, StageDialog* dialog)
 {
     if (main.closingDown()) {  // the program is quitting: the job ends where it stands
         main.abandonJob();
@@ -146,7 +147,7 @@ void showStage(Tmain& main, Dialog* dialog)
     main.cancel_flag = false;
     dialog->progresstotal->setValue(0);
     dialog->Button1->setEnabled(true);
-    dialog->showFileOfCount(main.file_index, main.rowCount());
+    dialog->showFileOfCount(main.job.doneCount(), main.rowCount());
     dialog->exec();
 }
 
@@ -188,7 +189,7 @@ std::vector<std::string> Tmain::normalizerArgs() const
     if (options)
         levels = options->normalizerLevels();
     // One ceiling for all copies: if any output is lossy, every copy gets the margin.
-    for (const std::string& source : job.sources)
+    for (const std::string& source : job.sources())
         levels.lossyOutput = levels.lossyOutput ||
                              tool_contracts::isLossyExtension(output_names::outputExtension(
                                  source, cbk_audioformatconverting->isChecked(),
@@ -209,18 +210,18 @@ void Tmain::BitBtn1Click()
         return;
 
     job.mode = volumeMode();
-    job.sources.clear();
+    std::vector<std::string> sources;
+    sources.reserve(static_cast<std::size_t>(rowCount()));
     for (int row = 0; row < rowCount(); ++row)
-        job.sources.push_back(rowPath(row));
+        sources.push_back(rowPath(row));
     if (const std::string problem = scratchFolderProblem(
-            output_folder, job.sources, conversion_command::isRmsMode(job.mode));
+            output_folder, sources, conversion_command::isRmsMode(job.mode));
         !problem.empty()) {
         message_boxes::showError(this, QStringLiteral("Error"), text(problem));
         return;
     }
+    job.begin(std::move(sources));
     job.usedOutputs.clear();
-    job.failedRows.clear();
-    job.command.reset();
     job.scratchFolder.clear();
 
     if (conversion_command::isRmsMode(job.mode)) {
@@ -236,7 +237,7 @@ void Tmain::BitBtn1Click()
         }
         // Copies left by an earlier job that did not finish would be normalised with this
         // job's and skew the album and average modes.
-        folder_cleanup::clear_folder(job.scratchFolder, {}, file_identity::existingIds(job.sources));
+        folder_cleanup::clear_folder(job.scratchFolder, {}, file_identity::existingIds(job.sources()));
     }
 
     job.active = true;
@@ -244,129 +245,126 @@ void Tmain::BitBtn1Click()
     switch (job.mode) {
     case VolumeMode::ChangePercent:
     case VolumeMode::ChangeGain:
-        job_mode = "direct_convert";
-        multi_convert();
+        startStage(JobMode::direct_convert);
         break;
     case VolumeMode::PeakTrackGain:
-        job_mode = "detect_peak";
-        multi_peak();
+        startStage(JobMode::detect_peak);
         break;
     default:
-        job_mode = "convert_towav";
-        multi_towav();
+        startStage(JobMode::convert_towav);
         break;
     }
 }
 
-void Tmain::multi_convert()
+int Tmain::filesAtOnce() const
 {
-    const int count = rowCount();
-    for (; file_index < count; ++file_index) {
-        tool_args.clear();
-        job.command.reset();
-        if (job.failedRows.count(file_index))
-            continue;  // already reported by an earlier stage; nothing to write from it
+    if (options)
+        return options->spin_filesatonce->value();
+    return run_limit::defaultLimit(std::getenv(run_limit::kEnvironmentName),
+                                   run_limit::usableCores());
+}
 
-        if (const std::string problem = outputFolderProblem(output_folder); !problem.empty()) {
-            QWidget* owner = batchaudioc->isVisible() ? static_cast<QWidget*>(batchaudioc) : this;
-            message_boxes::showError(owner, QStringLiteral("Error"), text(problem));
-            batchaudioc->close();
-            endJob();
-            return;
-        }
-
-        const std::string source = rowPath(file_index);
-        ProbeFacts facts;
-        std::string probeError;
-        if (!probeSource(FFdirectc.Decoder(), source, facts, probeError)) {
-            QWidget* owner = batchaudioc->isVisible() ? static_cast<QWidget*>(batchaudioc) : this;
-            message_boxes::showError(owner, QString(),
-                                     QStringLiteral("File load error: ") + text(probeError));
-            batchaudioc->close();
-            endJob();
-            return;
-        }
-        file_duration = facts.durationUs;
-
-        conversion_command::ConversionRequest request;
-        request.mode = job.mode;
-        request.sourcePath = source;
-        request.fileIndex = file_index;
-        request.peakCell = rowCell(file_index, kPeakCell).toStdString();
-        request.percent = volumePercent();
-        request.gainText = edit_volumegain->text().toStdString();
-        request.formatConverting = cbk_audioformatconverting->isChecked();
-        request.formatText = cb_audioformat->currentText().toStdString();
-        if (options)
-            request.prefix = QFile::encodeName(options->ed_prefix->text()).toStdString();
-        request.outputFolder = output_folder;
-        request.scratchFolder = job.scratchFolder;
-        request.probe = facts;
-        request.jobSources = job.sources;
-        request.usedOutputs = job.usedOutputs;
-
-        conversion_command::ConversionResult built = conversion_command::buildConversion(request);
-        if (!built.command) {
-            QWidget* owner = batchaudioc->isVisible() ? static_cast<QWidget*>(batchaudioc) : this;
-            message_boxes::showError(owner, QStringLiteral("Error"), text(built.refusal));
-            continue;
-        }
-        tool_args = built.command->args;
-        output_file = built.command->outputFile;
-        job.usedOutputs.push_back(output_file);
-        job.command = std::move(built.command);
-
-        batchaudioc->setWindowTitle(rowCaption(file_index));
-        batchaudioc->timer_doconvert->start();
-        if (!batchaudioc->isVisible())
-            showStage(*this, batchaudioc);
+void Tmain::startStage(JobMode mode)
+{
+    job_mode = mode;
+    file_index = 0;
+    job.beginStage(filesAtOnce());
+    const std::optional<int> first = job.firstWaitingRow();
+    if (!first) {
+        // Every row failed an earlier stage: the job ends as after a failed last file, without
+        // "Process is finished!".
+        endJob();
         return;
     }
-    // Every remaining row, the last one with them, was refused or had failed before: the job
-    // ends as it does after a failed last file, without "Process is finished!".
-    batchaudioc->close();
-    endJob();
+    StageDialog* dialog = mode == JobMode::detect_peak ? static_cast<StageDialog*>(detectpeak)
+                                                       : static_cast<StageDialog*>(batchaudioc);
+    dialog->setWindowTitle(rowCaption(*first));
+    if (mode == JobMode::detect_peak) {
+        detectpeak->timer_dodetect->start();
+    } else {
+        if (mode == JobMode::convert_towav)
+            batchaudioc->Label1->setText(QStringLiteral("Prepare Audio Data......"));
+        batchaudioc->timer_doconvert->start();
+    }
+    showStage(*this, dialog);
 }
 
-void Tmain::multi_peak()
+bool Tmain::multi_convert(int row)
 {
-    peak_text.clear();
-    tool_args = tool_contracts::peakMeasurementArgs(rowPath(file_index));
-    detectpeak->setWindowTitle(rowCaption(file_index));
-    detectpeak->timer_dodetect->start();
-    if (file_index == 0)
-        showStage(*this, detectpeak);
+    tool_args.clear();
+    JobRow& record = job.row(row);
+    record.command.reset();
+
+    if (const std::string problem = outputFolderProblem(output_folder); !problem.empty()) {
+        job.finishRow(row, RowState::Failed, "Error", problem, true);
+        return false;
+    }
+
+    const std::string source = rowPath(row);
+    std::string probeError;
+    if (!probeSource(FFdirectc.Decoder(), source, record.facts, probeError)) {
+        job.finishRow(row, RowState::Failed, "", "File load error: " + probeError, true);
+        return false;
+    }
+
+    conversion_command::ConversionRequest request;
+    request.mode = job.mode;
+    request.sourcePath = source;
+    request.fileIndex = row;
+    request.peakCell = rowCell(row, kPeakCell).toStdString();
+    request.percent = volumePercent();
+    request.gainText = edit_volumegain->text().toStdString();
+    request.formatConverting = cbk_audioformatconverting->isChecked();
+    request.formatText = cb_audioformat->currentText().toStdString();
+    if (options)
+        request.prefix = QFile::encodeName(options->ed_prefix->text()).toStdString();
+    request.outputFolder = output_folder;
+    request.scratchFolder = job.scratchFolder;
+    request.probe = record.facts;
+    request.jobSources = job.sources();
+    request.usedOutputs = job.usedOutputs;
+
+    // Rows are prepared in row order, so names follow the list whichever run ends first.
+    conversion_command::ConversionResult built = conversion_command::buildConversion(request);
+    if (!built.command) {
+        // A refused last row ends the job as a failed last file does: no "Process is finished!".
+        const bool last = row >= job.rowCount() - 1;
+        job.finishRow(row, RowState::Refused, "Error", built.refusal, last, last);
+        return false;
+    }
+    tool_args = built.command->args;
+    record.output = built.command->outputFile;
+    job.usedOutputs.push_back(record.output);
+    record.command = std::move(built.command);
+    return true;
 }
 
-void Tmain::multi_towav()
+void Tmain::multi_peak(int row)
 {
-    QWidget* owner = batchaudioc->isVisible() ? static_cast<QWidget*>(batchaudioc) : this;
-    auto fail = [&](const QString& caption, const QString& message) {
-        message_boxes::showError(owner, caption, message);
-        batchaudioc->close();
-        endJob();
+    job.row(row).gain.clear();
+    tool_args = tool_contracts::peakMeasurementArgs(rowPath(row));
+}
+
+bool Tmain::multi_towav(int row)
+{
+    auto fail = [&](const std::string& caption, const std::string& message) {
+        job.finishRow(row, RowState::Failed, caption, message, true);
+        return false;
     };
     if (!makeFolder(output_folder))
-        return fail(QStringLiteral("Error"), QStringLiteral("Create the target folder error!"));
+        return fail("Error", "Create the target folder error!");
     if (!makeFolder(job.scratchFolder))
-        return fail(QStringLiteral("Error"), QStringLiteral("Create the tmp folder error!"));
+        return fail("Error", "Create the tmp folder error!");
 
-    const std::string source = rowPath(file_index);
-    ProbeFacts facts;
+    const std::string source = rowPath(row);
+    JobRow& record = job.row(row);
     std::string probeError;
-    if (!probeSource(FFdirectc.Decoder(), source, facts, probeError))
-        return fail(QString(), QStringLiteral("File load error: ") + text(probeError));
-    file_duration = facts.durationUs;
+    if (!probeSource(FFdirectc.Decoder(), source, record.facts, probeError))
+        return fail("", "File load error: " + probeError);
 
-    tmp_wav = conversion_command::wavCopyPath(job.scratchFolder, file_index);
-    tool_args = conversion_command::wavExtractionArgs(source, tmp_wav, facts);
-
-    batchaudioc->setWindowTitle(rowCaption(file_index));
-    batchaudioc->timer_doconvert->start();
-    if (file_index == 0) {
-        batchaudioc->Label1->setText(QStringLiteral("Prepare Audio Data......"));
-        showStage(*this, batchaudioc);
-    }
+    record.output = conversion_command::wavCopyPath(job.scratchFolder, row);
+    tool_args = conversion_command::wavExtractionArgs(source, record.output, record.facts);
+    return true;
 }
 
 void Tmain::abandonJob()
@@ -377,13 +375,10 @@ void Tmain::abandonJob()
     for (QTimer* timer : {timer_peak2convert, timer_wav2rms, timer_rms2convert, Timer_endmsg,
                           batchaudioc->timer_doconvert, detectpeak->timer_dodetect, rms->timer_dorms})
         timer->stop();
-    for (const StageDialog* stage : {static_cast<StageDialog*>(batchaudioc),
-                                     static_cast<StageDialog*>(detectpeak), static_cast<StageDialog*>(rms)})
-        if (stage->toolRunning())
-            return;
-    // Between two runs nothing is half written; the planned output is let go.
-    if (job.command)
-        output_files::discardOutput(*job.command);
+    batchaudioc->cancelRuns();
+    detectpeak->cancelRuns();
+    if (rms->toolRunning())
+        return;
     endJob();
 }
 
@@ -392,9 +387,7 @@ void Tmain::timer_peak2convertTimer()
     timer_peak2convert->stop();
     if (closingDown())
         return abandonJob();
-    file_index = 0;
-    job_mode = "direct_convert";
-    multi_convert();
+    startStage(JobMode::direct_convert);
 }
 
 void Tmain::timer_wav2rmsTimer()
@@ -402,7 +395,7 @@ void Tmain::timer_wav2rmsTimer()
     timer_wav2rms->stop();
     if (closingDown())
         return abandonJob();
-    job_mode = "rms";
+    job_mode = JobMode::rms;
     cancel_flag = false;
     rms->progresstotal->setValue(0);
     rms->Button1->setEnabled(true);
@@ -415,9 +408,7 @@ void Tmain::timer_rms2convertTimer()
     timer_rms2convert->stop();
     if (closingDown())
         return abandonJob();
-    file_index = 0;
-    job_mode = "direct_convert";
-    multi_convert();
+    startStage(JobMode::direct_convert);
 }
 
 void Tmain::Timer_endmsgTimer()
@@ -430,7 +421,7 @@ void Tmain::Timer_endmsgTimer()
     const std::string scratch =
         job.scratchFolder.empty() ? program_folders::scratchFolder() : job.scratchFolder;
     if (!scratch.empty() && job.scratchLock.acquire(scratch)) {
-        std::vector<std::string> kept = job.sources;
+        std::vector<std::string> kept = job.sources();
         kept.insert(kept.end(), job.usedOutputs.begin(), job.usedOutputs.end());
         folder_cleanup::clear_folder(scratch, [] { QCoreApplication::processEvents(); },
                                      file_identity::existingIds(kept));
@@ -441,7 +432,6 @@ void Tmain::Timer_endmsgTimer()
 void Tmain::endJob()
 {
     job.scratchLock.release();
-    job.command.reset();
     const bool wasActive = job.active;
     job.active = false;
     if (wasActive)

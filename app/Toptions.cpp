@@ -1,5 +1,6 @@
 #include "app/Toptions.h"
 
+#include "analysis/RunLimit.h"
 #include "app/ProgramFont.h"
 #include "app/CharacterFilter.h"
 #include "app/ValueCorrections.h"
@@ -13,11 +14,17 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QSpinBox>
+
+#include <algorithm>
+#include <cstdlib>
 
 namespace {
 
 constexpr int kPrefixMaxLength = 20;
-
+// The "Files at once" block sits below the controls above it; its height moves what follows.
+constexpr int kFilesAtOnceTop = 156;
+constexpr int kFilesAtOnceHeight = 50;
 
 }  // namespace
 
@@ -28,12 +35,12 @@ Toptions::Toptions(QWidget* parent)
     setObjectName(QStringLiteral("Toptions"));
     setWindowTitle(QStringLiteral("Options"));
     setFont(programFont());
-    setFixedSize(357, 221);
+    setFixedSize(357, 221 + kFilesAtOnceHeight);
 
     // Created first so that it leads the tab order and has the focus on opening.
     Button1 = new QPushButton(QStringLiteral("OK"), this);
     Button1->setObjectName(QStringLiteral("Button1"));
-    Button1->setGeometry(136, 180, 85, 27);
+    Button1->setGeometry(136, 180 + kFilesAtOnceHeight, 85, 27);
     Button1->setDefault(true);
 
     Label1 = new QLabel(QStringLiteral("Prefix of target files"), this);
@@ -64,11 +71,24 @@ Toptions::Toptions(QWidget* parent)
     cbk_limitpeaks->setGeometry(24, 128, 309, 20);
     cbk_limitpeaks->setChecked(true);
 
+    label_filesatonce = new QLabel(QStringLiteral("Files at once"), this);
+    label_filesatonce->setObjectName(QStringLiteral("label_filesatonce"));
+    label_filesatonce->setGeometry(24, kFilesAtOnceTop, 309, 16);
+    spin_filesatonce = new QSpinBox(this);
+    spin_filesatonce->setObjectName(QStringLiteral("spin_filesatonce"));
+    spin_filesatonce->setGeometry(24, kFilesAtOnceTop + 20, 80, 22);
+    // The environment may ask for more than the cores (benchmarks of the scaling).
+    const int cores = run_limit::usableCores();
+    const int preset = run_limit::defaultLimit(std::getenv(run_limit::kEnvironmentName), cores);
+    spin_filesatonce->setRange(1, std::max(cores, preset));
+    spin_filesatonce->setValue(preset);
+    label_filesatonce->setBuddy(spin_filesatonce);
+
     Bevel1 = new QFrame(this);
     Bevel1->setObjectName(QStringLiteral("Bevel1"));
     Bevel1->setFrameShape(QFrame::HLine);
     Bevel1->setFrameShadow(QFrame::Sunken);
-    Bevel1->setGeometry(12, 164, 333, 2);
+    Bevel1->setGeometry(12, 164 + kFilesAtOnceHeight, 333, 2);
 
     connect(Button1, &QPushButton::clicked, this, &Toptions::Button1Click);
 

@@ -10,10 +10,12 @@ class QFrame;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QSpinBox;
 
-// The Options dialog: the prefix put in front of every output file's name, and the loudness
-// the RMS modes aim for. There is no Cancel: whatever the controls hold when the dialog
-// closes, by "OK" or by the close box, holds from then on, while the program runs.
+// The Options dialog: the prefix put in front of every output file's name, the loudness the
+// RMS modes aim for and how many files a stage works on at once. There is no Cancel: whatever
+// the controls hold when the dialog closes, by "OK" or by the close box, holds from then on,
+// while the program runs.
 class Toptions : public QDialog {
     Q_OBJECT
 public:
@@ -26,6 +28,8 @@ public:
     QComboBox* cb_loudnesstarget;  // the items of tool_contracts::kLoudnessTargets, in order
     QCheckBox* cbk_limitpeaks;
     QFrame* Bevel1;
+    QLabel* label_filesatonce;
+    QSpinBox* spin_filesatonce;  // 1..the usable cores, at first the default of run_limit
 
     // The target and limiter choice of the controls (lossyOutput left false).
     tool_contracts::NormalizerLevels normalizerLevels() const;

@@ -4,6 +4,7 @@
 //
 //   <kind>_job_bench [files, default 8] [seconds each, default 60] [load]
 //
+// AURALON_MAX_JOBS sets how many files a stage works on at once (default: the usable cores).
 // With "load" it also reports the program's peak resident size during the job and the longest
 // time the window went without handling a 10 ms timer.
 #include "BenchResult.h"
@@ -16,6 +17,7 @@
 #include "app/Tmain.h"
 
 #include <QApplication>
+#include <QChildEvent>
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -140,18 +142,18 @@ struct Command {
     std::vector<std::string> args;
 };
 
-// Notes the command a stage's timer is about to run: the timer event reaches this filter
-// before the stage's handler sees the timeout.
+// Notes every command the job runs: a per-row run is created as a child of its stage dialog
+// right after the row was prepared, and the normaliser's stage timer fires before its handler
+// sees the timeout.
 class CommandRecorder : public QObject {
 public:
     CommandRecorder(Tmain& main, std::vector<Command>& commands) : main_(main), commands_(commands) {}
     bool eventFilter(QObject* watched, QEvent* event) override
     {
-        if (event->type() != QEvent::Timer)
-            return false;
-        if (watched == main_.rms->timer_dorms)
+        if (event->type() == QEvent::Timer && watched == main_.rms->timer_dorms)
             commands_.push_back({AURALON_BIN_DIR "/qvx/client", main_.normalizerArgs()});
-        else
+        else if (event->type() == QEvent::ChildAdded
+                 && !static_cast<QChildEvent*>(event)->child()->isWidgetType())
             commands_.push_back({FFMPEG_EXECUTABLE, main_.tool_args});
         return false;
     }
@@ -216,10 +218,9 @@ int main(int argc, char** argv)
 
     std::vector<Command> commands;
     CommandRecorder recorder(main, commands);
-    for (QObject* timer : std::initializer_list<QObject*>{main.batchaudioc->timer_doconvert,
-                                                          main.detectpeak->timer_dodetect,
-                                                          main.rms->timer_dorms})
-        timer->installEventFilter(&recorder);
+    for (QObject* watched : std::initializer_list<QObject*>{main.batchaudioc, main.detectpeak,
+                                                            main.rms->timer_dorms})
+        watched->installEventFilter(&recorder);
 
     // The window's responsiveness: how long a 10 ms timer waited at most between two ticks.
     QElapsedTimer sinceTick;
@@ -254,13 +255,20 @@ int main(int argc, char** argv)
 
     const double reference = referenceRun(commands);
     const double ratio = jobSeconds / reference;
+    const int atOnce = main.filesAtOnce();
     const std::string work = std::string(kKind == "rms" ? "RMS album" : kKind) + " job, " +
-                             std::to_string(fileCount) + " x " + bench::format("%g", length) + " s MP3";
+                             std::to_string(fileCount) + " x " + bench::format("%g", length) +
+                             " s MP3, " + std::to_string(atOnce) + " at once";
+    // With one run at a time the job may cost only a little more than the plain commands; with
+    // two cores busy it must come close to halving them.
+    double target = 1.05;
+    if (atOnce >= 2)
+        target = kKind == "gain" ? (load ? 0.65 : 0.60) : (kKind == "rms" && load ? 0.70 : 0.65);
     std::printf("%s (%d outputs)\n", work.c_str(), outputs);
     std::printf("  Auralon job:        %8.3f s (own CPU %.3f s = %.1f %% of one core)\n", jobSeconds,
                 cpu, 100.0 * cpu / jobSeconds);
     std::printf("  plain ffmpeg runs:  %8.3f s\n", reference);
-    std::printf("  ratio:              %8.3f (target <= 1.05; own CPU target < 5 %%)\n", ratio);
+    std::printf("  ratio:              %8.3f (target <= %.2f; own CPU target < 5 %%)\n", ratio, target);
     std::printf("  peak resident size: %8.1f MiB during the job (%.1f MiB before it)\n",
                 peakKiB / 1024.0, residentBeforeKiB / 1024.0);
     std::printf("  largest tool run:   %8.1f MiB\n", childKiB / 1024.0);
@@ -270,7 +278,8 @@ int main(int argc, char** argv)
         std::printf("  only %d of %d outputs were written\n", outputs, fileCount);
     bench::printResult(work + (load ? " (load)" : ""), bench::timeText(jobSeconds),
                        "same commands one after another " + bench::timeText(reference),
-                       bench::format("%.2fx", ratio), "at most 1.05x", complete && ratio <= 1.05);
+                       bench::format("%.2fx", ratio), bench::format("at most %.2fx", target),
+                       complete && ratio <= target);
     if (load) {
         bench::printResult(work + ", peak resident size during the job",
                            mebibytes(peakKiB) + " (" + mebibytes(residentBeforeKiB) + " before)",

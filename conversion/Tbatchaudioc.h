@@ -4,7 +4,8 @@
 
 class QTimer;
 
-// The WAV-extraction and conversion stage: runs the converter once per file.
+// The WAV-extraction and conversion stage: runs the converter for every row, up to the job's
+// limit at once.
 class Tbatchaudioc : public StageDialog {
     Q_OBJECT
 public:
@@ -13,6 +14,16 @@ public:
     QTimer* timer_doconvert;  // 2 ms, off until the job arms it
 
 public slots:
-    // One converter run for the current file, then the job's next step.
+    // Starts the first converter runs; each run that ends starts the next row.
     void timer_doconvertTimer();
+
+protected:
+    bool prepareRow(int row) override;
+    void handleLine(int row, RowRun& run, std::string_view line) override;
+    stage_rules::RunVerdict finishRun(int row, RowRun& run, const ToolRunResult& result) override;
+    void discardRow(int row) override;
+    void stageDone() override;
+
+private:
+    bool towav() const;
 };

@@ -1,3 +1,4 @@
+#include "analysis/RunLimit.h"
 #include "analysis/Tdetails_peak.h"
 #include "analysis/Tdetails_rms.h"
 #include "app/CharacterFilter.h"
@@ -23,6 +24,8 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <algorithm>
+#include <cstdlib>
 #include <memory>
 #include <string>
 
@@ -163,12 +166,18 @@ TEST(SmallForms, OptionsDialogKeepsThePrefixHoweverItCloses)
 {
     Toptions options;
     EXPECT_EQ(str(options.windowTitle()), "Options");
-    EXPECT_EQ(options.size(), QSize(357, 221));
+    EXPECT_EQ(options.size(), QSize(357, 271));
     EXPECT_EQ(str(options.Label1->text()), "Prefix of target files");
     EXPECT_EQ(options.ed_prefix->maxLength(), 20);
     EXPECT_EQ(str(options.cb_loudnesstarget->currentText()), "-14 LUFS (streaming)");
     EXPECT_EQ(options.cb_loudnesstarget->count(), 5);
     EXPECT_TRUE(options.cbk_limitpeaks->isChecked());
+    // "Files at once": 1 to the usable cores, all of them at first (or what the variable says).
+    const int cores = run_limit::usableCores();
+    const int preset = run_limit::defaultLimit(std::getenv(run_limit::kEnvironmentName), cores);
+    EXPECT_EQ(options.spin_filesatonce->value(), preset);
+    EXPECT_EQ(options.spin_filesatonce->minimum(), 1);
+    EXPECT_EQ(options.spin_filesatonce->maximum(), std::max(cores, preset));
 
     options.show();
     EXPECT_EQ(firstTabStopAfter(&options), options.Button1);

@@ -161,30 +161,38 @@ TEST(DirectJob, EmptyListAndCancelledFolderChooserStartNothing)
     EXPECT_TRUE(h.filesIn(h.outputFolder()).empty());
 }
 
-TEST(DirectJob, CancelEndsTheConverterAndItsChildrenAndLeavesNoPartialFile)
+TEST(DirectJob, CancelEndsTheConvertersAndTheirChildrenAndLeavesNoPartialFile)
 {
     jobtest::JobHarness h;
-    const fs::path source = h.dir() / "a.wav";
-    testsupport::makeSine(source, -6, 1);
-    h.addFiles({source});
+    std::vector<fs::path> sources;
+    for (const char* name : {"a.wav", "b.wav", "c.wav"}) {
+        sources.push_back(h.dir() / name);
+        testsupport::makeSine(sources.back(), -6, 1);
+    }
+    h.addFiles(sources);
     h.choose(h.main().radio_changegain);
     h.tools().setFake(FakeToolFolder::Tool::Converter, FakeToolBehaviour::hanging());
 
+    // Every run the job keeps going at once is under way, each with its child, when Cancel comes.
+    const std::size_t atOnce = static_cast<std::size_t>(h.main().filesAtOnce());
     std::vector<long> children;
-    std::string writePath;
+    std::vector<std::string> writePaths;
     h.runJob([&] {
         const auto runs = h.tools().recordedRuns(FakeToolFolder::Tool::Converter);
         children = jobtest::descendantsOf(::getpid());
-        if (runs.empty() || children.size() < 2)
+        if (runs.size() < atOnce || children.size() < 2 * atOnce)
             return false;
-        writePath = runs.back().back();
-        testsupport::writeFile(writePath, "half an output");  // as if the converter had begun
+        for (const auto& run : runs) {
+            writePaths.push_back(run.back());
+            testsupport::writeFile(writePaths.back(), "half an output");  // as if begun
+        }
         h.main().batchaudioc->Button1->click();
         return true;
     });
 
-    ASSERT_FALSE(writePath.empty());
-    EXPECT_FALSE(fs::exists(writePath));
+    ASSERT_EQ(writePaths.size(), atOnce);
+    for (const std::string& path : writePaths)
+        EXPECT_FALSE(fs::exists(path)) << path;
     EXPECT_TRUE(h.filesIn(h.outputFolder()).empty());
     EXPECT_EQ(h.finishedMessages(), 0);
     EXPECT_TRUE(h.boxes().boxes().empty());
@@ -226,12 +234,18 @@ TEST(DirectJob, ConverterThatCannotStartOrFailsSilentlyIsReportedAndWritesNothin
     }
 }
 
-TEST(DirectJob, TheSameOutputTwiceInOneJobGetsAFreeName)
+TEST(DirectJob, TheSameOutputTwiceInOneJobGetsAFreeNameInRowOrder)
 {
+    // The first row is far longer, so with two at once the second ends first; names still
+    // follow the list.
     jobtest::JobHarness h;
-    const fs::path source = h.dir() / "a.flac";
-    testsupport::makeSine(source, -6, 1);
-    h.addFiles({source, source});
+    const fs::path longer = h.dir() / "x" / "a.flac";
+    const fs::path shorter = h.dir() / "y" / "a.flac";
+    fs::create_directories(longer.parent_path());
+    fs::create_directories(shorter.parent_path());
+    testsupport::makeSine(longer, -6, 40);
+    testsupport::makeSine(shorter, -6, 1);
+    h.addFiles({longer, shorter});
     h.choose(h.main().radio_changegain);
     h.main().edit_volumegain->setText(QStringLiteral("1"));
     h.main().cbk_audioformatconverting->setChecked(true);
@@ -240,9 +254,9 @@ TEST(DirectJob, TheSameOutputTwiceInOneJobGetsAFreeName)
     h.runJob();
 
     EXPECT_EQ(h.finishedMessages(), 1);
-    EXPECT_TRUE(fs::exists(h.outputFolder() / "a.ac3"));
-    EXPECT_TRUE(fs::exists(h.outputFolder() / "a (2).ac3"));
     EXPECT_EQ(h.filesIn(h.outputFolder()).size(), 2u) << "a temporary file was left";
+    EXPECT_NEAR(std::stod(testsupport::ffprobeValue(h.outputFolder() / "a.ac3", "format=duration")), 40, 0.5);
+    EXPECT_NEAR(std::stod(testsupport::ffprobeValue(h.outputFolder() / "a (2).ac3", "format=duration")), 1, 0.5);
 }
 
 }  // namespace

@@ -1,0 +1,125 @@
+#include "analysis/JobState.h"
+
+#include <algorithm>
+
+void JobState::begin(std::vector<std::string> sources)
+{
+    sources_ = std::move(sources);
+    rows_.assign(sources_.size(), JobRow{});
+    usedOutputs.clear();
+    running_.clear();
+    nextRow_ = told_ = finished_ = 0;
+    stopped_ = false;
+}
+
+void JobState::beginStage(int maxRuns)
+{
+    maxRuns_ = std::max(1, maxRuns);
+    running_.clear();
+    nextRow_ = told_ = finished_ = 0;
+    stopped_ = false;
+    for (JobRow& r : rows_) {
+        r.caption.clear();
+        r.error.clear();
+        r.endsJob = r.closesStage = false;
+        r.command.reset();
+        if (r.state == RowState::Failed) {
+            r.fraction = 1;
+            ++finished_;
+        } else {
+            r.state = RowState::Waiting;
+            r.fraction = 0;
+        }
+    }
+}
+
+std::optional<int> JobState::takeNextRow()
+{
+    if (stopped_ || runningCount() >= maxRuns_)
+        return std::nullopt;
+    const std::optional<int> next = firstWaitingRow();
+    if (!next)
+        return std::nullopt;
+    nextRow_ = *next + 1;
+    row(*next).state = RowState::Running;
+    running_.push_back(*next);
+    return next;
+}
+
+std::optional<int> JobState::firstWaitingRow() const
+{
+    for (int index = nextRow_; index < rowCount(); ++index)
+        if (row(index).state == RowState::Waiting)
+            return index;
+    return std::nullopt;
+}
+
+std::optional<int> JobState::firstRunningRow() const
+{
+    if (running_.empty())
+        return std::nullopt;
+    return *std::min_element(running_.begin(), running_.end());
+}
+
+void JobState::setFraction(int index, double fraction)
+{
+    row(index).fraction = std::clamp(fraction, 0.0, 1.0);
+}
+
+void JobState::finishRow(int index, RowState state, std::string caption, std::string error,
+                         bool endsJob, bool closesStage)
+{
+    JobRow& r = row(index);
+    if (r.state != RowState::Running)
+        return;
+    running_.erase(std::remove(running_.begin(), running_.end(), index), running_.end());
+    r.state = state;
+    r.fraction = 1;
+    r.caption = std::move(caption);
+    r.error = std::move(error);
+    r.endsJob = endsJob;
+    r.closesStage = closesStage;
+    stopped_ = stopped_ || endsJob;
+    ++finished_;
+}
+
+void JobState::withdrawRow(int index)
+{
+    JobRow& r = row(index);
+    if (r.state != RowState::Running)
+        return;
+    running_.erase(std::remove(running_.begin(), running_.end(), index), running_.end());
+    r.state = RowState::Waiting;
+    r.fraction = 0;
+    nextRow_ = std::min(nextRow_, index);
+}
+
+std::optional<JobState::Report> JobState::takeReport()
+{
+    while (told_ < rowCount()) {
+        JobRow& r = row(told_);
+        if (r.state == RowState::Waiting || r.state == RowState::Running)
+            return std::nullopt;
+        const int index = told_++;
+        if (r.error.empty() && !r.endsJob)
+            continue;
+        Report report{index, std::move(r.caption), std::move(r.error), r.endsJob, r.closesStage};
+        r.caption.clear();
+        r.error.clear();
+        return report;
+    }
+    return std::nullopt;
+}
+
+bool JobState::stageOver() const
+{
+    return told_ >= rowCount() && running_.empty();
+}
+
+double JobState::listFraction() const
+{
+    double sum = 0;
+    for (int index : running_)
+        sum += row(index).fraction;
+    return sum + finished_;
+}

@@ -1,0 +1,102 @@
+#pragma once
+
+#include "analysis/ScratchLock.h"
+#include "conversion/ConversionCommand.h"
+#include "conversion/ProbeFacts.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+// Which stage of a job is at work.
+enum class JobMode { detect_peak, convert_towav, rms, direct_convert };
+
+// Where one row of the list stands in the current stage.
+enum class RowState { Waiting, Running, Done, Failed, Refused };
+
+// What the job keeps of one row.
+struct JobRow {
+    ProbeFacts facts;     // of the probe before the row's latest run
+    std::string output;   // the planned output (conversion) or the WAV copy (extraction)
+    std::string gain;     // the measured peak gain, "" when there is none
+    std::optional<conversion_command::ConversionCommand> command;  // while the conversion runs
+    RowState state = RowState::Waiting;
+    double fraction = 0;  // how much of the row's run is done, 0..1
+
+    // What to tell about the row's end: shown once, in row order.
+    std::string caption;
+    std::string error;
+    bool endsJob = false;      // the job ends once this has been told
+    bool closesStage = false;  // the stage dialog closes before the message
+};
+
+// The state of one Adjust Volume job, the one place it is kept: the rows and their state in
+// the current stage, which row starts next, how far the list has got, and which row's end is
+// to be told next. Rows are handed out in row order, at most `maxRuns` running at once; their
+// ends come in any order but are told in row order.
+class JobState {
+public:
+    // What to tell about one row.
+    struct Report {
+        int row = 0;
+        std::string caption;
+        std::string text;
+        bool endsJob = false;
+        bool closesStage = false;
+    };
+
+    bool active = false;
+    conversion_command::VolumeMode mode = conversion_command::VolumeMode::ChangePercent;
+    std::vector<std::string> usedOutputs;  // outputs planned so far: never used twice
+    std::string scratchFolder;             // of an RMS job
+    ScratchLock scratchLock;               // held by an RMS job from start to end
+
+    // A new job over these sources, every row waiting.
+    void begin(std::vector<std::string> sources);
+    // A new stage over the same rows: a row that failed an earlier stage is passed over (and
+    // not told again); every other row waits.
+    void beginStage(int maxRuns);
+
+    int rowCount() const { return static_cast<int>(rows_.size()); }
+    const std::vector<std::string>& sources() const { return sources_; }
+    JobRow& row(int index) { return rows_.at(static_cast<std::size_t>(index)); }
+    const JobRow& row(int index) const { return rows_.at(static_cast<std::size_t>(index)); }
+
+    // The row to start now: the first waiting one, while fewer than maxRuns run and no row
+    // has ended the job. It is running from then on.
+    std::optional<int> takeNextRow();
+    // The first row still waiting, whatever runs.
+    std::optional<int> firstWaitingRow() const;
+    // The lowest running row.
+    std::optional<int> firstRunningRow() const;
+
+    // How much of a running row is done (kept within 0..1).
+    void setFraction(int index, double fraction);
+    // A row's end: Done, Failed or Refused, with what to tell ("" for nothing). A row whose end
+    // ends the job stops every later row from starting.
+    void finishRow(int index, RowState state, std::string caption = {}, std::string error = {},
+                   bool endsJob = false, bool closesStage = false);
+    // A running row whose run was stopped without an end of its own: it waits again.
+    void withdrawRow(int index);
+
+    // The next row in row order whose end is known and not yet told; nothing while the row
+    // next in order is still waiting or running. Rows with nothing to tell are passed over.
+    std::optional<Report> takeReport();
+
+    // Every row's end has been told and none runs.
+    bool stageOver() const;
+    int doneCount() const { return finished_; }
+    int runningCount() const { return static_cast<int>(running_.size()); }
+    // The rows done so far, a running row with its own fraction.
+    double listFraction() const;
+
+private:
+    std::vector<std::string> sources_;
+    std::vector<JobRow> rows_;
+    std::vector<int> running_;  // the running rows, at most maxRuns
+    int maxRuns_ = 1;
+    int nextRow_ = 0;    // no row before it is waiting
+    int told_ = 0;       // every row before it has been told
+    int finished_ = 0;   // rows over in this stage, those that failed earlier included
+    bool stopped_ = false;
+};

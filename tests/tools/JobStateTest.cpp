@@ -1,0 +1,75 @@
+#include "analysis/JobState.h"
+#include "analysis/ProgressMath.h"
+#include "analysis/RunLimit.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(RunLimit, OnlyAWholeNumberInRangeSetsTheDefault)
+{
+    const std::pair<const char*, int> rows[] = {
+        {nullptr, 4}, {"", 4}, {"1", 1}, {" 2 ", 2}, {"64", 64}, {"65", 4},
+        {"0", 4}, {"-2", 4}, {"2x", 4}, {"two", 4}, {"99999999999", 4},
+    };
+    for (const auto& [text, expected] : rows)
+        EXPECT_EQ(run_limit::defaultLimit(text, 4), expected) << (text ? text : "unset");
+    EXPECT_EQ(run_limit::defaultLimit(nullptr, 0), 1);
+    EXPECT_GE(run_limit::usableCores(), 1);
+}
+
+TEST(RunLimit, FilesAtWorkSayHowManyAreDoneAndRunning)
+{
+    struct Row {
+        int done, running, count;
+        const char* expected;
+    };
+    const Row rows[] = {
+        {2, 1, 12, "File 3 of 12"},        {2, 0, 12, "File 3 of 12"},
+        {2, 2, 12, "Files 3\u20134 of 12"}, {11, 2, 12, "File 12 of 12"},
+        {10, 4, 12, "Files 11\u201312 of 12"}, {12, 0, 12, "File 12 of 12"},
+        {0, 2, 0, ""},
+    };
+    for (const Row& row : rows)
+        EXPECT_EQ(progress_math::filesAtWorkText(row.done, row.running, row.count), row.expected)
+            << row.done << "+" << row.running << " of " << row.count;
+}
+
+TEST(JobState, RowsStartInOrderAndTheirEndsAreToldInOrderWhateverEndsFirst)
+{
+    JobState job;
+    job.begin({"a", "b", "c", "d"});
+    job.beginStage(2);
+    EXPECT_EQ(job.takeNextRow(), 0);
+    EXPECT_EQ(job.takeNextRow(), 1);
+    EXPECT_EQ(job.takeNextRow(), std::nullopt) << "two at once";
+
+    job.setFraction(0, 0.5);
+    job.finishRow(1, RowState::Failed, "Error!", "b failed");
+    EXPECT_EQ(job.takeReport(), std::nullopt) << "row 0 has not ended yet";
+    EXPECT_DOUBLE_EQ(job.listFraction(), 1.5);
+    EXPECT_EQ(job.takeNextRow(), 2);
+    job.finishRow(0, RowState::Done);
+    const std::optional<JobState::Report> report = job.takeReport();
+    ASSERT_TRUE(report);
+    EXPECT_EQ(report->row, 1);
+    EXPECT_EQ(report->text, "b failed");
+    EXPECT_EQ(job.takeReport(), std::nullopt) << "told once";
+
+    // A row that ends the job lets no later row start; a later run is taken back.
+    EXPECT_EQ(job.takeNextRow(), 3);
+    job.finishRow(2, RowState::Failed, "Error!", "cannot start", true, true);
+    job.withdrawRow(3);
+    EXPECT_EQ(job.takeNextRow(), std::nullopt);
+    EXPECT_TRUE(job.takeReport()->endsJob);
+    EXPECT_EQ(job.doneCount(), 3);
+
+    // The next stage passes over the row that failed and tells nothing about it again.
+    job.beginStage(1);
+    EXPECT_EQ(job.takeNextRow(), 0);
+    job.finishRow(0, RowState::Done);
+    EXPECT_EQ(job.takeNextRow(), 3);
+    EXPECT_EQ(job.doneCount(), 3);
+}
+
+}  // namespace
