@@ -73,7 +73,7 @@ stage_rules::RunVerdict Tbatchaudioc::finishRun(int row, RowRun& run, const Tool
             if (!committed.ok)
                 verdict = {RunVerdict::Kind::Failed, committed.error};
             else
-                main_.setRowNote(main_.file_index, QString::fromStdString(main_.job.command->note));
+                main_.setRowNote(row, QString::fromStdString(record.command->note));
         } else {
             output_files::discardOutput(*record.command);
         }
