@@ -5,11 +5,19 @@
 void JobState::begin(std::vector<std::string> sources)
 {
     sources_ = std::move(sources);
+    sourceNames_ = file_identity::guardedNames(sources_);
+    takenNames_ = sourceNames_;
     rows_.assign(sources_.size(), JobRow{});
-    usedOutputs.clear();
+    plannedOutputs_.clear();
     running_.clear();
     nextRow_ = told_ = finished_ = 0;
     stopped_ = false;
+}
+
+void JobState::planOutput(const std::string& output)
+{
+    plannedOutputs_.push_back(output);
+    takenNames_.add(output);
 }
 
 void JobState::beginStage(int maxRuns)

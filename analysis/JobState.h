@@ -47,7 +47,6 @@ public:
 
     bool active = false;
     conversion_command::VolumeMode mode = conversion_command::VolumeMode::ChangePercent;
-    std::vector<std::string> usedOutputs;  // outputs planned so far: never used twice
     std::string scratchFolder;             // of an RMS job
     ScratchLock scratchLock;               // held by an RMS job from start to end
 
@@ -59,6 +58,13 @@ public:
 
     int rowCount() const { return static_cast<int>(rows_.size()); }
     const std::vector<std::string>& sources() const { return sources_; }
+    // The sources as looked up when the job began.
+    const file_identity::GuardedNames& sourceNames() const { return sourceNames_; }
+    // The sources and every output planned so far: what no further output may be.
+    const file_identity::GuardedNames& takenNames() const { return takenNames_; }
+    // Outputs planned so far, in row order: never used twice.
+    const std::vector<std::string>& plannedOutputs() const { return plannedOutputs_; }
+    void planOutput(const std::string& output);
     JobRow& row(int index) { return rows_.at(static_cast<std::size_t>(index)); }
     const JobRow& row(int index) const { return rows_.at(static_cast<std::size_t>(index)); }
 
@@ -92,6 +98,9 @@ public:
 
 private:
     std::vector<std::string> sources_;
+    file_identity::GuardedNames sourceNames_;
+    file_identity::GuardedNames takenNames_;
+    std::vector<std::string> plannedOutputs_;
     std::vector<JobRow> rows_;
     std::vector<int> running_;  // the running rows, at most maxRuns
     int maxRuns_ = 1;

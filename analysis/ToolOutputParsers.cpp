@@ -89,7 +89,10 @@ std::optional<std::string> peakGainText(std::string_view line)
     // Zero has no sign: "-0.0" would read as a cut.
     if (digits.find_first_not_of("0.") == std::string_view::npos)
         return std::string(digits);
-    return negative ? std::string(digits) : "-" + std::string(digits);
+    if (negative)
+        return std::string(digits);
+    std::string flipped = "-";
+    return flipped.append(digits);
 }
 
 bool isProgressLine(std::string_view line)

@@ -221,7 +221,6 @@ void Tmain::BitBtn1Click()
         return;
     }
     job.begin(std::move(sources));
-    job.usedOutputs.clear();
     job.scratchFolder.clear();
 
     if (conversion_command::isRmsMode(job.mode)) {
@@ -321,8 +320,7 @@ bool Tmain::multi_convert(int row)
     request.outputFolder = output_folder;
     request.scratchFolder = job.scratchFolder;
     request.probe = record.facts;
-    request.jobSources = job.sources();
-    request.usedOutputs = job.usedOutputs;
+    request.guarded = &job.takenNames();
 
     // Rows are prepared in row order, so names follow the list whichever run ends first.
     conversion_command::ConversionResult built = conversion_command::buildConversion(request);
@@ -334,7 +332,7 @@ bool Tmain::multi_convert(int row)
     }
     tool_args = built.command->args;
     record.output = built.command->outputFile;
-    job.usedOutputs.push_back(record.output);
+    job.planOutput(record.output);
     record.command = std::move(built.command);
     return true;
 }
@@ -422,7 +420,7 @@ void Tmain::Timer_endmsgTimer()
         job.scratchFolder.empty() ? program_folders::scratchFolder() : job.scratchFolder;
     if (!scratch.empty() && job.scratchLock.acquire(scratch)) {
         std::vector<std::string> kept = job.sources();
-        kept.insert(kept.end(), job.usedOutputs.begin(), job.usedOutputs.end());
+        kept.insert(kept.end(), job.plannedOutputs().begin(), job.plannedOutputs().end());
         folder_cleanup::clear_folder(scratch, [] { QCoreApplication::processEvents(); },
                                      file_identity::existingIds(kept));
     }

@@ -95,7 +95,7 @@ bool readGainNumber(const QString& text, double* value)
         const qsizetype fracStart = i;
         const qsizetype fracDigits = skipDigits();
         if (fracDigits > 0)
-            plain += "." + text.mid(fracStart, fracDigits).toStdString();
+            plain.append(".").append(text.mid(fracStart, fracDigits).toStdString());
     }
     if (intDigits == 0 && !point)
         return false;

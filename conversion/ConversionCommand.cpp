@@ -338,7 +338,8 @@ std::string volumeFactorText(int percent)
     // Whole numbers of hundredths: exact, no exponent, no locale.
     const long long value = percent;
     const long long magnitude = std::llabs(value);
-    std::string text = (value < 0 ? "-" : "") + std::to_string(magnitude / 100);
+    std::string text = value < 0 ? "-" : "";
+    text += std::to_string(magnitude / 100);
     const long long hundredths = magnitude % 100;
     if (hundredths != 0) {
         text += '.';
@@ -428,10 +429,9 @@ ConversionResult buildConversion(const ConversionRequest& r)
     if (!filter.problem.empty())
         return refused(source, filter.problem);
 
-    std::vector<std::string> guardedPaths = r.jobSources;
-    guardedPaths.push_back(source);
-    guardedPaths.insert(guardedPaths.end(), r.usedOutputs.begin(), r.usedOutputs.end());
-    const file_identity::GuardedNames guarded = file_identity::guardedNames(guardedPaths);
+    const file_identity::GuardedNames sourceOnly =
+        r.guarded ? file_identity::GuardedNames{} : file_identity::guardedNames({source});
+    const file_identity::GuardedNames& guarded = r.guarded ? *r.guarded : sourceOnly;
 
     const std::string planned = output_names::plannedOutputPath(
         source, r.outputFolder, r.prefix, r.formatConverting, r.formatText);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "conversion/FileIdentity.h"
 #include "conversion/ProbeFacts.h"
 
 #include <optional>
@@ -39,8 +40,10 @@ struct ConversionRequest {
     std::string outputFolder;        // the job's output folder
     std::string scratchFolder;       // program_folders::scratchFolder(): the WAV copies
     ProbeFacts probe;                // of the source, from probeFactsOf()
-    std::vector<std::string> jobSources;   // the captions of all rows of the job
-    std::vector<std::string> usedOutputs;  // outputFile of every row built before in this job
+    // Names no output may take: every source of the job and every output planned before in
+    // it, the source of this row among them. Looked up once by the job, since doing it per row
+    // costs a long list time in the square of its length. Null: the source alone.
+    const file_identity::GuardedNames* guarded = nullptr;
 };
 
 struct ConversionCommand {

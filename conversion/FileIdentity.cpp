@@ -76,17 +76,21 @@ std::vector<FileId> existingIds(const std::vector<std::string>& paths)
     return ids;
 }
 
+void GuardedNames::add(const std::string& path)
+{
+    if (path.empty())
+        return;
+    texts.push_back(absoluteText(path));
+    if (const Lookup found = lookUp(path); found.id)
+        ids.push_back(*found.id);
+}
+
 GuardedNames guardedNames(const std::vector<std::string>& paths)
 {
     GuardedNames guarded;
     guarded.texts.reserve(paths.size());
-    for (const auto& path : paths) {
-        if (path.empty())
-            continue;
-        guarded.texts.push_back(absoluteText(path));
-        if (const Lookup found = lookUp(path); found.id)
-            guarded.ids.push_back(*found.id);
-    }
+    for (const auto& path : paths)
+        guarded.add(path);
     return guarded;
 }
 

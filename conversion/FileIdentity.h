@@ -51,6 +51,8 @@ std::vector<FileId> existingIds(const std::vector<std::string>& paths);
 struct GuardedNames {
     std::vector<FileId> ids;
     std::vector<std::string> texts;
+
+    void add(const std::string& path);  // looked up now
 };
 
 GuardedNames guardedNames(const std::vector<std::string>& paths);

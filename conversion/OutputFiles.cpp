@@ -29,18 +29,19 @@ bool removeIfThere(const std::string& path, int& error)
 
 // Whether writing outputFile now would touch a source.
 file_identity::TargetCheck checkNow(const conversion_command::ConversionCommand& command,
-                                    const std::vector<std::string>& jobSources)
+                                    const file_identity::GuardedNames& jobSources)
 {
-    std::vector<std::string> guardedPaths = jobSources;
-    guardedPaths.push_back(command.sourceFile);
-    return file_identity::checkTarget(command.outputFile,
-                                      file_identity::guardedNames(guardedPaths));
+    const file_identity::TargetCheck own = file_identity::checkTarget(
+        command.outputFile, file_identity::guardedNames({command.sourceFile}));
+    if (own.state != file_identity::TargetState::Free)
+        return own;
+    return file_identity::checkTarget(command.outputFile, jobSources);
 }
 
 }  // namespace
 
 StepResult commitOutput(const conversion_command::ConversionCommand& command,
-                        const std::vector<std::string>& jobSources)
+                        const file_identity::GuardedNames& jobSources)
 {
     struct stat written {};
     if (::lstat(command.writePath.c_str(), &written) != 0)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "conversion/ConversionCommand.h"
+#include "conversion/FileIdentity.h"
 
 #include <string>
 #include <vector>
@@ -16,11 +17,11 @@ struct StepResult {
 };
 
 // Renames writePath to outputFile. Checked again just before: outputFile must not be (by
-// identity or by name) the command's source or any of jobSources; when it is, the written
-// file is deleted and the step fails. An existing unrelated file at outputFile is replaced.
-// When the rename fails, writePath is deleted too.
+// identity or by name) the command's source, looked up now, or any of the job's sources;
+// when it is, the written file is deleted and the step fails. An existing unrelated file at
+// outputFile is replaced. When the rename fails, writePath is deleted too.
 StepResult commitOutput(const conversion_command::ConversionCommand& command,
-                        const std::vector<std::string>& jobSources);
+                        const file_identity::GuardedNames& jobSources);
 
 // Deletes writePath if it is there (a missing file is no error).
 StepResult discardOutput(const conversion_command::ConversionCommand& command);

@@ -37,7 +37,8 @@ std::string formatExtension(std::string_view formatText)
     for (char c : formatText.substr(2))
         if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')))
             return {};
-    return lowerAscii("." + std::string(formatText.substr(2)));
+    std::string extension = ".";
+    return lowerAscii(extension.append(formatText.substr(2)));
 }
 
 // Cuts a UTF-8 text to at most `bytes` bytes without splitting a character.
@@ -149,7 +150,7 @@ std::string partFilePath(const std::string& outputFile, long processId, int file
     const std::string stem = name.substr(0, name.size() - extension.size());
     std::string tail = ".auralon-" + std::to_string(processId) + "-" + std::to_string(fileIndex);
     if (n > 1)
-        tail += "-" + std::to_string(n);
+        tail.append("-").append(std::to_string(n));
     tail += ".part" + lowerAscii(extension);
     const std::size_t room = kNameMax > tail.size() + 1 ? kNameMax - tail.size() - 1 : 0;
     return folder + "." + cutUtf8(stem, room) + tail;

@@ -69,7 +69,7 @@ stage_rules::RunVerdict Tbatchaudioc::finishRun(int row, RowRun& run, const Tool
     } else if (record.command) {
         if (verdict.kind == RunVerdict::Kind::Done) {
             const output_files::StepResult committed =
-                output_files::commitOutput(*record.command, main_.job.sources());
+                output_files::commitOutput(*record.command, main_.job.sourceNames());
             if (!committed.ok)
                 verdict = {RunVerdict::Kind::Failed, committed.error};
             else

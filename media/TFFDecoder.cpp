@@ -393,7 +393,7 @@ std::string dispositionText(int flags)
     std::string text;
     for (const auto& [flag, name] : kNames)
         if (flags & flag)
-            text += (text.empty() ? "" : "+") + std::string(name);
+            text.append(text.empty() ? "" : "+").append(name);
     return text.empty() ? "0" : text;
 }
 

@@ -143,7 +143,7 @@ std::string TFFLoader::LibraryFileName(TLibraryIndex index) const
     const LibraryItem& item = kLibraries[slot(index)];
     std::string name = std::string("lib") + item.baseName + ".so";
     if (item.majorVersion >= 0)
-        name += "." + std::to_string(item.majorVersion);
+        name.append(".").append(std::to_string(item.majorVersion));
     return name;
 }
 

@@ -39,7 +39,6 @@ ConversionRequest request(VolumeMode mode, const fs::path& source, const std::st
     r.sourcePath = source.string();
     r.outputFolder = (source.parent_path().parent_path() / "out").string();
     fs::create_directories(r.outputFolder);
-    r.jobSources = {source.string()};
     r.formatConverting = !format.empty();
     r.formatText = format;
     return r;
@@ -60,7 +59,7 @@ fs::path convert(const ConversionRequest& r)
         ADD_FAILURE() << "ffmpeg failed for " << c.outputFile << ":\n" << run.output;
         return {};
     }
-    const output_files::StepResult step = output_files::commitOutput(c, r.jobSources);
+    const output_files::StepResult step = output_files::commitOutput(c, file_identity::guardedNames({r.sourcePath}));
     EXPECT_TRUE(step.ok) << step.error;
     return c.outputFile;
 }

@@ -34,9 +34,11 @@ ConversionResult build(const Row& row)
     r.sourcePath = row.source;
     r.outputFolder = row.folder;
     r.prefix = row.prefix;
-    r.jobSources = row.others;
-    r.jobSources.push_back(row.source);
-    r.usedOutputs = row.used;
+    std::vector<std::string> taken = row.others;
+    taken.push_back(row.source);
+    taken.insert(taken.end(), row.used.begin(), row.used.end());
+    const file_identity::GuardedNames guarded = file_identity::guardedNames(taken);
+    r.guarded = &guarded;
     return buildConversion(r);
 }
 
@@ -136,14 +138,14 @@ TEST(OutputFiles, CommitAndDiscard)
     EXPECT_EQ(fs::path(c.writePath).parent_path(), dir.path());
 
     writeFile(c.writePath, "converted");
-    output_files::StepResult step = output_files::commitOutput(c, {source});
+    output_files::StepResult step = output_files::commitOutput(c, file_identity::guardedNames({source}));
     EXPECT_TRUE(step.ok) << step.error;
     EXPECT_EQ(readFile(c.outputFile), "converted");
     EXPECT_FALSE(fs::exists(c.writePath));
 
     // The converter wrote nothing: no output appears.
     fs::remove(c.outputFile);
-    EXPECT_FALSE(output_files::commitOutput(c, {source}).ok);
+    EXPECT_FALSE(output_files::commitOutput(c, file_identity::guardedNames({source})).ok);
     EXPECT_FALSE(fs::exists(c.outputFile));
 
     // Cancelled: the partial file goes.
@@ -155,7 +157,7 @@ TEST(OutputFiles, CommitAndDiscard)
     // The output name became a hard link to the source while the converter ran.
     writeFile(c.writePath, "converted");
     fs::create_hard_link(source, c.outputFile);
-    step = output_files::commitOutput(c, {source});
+    step = output_files::commitOutput(c, file_identity::guardedNames({source}));
     EXPECT_FALSE(step.ok);
     EXPECT_NE(step.error.find("would replace a source"), std::string::npos) << step.error;
     EXPECT_EQ(readFile(source), "source");
