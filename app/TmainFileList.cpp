@@ -110,7 +110,9 @@ void Tmain::setRowCell(int row, int cell, const QString& text)
 
 void Tmain::setRowNote(int row, const QString& note)
 {
-    if (QTreeWidgetItem* item = ListView1->topLevelItem(row))
+    // Every converted row comes here: an unchanged note must not repaint the list.
+    if (QTreeWidgetItem* item = ListView1->topLevelItem(row);
+        item && item->data(0, kRowNoteRole).toString() != note)
         item->setData(0, kRowNoteRole, note);
 }
 

@@ -53,20 +53,29 @@ void closeIO(AVIOContext* io)
 
 using IOPtr = std::unique_ptr<AVIOContext, void (*)(AVIOContext*)>;
 
+struct Detected {
+    const AVInputFormat* format = nullptr;
+    int score = 0;
+};
+
 // The format FFmpeg would pick for the file, found from its name and first bytes alone,
-// before any demuxer reads it; null when none fits or the file cannot be read (opening it
-// again then reports why). The context lends its I/O watch and names the messages.
-const AVInputFormat* detectedFormat(const std::string& fileName, AVFormatContext& context)
+// before any demuxer reads it, with its probe score; no format when none fits or the file
+// cannot be read (opening it again then reports why). The context lends its I/O watch and
+// names the messages.
+Detected detectedFormat(const std::string& fileName, AVFormatContext& context)
 {
     AVIOContext* opened = nullptr;
     if (FF.avio_open2(&opened, fileName.c_str(), AVIO_FLAG_READ, &context.interrupt_callback,
                       nullptr) < 0)
-        return nullptr;
+        return {};
     const IOPtr io(opened, &closeIO);
-    const AVInputFormat* format = nullptr;
-    if (FF.av_probe_input_buffer2(io.get(), &format, fileName.c_str(), &context, 0, 0) < 0)
-        return nullptr;
-    return format;
+    Detected detected;
+    const int score =
+        FF.av_probe_input_buffer2(io.get(), &detected.format, fileName.c_str(), &context, 0, 0);
+    if (score < 0)
+        return {};
+    detected.score = score;
+    return detected;
 }
 
 std::string referringFormatText(const std::string& fileName, const char* formatName)
@@ -137,21 +146,25 @@ bool TFFDecoder::LoadFile(const std::string& fileName, const std::string& format
 
     // A playlist's demuxer would read the files and addresses it names while it opens.
     impl_->StartWatch();
-    if (const AVInputFormat* chosen = format ? format : detectedFormat(fileName, *context);
-        chosen && probe_rules::readsOtherSources(chosen->name)) {
+    const Detected detected = format ? Detected{format, 0} : detectedFormat(fileName, *context);
+    if (detected.format && probe_rules::readsOtherSources(detected.format->name)) {
         closeInput(context);
-        return Fail(referringFormatText(fileName, chosen->name));
+        return Fail(referringFormatText(fileName, detected.format->name));
     }
 
     // Demuxer options: none are set by this program, but any left over are reported.
     AVDictionary* options = nullptr;
     impl_->StartWatch();
     // On failure FFmpeg frees the context itself and nulls the pointer.
-    int result = FF.avformat_open_input(&context, fileName.c_str(), format, &options);
+    // The format found above is handed on: probing every demuxer again costs as much as the
+    // rest of a short file's probe.
+    int result = FF.avformat_open_input(&context, fileName.c_str(), detected.format, &options);
     if (result < 0) {
         FF.av_dict_free(&options);
         return Fail(fileName + ": " + ff_error_text::errorText(result));
     }
+    if (!format && detected.format)
+        context->probe_score = detected.score;  // as if FFmpeg had probed it itself
     impl_->input.reset(context);
     for (const AVDictionaryEntry* entry = nullptr;
          (entry = FF.av_dict_get(options, "", entry, AV_DICT_IGNORE_SUFFIX));)
