@@ -236,7 +236,7 @@ void Tmain::BitBtn1Click()
         }
         // Copies left by an earlier job that did not finish would be normalised with this
         // job's and skew the album and average modes.
-        folder_cleanup::clear_folder(job.scratchFolder, {}, file_identity::existingIds(job.sources()));
+        folder_cleanup::clear_folder(job.scratchFolder, {}, job.sourceNames().ids);
     }
 
     job.active = true;
