@@ -4,6 +4,7 @@
 #include "conversion/ConversionCommand.h"
 #include "conversion/ProbeFacts.h"
 
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -19,6 +20,10 @@ struct JobRow {
     ProbeFacts facts;     // of the probe before the row's latest run
     std::string output;   // the planned output (conversion) or the WAV copy (extraction)
     std::string gain;     // the measured peak gain, "" when there is none
+    // By source stream: the gains that bring audio streams the format mixes down back to their
+    // own loudness, measured in the peak or extraction run, or in a run before the conversion.
+    std::map<int, double> downmixGains;
+    bool measuredFirst = false;  // the row's measurement run has ended: its conversion is next
     std::optional<conversion_command::ConversionCommand> command;  // while the conversion runs
     RowState state = RowState::Waiting;
     double fraction = 0;  // how much of the row's run is done, 0..1

@@ -87,20 +87,24 @@ void StageDialog::startRows()
             break;
         const int row = *next;
         main_.file_index = row;
-        if (!prepareRow(row))
-            continue;
-        RowRun& run = runs_[row];
-        run.process = new ToolProcess(
-            tool_contracts::converterPath(), main_.tool_args,
-            [this, row](std::string_view line) { handleLine(row, runs_.at(row), line); },
-            [this, row](const ToolRunResult& result) { runEnded(row, result); }, this);
-        setWindowTitle(main_.rowCaption(row));
-        if (const std::optional<ToolRunResult> failed = run.process->start())
-            runEnded(row, *failed);
+        if (prepareRow(row))
+            startRun(row);
     }
     starting_ = false;
     showProgressCount();
     tellEnds();
+}
+
+void StageDialog::startRun(int row)
+{
+    RowRun& run = runs_[row];
+    run.process = new ToolProcess(
+        tool_contracts::converterPath(), main_.tool_args,
+        [this, row](std::string_view line) { handleLine(row, runs_.at(row), line); },
+        [this, row](const ToolRunResult& result) { runEnded(row, result); }, this);
+    setWindowTitle(main_.rowCaption(row));
+    if (const std::optional<ToolRunResult> failed = run.process->start())
+        runEnded(row, *failed);
 }
 
 void StageDialog::runEnded(int row, const ToolRunResult& result)
@@ -110,7 +114,18 @@ void StageDialog::runEnded(int row, const ToolRunResult& result)
         return;
     found->second.process->deleteLater();
     const stage_rules::RunVerdict verdict = finishRun(row, found->second, result);
+    const bool again = found->second.again;
     runs_.erase(found);
+    if (again && verdict.kind == stage_rules::RunVerdict::Kind::Done && main_.jobActive() &&
+        !main_.cancel_flag) {
+        // The row's next run takes its place at once; a row that ends instead is told.
+        main_.file_index = row;
+        if (prepareRow(row))
+            startRun(row);
+        else
+            startRows();
+        return;
+    }
     if (const std::optional<int> shown = main_.job.firstRunningRow())
         setWindowTitle(main_.rowCaption(*shown));
     rowEnded(row, verdict);

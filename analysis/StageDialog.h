@@ -2,6 +2,7 @@
 
 #include "analysis/StageRules.h"
 #include "analysis/ToolErrorReport.h"
+#include "analysis/ToolOutputParsers.h"
 #include "analysis/ToolRunner.h"
 
 #include <QDialog>
@@ -53,6 +54,8 @@ protected:
         ToolErrorReport report;
         bool markerSeen = false;          // the stage's sign of success
         std::optional<std::string> gain;  // the peak stage's finding
+        tool_output::LoudnessSummaries loudness;  // what the run's loudness meters reported
+        bool again = false;  // set by finishRun: the row has a further run (its conversion)
     };
 
     // A fixed dialog of the given client size, centred, without title-bar buttons.
@@ -89,6 +92,7 @@ protected:
     Tmain& main_;
 
 private:
+    void startRun(int row);
     void runEnded(int row, const ToolRunResult& result);
     void rowEnded(int row, stage_rules::RunVerdict verdict);
     // Shows the ends due, in row order, and ends the stage once every row is told.

@@ -34,6 +34,7 @@ bool Tdetectpeak::prepareRow(int row)
 void Tdetectpeak::handleLine(int, RowRun& run, std::string_view line)
 {
     run.report.addLine(line);
+    tool_output::readLoudnessLine(line, run.loudness);
     if (tool_output::isMaxVolumeLine(line)) {
         run.markerSeen = true;
         // The last report of a run wins; a silent file ("-inf") gets no gain at all.
@@ -50,6 +51,8 @@ stage_rules::RunVerdict Tdetectpeak::finishRun(int row, RowRun& run, const ToolR
     const RunVerdict verdict = stage_rules::judgeRun(result, run.report, run.markerSeen);
     if (verdict.kind != RunVerdict::Kind::Cancelled) {
         const bool done = verdict.kind == RunVerdict::Kind::Done;
+        if (done)
+            main_.job.row(row).downmixGains = conversion_command::downmixGains(run.loudness.integrated);
         std::string& gain = main_.job.row(row).gain;
         gain = done ? run.gain.value_or(std::string()) : std::string();
         main_.setRowCell(row, kPeakCell, QString::fromStdString(gain));

@@ -135,6 +135,8 @@ public:
     bool multi_convert(int row);
     void multi_peak(int row);
     bool multi_towav(int row);
+    // What the builder needs of the row: the controls' values and the job's record of it.
+    conversion_command::ConversionRequest conversionRequest(int row) const;
     // True from "Adjust Volume" until the job has ended by any path.
     bool jobActive() const { return job.active; }
     // True once the window has been closed (Exit, the close box, a termination signal):

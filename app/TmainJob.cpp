@@ -288,27 +288,12 @@ void Tmain::startStage(JobMode mode)
     showStage(*this, dialog);
 }
 
-bool Tmain::multi_convert(int row)
+conversion_command::ConversionRequest Tmain::conversionRequest(int row) const
 {
-    tool_args.clear();
-    JobRow& record = job.row(row);
-    record.command.reset();
-
-    if (const std::string problem = outputFolderProblem(output_folder); !problem.empty()) {
-        job.finishRow(row, RowState::Failed, "Error", problem, true);
-        return false;
-    }
-
-    const std::string source = rowPath(row);
-    std::string probeError;
-    if (!probeSource(FFdirectc.Decoder(), source, record.facts, probeError)) {
-        job.finishRow(row, RowState::Failed, "", "File load error: " + probeError, true);
-        return false;
-    }
-
+    const JobRow& record = job.row(row);
     conversion_command::ConversionRequest request;
     request.mode = job.mode;
-    request.sourcePath = source;
+    request.sourcePath = rowPath(row);
     request.fileIndex = row;
     request.peakCell = rowCell(row, kPeakCell).toStdString();
     request.percent = volumePercent();
@@ -321,26 +306,71 @@ bool Tmain::multi_convert(int row)
     request.scratchFolder = job.scratchFolder;
     request.probe = record.facts;
     request.guarded = &job.takenNames();
+    request.downmixGains = record.downmixGains;
+    return request;
+}
+
+bool Tmain::multi_convert(int row)
+{
+    tool_args.clear();
+    JobRow& record = job.row(row);
+    record.command.reset();
+    // After its own measurement run the row is converted under the name it was given then.
+    const bool measured = record.measuredFirst;
+    record.measuredFirst = false;
+
+    if (!measured) {
+        if (const std::string problem = outputFolderProblem(output_folder); !problem.empty()) {
+            job.finishRow(row, RowState::Failed, "Error", problem, true);
+            return false;
+        }
+        std::string probeError;
+        if (!probeSource(FFdirectc.Decoder(), rowPath(row), record.facts, probeError)) {
+            job.finishRow(row, RowState::Failed, "", "File load error: " + probeError, true);
+            return false;
+        }
+    }
+
+    conversion_command::ConversionRequest request = conversionRequest(row);
+    if (measured)
+        request.outputFile = record.output;
 
     // Rows are prepared in row order, so names follow the list whichever run ends first.
     conversion_command::ConversionResult built = conversion_command::buildConversion(request);
+    if (built.command && !built.command->measurement.empty() && measured)
+        built = {std::nullopt, "Cannot convert " + built.command->sourceFile +
+                                   ": the loudness of its downmix could not be measured"};
     if (!built.command) {
         // A refused last row ends the job as a failed last file does: no "Process is finished!".
         const bool last = row >= job.rowCount() - 1;
         job.finishRow(row, RowState::Refused, "Error", built.refusal, last, last);
         return false;
     }
+    if (!measured) {
+        record.output = built.command->outputFile;
+        job.planOutput(record.output);
+    }
+    if (!built.command->measurement.empty()) {
+        // The format mixes a stream down: its loudness is measured first (see Tbatchaudioc).
+        tool_args = built.command->measurement;
+        return true;
+    }
     tool_args = built.command->args;
-    record.output = built.command->outputFile;
-    job.planOutput(record.output);
     record.command = std::move(built.command);
     return true;
 }
 
 void Tmain::multi_peak(int row)
 {
-    job.row(row).gain.clear();
+    JobRow& record = job.row(row);
+    record.gain.clear();
     tool_args = tool_contracts::peakMeasurementArgs(rowPath(row));
+    // Streams the format mixes down are measured in the same run, before and after the downmix.
+    std::string probeError;
+    if (probeSource(FFdirectc.Decoder(), rowPath(row), record.facts, probeError)) {
+        const std::vector<std::string> measure = conversion_command::downmixMeasurement(conversionRequest(row));
+        tool_args.insert(tool_args.end(), measure.begin(), measure.end());
+    }
 }
 
 bool Tmain::multi_towav(int row)
@@ -362,6 +392,10 @@ bool Tmain::multi_towav(int row)
 
     record.output = conversion_command::wavCopyPath(job.scratchFolder, row);
     tool_args = conversion_command::wavExtractionArgs(source, record.output, record.facts);
+    // The copy keeps the source's channels: streams the format mixes down are measured in the
+    // same run, before and after the downmix.
+    const std::vector<std::string> measure = conversion_command::downmixMeasurement(conversionRequest(row));
+    tool_args.insert(tool_args.end(), measure.begin(), measure.end());
     return true;
 }
 

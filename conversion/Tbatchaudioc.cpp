@@ -38,6 +38,7 @@ bool Tbatchaudioc::prepareRow(int row)
 void Tbatchaudioc::handleLine(int row, RowRun& run, std::string_view line)
 {
     run.report.addLine(line);
+    tool_output::readLoudnessLine(line, run.loudness);
     if (!tool_output::isProgressLine(line))
         return;
     run.markerSeen = true;
@@ -63,10 +64,19 @@ stage_rules::RunVerdict Tbatchaudioc::finishRun(int row, RowRun& run, const Tool
     JobRow& record = main_.job.row(row);
 
     // Only a finished file keeps what the converter wrote.
+    const bool done = verdict.kind == RunVerdict::Kind::Done;
     if (towav()) {
-        if (verdict.kind != RunVerdict::Kind::Done)
+        if (!done)
             std::remove(record.output.c_str());
-    } else if (record.command) {
+        else
+            record.downmixGains = conversion_command::downmixGains(run.loudness.integrated);
+    } else if (!record.command) {
+        // The measurement before the conversion: the conversion follows in the same place.
+        if (done) {
+            record.downmixGains = conversion_command::downmixGains(run.loudness.integrated);
+            record.measuredFirst = run.again = true;
+        }
+    } else {
         if (verdict.kind == RunVerdict::Kind::Done) {
             const output_files::StepResult committed =
                 output_files::commitOutput(*record.command, main_.job.sourceNames());
