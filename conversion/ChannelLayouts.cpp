@@ -93,19 +93,23 @@ std::uint64_t seatIn(std::uint64_t to, Side side, bool surround)
 }
 
 // Where a channel of `to` lacks goes: its surround seat, else the front of its side; a centre
-// with no seat of its own is split over both sides.
+// with no seat of its own is split over both sides; anything into mono goes to its centre.
 std::vector<std::uint64_t> seatsFor(std::uint64_t bit, std::uint64_t to)
 {
     const Place place = placeOf(bit);
     auto seat = [&](Side side) {
-        std::uint64_t s = place.surround ? seatIn(to, side, true) : 0;
+        const std::uint64_t s = place.surround ? seatIn(to, side, true) : 0;
         return s ? s : seatIn(to, side, false);
     };
-    if (const std::uint64_t own = seat(place.side))
+    if (place.side != Side::Centre) {
+        if (const std::uint64_t own = seat(place.side))
+            return {own};
+    } else if (const std::uint64_t own = seatIn(to, Side::Centre, place.surround)) {
         return {own};
-    if (place.side == Side::Centre)
-        return {seat(Side::Left), seat(Side::Right)};
-    return {seatIn(to, Side::Centre, false)};  // a side channel into mono
+    } else if (const std::uint64_t left = seat(Side::Left), right = seat(Side::Right); left && right) {
+        return {left, right};
+    }
+    return {seatIn(to, Side::Centre, false)};
 }
 
 // Side left <-> back left, side right <-> back right; any other position stays.

@@ -27,6 +27,8 @@ constexpr std::string_view kLoudnessTags[] = {
 // their summaries carry these names.
 constexpr std::string_view kSourceMeter = "src";
 constexpr std::string_view kDownmixMeter = "mix";
+// A correction beyond this is a measurement gone wrong (a downmix whose channels cancel).
+constexpr double kMaxDownmixGainDb = 20.0;
 
 // The meter filter of that name; at the verbose level its lines of every 100 ms stay out of
 // the output.
@@ -34,8 +36,6 @@ std::string meter(std::string_view name, const std::string& id)
 {
     return "ebur128@" + std::string(name) + id + "=framelog=verbose";
 }
-// A correction beyond this is a measurement gone wrong (a downmix whose channels cancel).
-constexpr double kMaxDownmixGainDb = 20.0;
 
 std::string lowerAscii(std::string text)
 {
@@ -246,11 +246,6 @@ std::map<int, AudioPlan> audioPlans(const ConversionRequest& r, bool rms, const 
         plan.fit = stream_rules::audioFit(s, plan.encoder);
     }
     return plans;
-}
-
-std::string outExtensionOf(const ConversionRequest& r, const std::string& source)
-{
-    return lowerAscii(output_names::outputExtension(source, r.formatConverting, r.formatText));
 }
 
 // The filters of one audio stream: its channels, the mode's level change, the downmix's
@@ -600,7 +595,8 @@ std::vector<std::string> downmixMeasurement(const ConversionRequest& r)
     if (r.probe.streams.empty())
         return {};
     const std::string source = file_identity::absolutePath(r.sourcePath);
-    const std::string outExtension = outExtensionOf(r, source);
+    const std::string outExtension =
+        lowerAscii(output_names::outputExtension(source, r.formatConverting, r.formatText));
     const bool kept = lowerAscii(media_extensions::extensionOf(source)) == outExtension;
     return measurementOutput(audioPlans(r, isRmsMode(r.mode), outExtension, kept), r.downmixGains);
 }

@@ -180,6 +180,9 @@ TEST(ConversionCommand, ArgumentsForEveryModeAndContainer)
         {M::ChangeGain, "g.flac", "g.ac3", kHead + "-map 0:0 -c:0 ac3 -b:0 640000 <NOTAGSA> -filter:0 pan=5.1|c0=c0|c1=c1|"
          "c2=c2|c3=c3|c4=c4+0.7071*c6|c5=c5+0.7071*c7,volume=3dB,volume=0.00dB <OUT>", "3", "*.AC3",
          withStreams({audio("flac", "flac", "7.1", 48000, 24)}), "7.1 downmixed to 5.1", {{0, 0}}},
+        {M::ChangeGain, "g.flac", "g.ac3", kHead + "-map 0:0 -c:0 ac3 -b:0 640000 <NOTAGSA> -filter:0 pan=5.1(side)|"
+         "c0=c0|c1=c1|c2=c2|c3=c3|c4=0.7071*c4+c5|c5=0.7071*c4+c6,volume=3dB,volume=-1.00dB <OUT>", "3", "*.AC3",
+         withStreams({audio("flac", "flac", "6.1", 48000, 24)}), "6.1 downmixed to 5.1(side)", {{0, -1}}},
         // Relabelled only: AAC names 5.1 with back surrounds.
         {M::ChangeGain, "f.ac3", "f.m4a", kHead + "-map 0:0 -c:0 aac -b:0 512000 <NOTAGSA> -filter:0 channelmap=map="
          "0-0|1-1|2-2|3-3|4-4|5-5:channel_layout=5.1,volume=-3dB <OUT>", "-3", "*.M4A",
