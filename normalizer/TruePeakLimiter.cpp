@@ -63,10 +63,15 @@ void TruePeakLimiter::advance(double requiredGain, std::vector<double>& gains)
 
 void TruePeakLimiter::push(const double* frames, std::size_t count, std::vector<double>& gains)
 {
-    framePeaks_.resize(count);
-    meter_.framePeaks(frames, count, ceiling_, framePeaks_.data());
-    for (double peak : framePeaks_)
-        advance(peak > ceiling_ ? ceiling_ / peak : 1.0, gains);
+    // A chunk at a time, so that the peaks stay in the cache.
+    constexpr std::size_t kChunkFrames = 256;
+    double peaks[kChunkFrames];
+    for (std::size_t start = 0; start < count; start += kChunkFrames) {
+        const std::size_t chunk = std::min(kChunkFrames, count - start);
+        meter_.framePeaks(frames + start * meter_.channels(), chunk, ceiling_, peaks);
+        for (std::size_t i = 0; i < chunk; ++i)
+            advance(peaks[i] > ceiling_ ? ceiling_ / peaks[i] : 1.0, gains);
+    }
 }
 
 void TruePeakLimiter::finish(std::vector<double>& gains)

@@ -33,7 +33,6 @@ private:
 
     TruePeakMeter meter_;
     double ceiling_;
-    std::vector<double> framePeaks_;  // of the frames being pushed
 
     std::size_t lookahead_;     // frames: the length of the moving average
     std::size_t delay_;         // frames from a frame going in to its gain coming out

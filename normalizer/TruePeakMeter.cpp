@@ -74,41 +74,57 @@ double TruePeakMeter::takeFrame(const double* frame)
     return peak;
 }
 
-void TruePeakMeter::skipFrame(const double* frame)
+bool TruePeakMeter::runBelow(const double* frames, std::size_t count, double level)
 {
+    double runMax = 0.0;
+    for (std::size_t i = 0; i < count * channels_; ++i)
+        runMax = std::max(runMax, std::fabs(frames[i]));
+    const bool below = std::max(runMax, previousRunMax_) * overshoot_ <= level;
+    previousRunMax_ = runMax;
+    return below;
+}
+
+void TruePeakMeter::skipFrames(const double* frames, std::size_t count)
+{
+    // Only the last frames stay in the history.
     const std::size_t taps = tapsPerPhase_;
-    for (unsigned c = 0; c < channels_; ++c)
-        history_[c * 2 * taps + historyAt_] = history_[c * 2 * taps + historyAt_ + taps] = frame[c];
-    historyAt_ = (historyAt_ + 1) % taps;
+    const std::size_t kept = std::min(count, taps);
+    historyAt_ = (historyAt_ + count - kept) % taps;
+    for (std::size_t i = count - kept; i < count; ++i) {
+        for (unsigned c = 0; c < channels_; ++c) {
+            double* h = history_.data() + c * 2 * taps;
+            h[historyAt_] = h[historyAt_ + taps] = frames[i * channels_ + c];
+        }
+        historyAt_ = (historyAt_ + 1) % taps;
+    }
 }
 
 void TruePeakMeter::framePeaks(const double* frames, std::size_t count, double level, double* peaks)
 {
     for (std::size_t start = 0; start < count; start += kRunFrames) {
-        const std::size_t end = std::min(count, start + kRunFrames);
-        double runMax = 0.0;
-        for (std::size_t i = start * channels_; i < end * channels_; ++i)
-            runMax = std::max(runMax, std::fabs(frames[i]));
-        const bool below = std::max(runMax, previousRunMax_) * overshoot_ <= level;
-        previousRunMax_ = runMax;
-        for (std::size_t i = start; i < end; ++i) {
-            if (below) {
-                skipFrame(frames + i * channels_);
-                peaks[i] = 0.0;
-            } else {
-                peaks[i] = takeFrame(frames + i * channels_);
-            }
+        const std::size_t run = std::min(kRunFrames, count - start);
+        const double* first = frames + start * channels_;
+        if (runBelow(first, run, level)) {
+            skipFrames(first, run);
+            std::fill_n(peaks + start, run, 0.0);
+        } else {
+            for (std::size_t i = 0; i < run; ++i)
+                peaks[start + i] = takeFrame(first + i * channels_);
         }
     }
 }
 
 void TruePeakMeter::addFrames(const double* frames, std::size_t count)
 {
-    // A run at a time, so that each run is measured against the peak of all before it.
-    double peaks[kRunFrames];
+    // Each run is measured against the peak of all before it.
     for (std::size_t start = 0; start < count; start += kRunFrames) {
         const std::size_t run = std::min(kRunFrames, count - start);
-        framePeaks(frames + start * channels_, run, truePeak_, peaks);
-        truePeak_ = std::max(truePeak_, *std::max_element(peaks, peaks + run));
+        const double* first = frames + start * channels_;
+        if (runBelow(first, run, truePeak_)) {
+            skipFrames(first, run);
+        } else {
+            for (std::size_t i = 0; i < run; ++i)
+                truePeak_ = std::max(truePeak_, takeFrame(first + i * channels_));
+        }
     }
 }

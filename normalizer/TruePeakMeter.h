@@ -16,9 +16,10 @@ public:
     // The highest true or sample peak of the frames added, linear.
     double truePeak() const { return truePeak_; }
 
-    // For a caller that acts on the peak of every frame: the true peak of each of `count`
-    // frames into `peaks`, wherever it can exceed `level`; runs of frames that cannot are not
-    // interpolated and get 0. These frames continue the signal but are not counted in truePeak().
+    // For a caller that acts on the peak of every frame (a limiter): the true peak of each of
+    // `count` frames into `peaks`, except in runs of frames that cannot exceed `level`: those
+    // are not interpolated and get 0. These frames continue the signal but do not count in
+    // truePeak().
     void framePeaks(const double* frames, std::size_t count, double level, double* peaks);
 
     // The peak given for frame k is that of the signal around frame k - latency(), and the
@@ -27,8 +28,12 @@ public:
     unsigned channels() const { return channels_; }
 
 private:
+    // Whether no frame of this run, which follows the previous one, can exceed level.
+    bool runBelow(const double* frames, std::size_t count, double level);
+    // Takes frames into the history without measuring them.
+    void skipFrames(const double* frames, std::size_t count);
+    // Takes one frame; its true peak.
     double takeFrame(const double* frame);
-    void skipFrame(const double* frame);
 
     unsigned channels_;
     unsigned oversampling_;
