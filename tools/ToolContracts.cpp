@@ -1,9 +1,8 @@
 #include "tools/ToolContracts.h"
 
 #include "app/ProgramFolders.h"
+#include "conversion/ContainerTable.h"
 
-#include <algorithm>
-#include <cctype>
 #include <charconv>
 
 namespace tool_contracts {
@@ -22,15 +21,7 @@ std::string_view normalizerFlag(NormalizerMode mode)
     return "";
 }
 
-bool isLossyExtension(std::string_view extension)
-{
-    static constexpr std::string_view kLossless[] = {".wav", ".wave", ".flac", ".aif", ".aiff", ".aifc", ".au",
-                                                     ".snd", ".pcm", ".ape", ".wv", ".tta", ".ofr", ".alac"};
-    std::string lower(extension);
-    for (char& c : lower)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return std::find(std::begin(kLossless), std::end(kLossless), lower) == std::end(kLossless);
-}
+bool isLossyExtension(std::string_view extension) { return !container_table::writesLossless(extension); }
 
 namespace {
 

@@ -56,8 +56,8 @@ inline constexpr std::array<LoudnessTarget, 5> kLoudnessTargets{{
 // rates): copies that become lossy outputs are held this far under the ceiling.
 inline constexpr double kLossyMarginDb = 1.0;
 
-// Whether an output extension (".mp3", ".FLAC", ...) stands for a lossy format. Every
-// extension that is not a known lossless one counts as lossy, video containers included.
+// Whether an output extension (".mp3", ".FLAC", ...) stands for a lossy format: every one but
+// the containers whose audio is always lossless (see container_table), video containers included.
 bool isLossyExtension(std::string_view extension);
 
 // What the normaliser aims for.

@@ -37,27 +37,6 @@ Args expand(const std::string& pattern, const std::string& src, const std::strin
     return args;
 }
 
-struct Row {
-    VolumeMode mode;
-    std::string source, outName, pattern;
-    std::string value = {};   // percentage, gain text or peak cell, by mode
-    std::string format = {};  // the format box ticked with this item
-    ProbeFacts probe = {};
-    std::string note = {};  // in the command's note
-    std::map<int, double> gains = {};  // measured for downmixes
-    std::string measurement = {};      // the run that measures first
-};
-
-const std::string kHead = "-i <SRC> -y -map_metadata 0:g ";
-const std::string kRmsHead = "-i <WAV> -i <SRC> -y -map_metadata 0:g -map 0:a:0 ";
-const std::string kRmsTags = "-map_metadata 1:g -map_metadata:s:a:0 1:s:a:0 ";
-
-ProbeFacts facts(std::int64_t audioBitRate, std::int64_t overall, int streams = -1, int firstAudio = -1)
-{
-    return {.durationUs = -1, .overallBitRate = overall, .streamCount = streams,
-            .firstAudioStreamIndex = firstAudio, .audioBitRate = audioBitRate, .streams = {}};
-}
-
 TStreamFacts stream(TStreamKind kind, const char* codec, const char* encoder = "", std::int64_t rate = 0,
                     int bits = 0)
 {
@@ -75,15 +54,39 @@ TStreamFacts stream(TStreamKind kind, const char* codec, const char* encoder = "
     return s;
 }
 
-ProbeFacts withStreams(std::vector<TStreamFacts> streams)
+ProbeFacts withStreams(std::vector<TStreamFacts> streams, std::int64_t overallBitRate = 0)
 {
-    ProbeFacts p = facts(-1, 0, static_cast<int>(streams.size()));
+    ProbeFacts p;
+    p.overallBitRate = overallBitRate;
+    p.streamCount = static_cast<int>(streams.size());
     for (std::size_t n = 0; n < streams.size() && p.firstAudioStreamIndex < 0; ++n)
         if (streams[n].Kind == TStreamKind::Audio)
             p.firstAudioStreamIndex = static_cast<int>(n);
     p.streams = std::move(streams);
     return p;
 }
+
+using K = TStreamKind;
+ProbeFacts song(const char* codec, const char* encoder, std::int64_t rate = 0, std::int64_t overall = 0)
+{
+    return withStreams({stream(K::Audio, codec, encoder, rate)}, overall);
+}
+
+struct Row {
+    VolumeMode mode;
+    std::string source, outName, pattern;
+    std::string value = {};   // percentage, gain text or peak cell, by mode
+    std::string format = {};  // the format box ticked with this item
+    ProbeFacts probe = song("mp3", "libmp3lame");
+    std::string note = {};  // in the command's note
+    std::map<int, double> gains = {};  // measured for downmixes
+    std::string measurement = {};      // the run that measures first
+};
+
+const std::string kHead = "-i <SRC> -y -map_metadata 0:g ";
+const std::string kMp3 = kHead + "-map 0:0 -c:0 libmp3lame ";
+const std::string kRmsHead = "-i <WAV> -i <SRC> -y -map_metadata 0:g ";
+const std::string kRmsTags = "-map_metadata 1:g -map_chapters 1 <NOTAGS> <OUT>";
 
 // An audio stream of a layout, rate and depth.
 TStreamFacts audio(const char* codec, const char* encoder, const char* layout, int rate, int bits = 0)
@@ -99,7 +102,12 @@ TStreamFacts audio(const char* codec, const char* encoder, const char* layout, i
 const std::string kDownmix = "pan=stereo|c0=c0+0.7071*c2+0.7071*c4|c1=c1+0.7071*c2+0.7071*c5";
 const std::string kSoxr = "aresample=resampler=soxr:precision=28:osr=";
 
-using K = TStreamKind;
+const TStreamFacts kCover = [] {
+    TStreamFacts s = stream(K::Video, "mjpeg", "mjpeg");
+    s.Picture = true;
+    return s;
+}();
+const ProbeFacts kClip = withStreams({stream(K::Video, "h264", "libx264"), stream(K::Audio, "aac", "aac")});
 const ProbeFacts kFilm = withStreams({stream(K::Video, "h264", "libx264"), stream(K::Audio, "aac", "aac", 129000),
                                       stream(K::Audio, "aac", "aac"), stream(K::Subtitle, "subrip", "srt"),
                                       stream(K::Attachment, "ttf"), stream(K::Data, "bin_data")});
@@ -110,41 +118,52 @@ TEST(ConversionCommand, ArgumentsForEveryModeAndContainer)
 {
     using M = VolumeMode;
     const Row rows[] = {
-        {M::ChangeGain, "a.flac", "a.flac", kHead + "-c:v copy -q:a 0 <NOTAGS> -af volume=2.5dB <OUT>", "2.5"},
-        {M::ChangeGain, "a.flac", "a.flac", kHead + "-c:v copy -q:a 0 -af volume=-0.0dB <OUT>", "-0.0"},
-        {M::ChangePercent, "a.mp3", "a.mp3", kHead + "-c:v copy -b:a 128000 -af volume=1 <OUT>", "100", "",
-         facts(128000, 130000)},
-        {M::ChangePercent, "a.mp3", "a.mp3", kHead + "-c:v copy -q:a 0 <NOTAGS> -af volume=1.5 <OUT>", "150", "",
-         facts(200000, 130000)},
-        {M::ChangePercent, "a.mp3", "a.mp3", kHead + "-c:v copy -q:a 0 <NOTAGS> -af volume=0 <OUT>", "0"},
-        {M::PeakTrackGain, "a.mp3", "a.mp3", kHead + "-c:v copy -q:a 0 <OUT>", ""},
+        {M::ChangeGain, "a.flac", "a.flac", kHead + "-map 0:0 -c:0 flac -sample_fmt:0 s16 <NOTAGSA> -af volume=2.5dB <OUT>",
+         "2.5", "", song("flac", "flac")},
+        {M::ChangeGain, "a.flac", "a.flac", kHead + "-map 0:0 -c:0 flac -sample_fmt:0 s16 -af volume=-0.0dB <OUT>",
+         "-0.0", "", song("flac", "flac")},
+        {M::ChangePercent, "a.mp3", "a.mp3", kMp3 + "-b:0 128000 -af volume=1 <OUT>", "100", "",
+         song("mp3", "libmp3lame", 128000, 130000)},
+        {M::ChangePercent, "a.mp3", "a.mp3", kMp3 + "-q:0 0 <NOTAGSA> -af volume=1.5 <OUT>", "150", "",
+         song("mp3", "libmp3lame", 200000, 130000)},
+        {M::ChangePercent, "a.mp3", "a.mp3", kMp3 + "-q:0 0 <NOTAGSA> -af volume=0 <OUT>", "0"},
+        {M::PeakTrackGain, "a.mp3", "a.mp3", kMp3 + "-q:0 0 <OUT>", ""},
         // The cell's figure is rounded: the gain is half its last digit smaller, never a clip.
-        {M::PeakTrackGain, "a.mp3", "a.mp3", kHead + "-c:v copy -q:a 0 <NOTAGS> -af volume=4.15dB <OUT>", " 4.2\t"},
-        {M::PeakTrackGain, "a.mp3", "a.mp3", kHead + "-c:v copy -q:a 0 <NOTAGS> -af volume=-12.255dB <OUT>", "-12.25"},
-        {M::PeakTrackGain, "a.mp3", "a.mp3", kHead + "-c:v copy -q:a 0 -af volume=0.0dB <OUT>", "0.0"},
-        // Containers without pictures, Vorbis encoders.
-        {M::ChangePercent, "x.ogg", "x.ogg", kHead + "-vn -q:a 8 <NOTAGS> -af volume=0.5 <OUT>", "50"},
-        {M::ChangePercent, "x.ape", "x.wav", kHead + "-q:v 0 -q:a 0 <NOTAGS> -af volume=0.5 <OUT>", "50"},
-        {M::ChangePercent, "x.ape", "x.mp3", kHead + "-q:v 0 -q:a 0 <NOTAGS> -af volume=0.5 <OUT>", "50", "*.MP3"},
-        {M::ChangePercent, "x.MP3", "x.mp3", kHead + "-c:v copy -b:a 64000 <NOTAGS> -af volume=0.5 <OUT>", "50",
-         "*.MP3", facts(64000, 64000)},
-        {M::ChangePercent, "x.flac", "x.m4a", kHead + "-c:v copy -q:a 0 <NOTAGS> -af volume=0.5 <OUT>", "50", "*.M4A"},
-        {M::ChangePercent, "x.flac", "x.wma", kHead + "-vn -q:a 0 <NOTAGS> -af volume=0.5 <OUT>", "50", "*.WMA"},
-        {M::ChangePercent, "x.flac", "x.mka", kHead + "-q:v 0 -q:a 8 <NOTAGS> -af volume=0.5 <OUT>", "50", "*.MKA"},
+        {M::PeakTrackGain, "a.mp3", "a.mp3", kMp3 + "-q:0 0 <NOTAGSA> -af volume=4.15dB <OUT>", " 4.2\t"},
+        {M::PeakTrackGain, "a.mp3", "a.mp3", kMp3 + "-q:0 0 <NOTAGSA> -af volume=-12.255dB <OUT>", "-12.25"},
+        {M::PeakTrackGain, "a.mp3", "a.mp3", kMp3 + "-q:0 0 -af volume=0.0dB <OUT>", "0.0"},
+        // Each container's own encoder at its best, or the source's codec where it takes it.
+        {M::ChangePercent, "x.ogg", "x.ogg", kHead + "-map 0:0 -c:0 libvorbis -q:0 8 <NOTAGSA> -af volume=0.5 <OUT>",
+         "50", "", song("vorbis", "libvorbis")},
+        {M::ChangePercent, "x.ape", "x.wav", kHead + "-map 0:0 -c:0 pcm_s16le <NOTAGSA> -af volume=0.5 <OUT>", "50", "",
+         song("ape", "")},
+        {M::ChangePercent, "x.ape", "x.mp3", kMp3 + "-q:0 0 <NOTAGSA> -af volume=0.5 <OUT>", "50", "*.MP3",
+         song("ape", "")},
+        {M::ChangePercent, "x.MP3", "x.mp3", kMp3 + "-b:0 64000 <NOTAGSA> -af volume=0.5 <OUT>", "50",
+         "*.MP3", song("mp3", "libmp3lame", 64000, 64000)},
+        {M::ChangePercent, "x.flac", "x.m4a", kHead + "-map 0:0 -c:0 aac -b:0 320000 <NOTAGSA> -af volume=0.5 <OUT>",
+         "50", "*.M4A", song("flac", "flac")},
+        {M::ChangePercent, "x.flac", "x.wma", kHead + "-map 0:0 -c:0 wmav2 -b:0 320000 <NOTAGSA> -af volume=0.5 <OUT>",
+         "50", "*.WMA", song("flac", "flac")},
+        {M::ChangePercent, "x.flac", "x.mka", kHead + "-map 0:0 -c:0 flac -sample_fmt:0 s16 <NOTAGSA> -af volume=0.5 "
+         "<OUT>", "50", "*.MKA", song("flac", "flac")},
         // Video containers.
-        {M::ChangePercent, "c.rmvb", "c.rm", kHead + "-q:v 0 -q:a 0 <NOTAGS> -af volume=2 <OUT>", "200"},
-        {M::ChangePercent, "c.h264", "c.mkv", kHead + "-q:v 0 -q:a 8 <NOTAGS> -af volume=2 <OUT>", "200"},
-        {M::ChangePercent, "c.dat", "c.avi", kHead + "-q:v 0 -q:a 0 <NOTAGS> -af volume=2 <OUT>", "200"},
-        {M::ChangePercent, "c.mp4", "c.mp4", kHead + "-c:v copy -q:a 0 <NOTAGS> -af volume=2 <OUT>", "200", "*.MP3"},
+        {M::ChangePercent, "c.h264", "c.mkv", kHead + "-map 0:0 -q:0 0 -map 0:1 -c:1 aac -b:1 320000 <NOTAGSA> "
+         "-af volume=2 <OUT>", "200", "", kClip},
+        {M::ChangePercent, "c.dat", "c.avi", kHead + "-map 0:0 -q:0 0 -map 0:1 -c:1 libmp3lame -q:1 0 <NOTAGSA> "
+         "-af volume=2 <OUT>", "200", "", kClip},
+        {M::ChangePercent, "c.mp4", "c.mp4", kHead + "-map 0:0 -c:0 copy -map 0:1 -c:1 aac -b:1 320000 <NOTAGSA> "
+         "-af volume=2 <OUT>", "200", "*.MP3", kClip},
         // RMS: the WAV copy in place of the first audio stream.
-        {M::RmsCollectively, "c.mp4", "c.mp4",
-         kRmsHead + "-map 1:0 -map 1:2 -disposition:a:0 default " + kRmsTags + "-c:v copy -q:a 0 <NOTAGS> <OUT>",
-         "", "", facts(-1, -1, 3, 1)},
-        {M::RmsWeighted, "c.mkv", "c.mkv",
-         kRmsHead + "-map 1 -map -1:a:0 -disposition:a:0 default " + kRmsTags + "-c:v copy -q:a 8 <NOTAGS> <OUT>"},
-        {M::RmsSingularly, "a.flac", "a.flac",
-         kRmsHead + "-map 1:v? -map -1:V? " + kRmsTags + "-c:v copy -q:a 0 <NOTAGS> <OUT>"},
-        {M::RmsArithmetic, "a.flac", "a.ogg", kRmsHead + kRmsTags + "-vn -q:a 8 <NOTAGS> <OUT>", "", "*.OGG"},
+        {M::RmsCollectively, "c.mp4", "c.mp4", kRmsHead + "-map 1:0 -c:0 copy -map_metadata:s:0 1:s:0 -map 0:a:0 "
+         "-c:1 aac -b:1 320000 -map_metadata:s:1 1:s:1 -disposition:1 default -map 1:2 -c:2 copy -map_metadata:s:2 "
+         "1:s:2 " + kRmsTags, "", "", withStreams({kClip.streams[0], kClip.streams[1], stream(K::Subtitle, "mov_text")})},
+        {M::RmsSingularly, "a.flac", "a.flac", kRmsHead + "-map 0:a:0 -c:0 flac -sample_fmt:0 s16 -map_metadata:s:0 "
+         "1:s:0 -disposition:0 default -map 1:1 -c:1 copy -map_metadata:s:1 1:s:1 " + kRmsTags, "", "",
+         withStreams({stream(K::Audio, "flac", "flac"), kCover})},
+        {M::RmsArithmetic, "a.flac", "a.ogg", kRmsHead + "-map 0:a:0 -c:0 libvorbis -q:0 8 -map_metadata:s:0 1:s:0 "
+         "-disposition:0 default " + kRmsTags, "", "*.OGG", withStreams({stream(K::Audio, "flac", "flac"), kCover}),
+         "video stream #1 (mjpeg), .ogg cannot hold a cover picture"},
         // Streams known: each one mapped and written in its own codec where the container holds it.
         {M::ChangeGain, "g.mkv", "g.mkv", kHead + "-map 0:0 -c:0 copy -map 0:1 -c:1 aac -b:1 129000 -map 0:2 -c:2 aac "
          "-b:2 320000 -map 0:3 -c:3 copy -map 0:4 -c:4 copy <NOTAGSA> -af volume=3dB <OUT>", "3", "", kFilm,
@@ -260,6 +279,9 @@ TEST(ConversionCommand, NumbersReachingTheFilter)
     r.mode = VolumeMode::PeakTrackGain;
     r.peakCell = "inf";
     EXPECT_FALSE(buildConversion(r).command);
+    // Streams that could not be read could not all be written again.
+    r.peakCell = "1";
+    EXPECT_EQ(buildConversion(r).refusal, "Cannot convert /in/a.mp3: its streams could not be read");
 }
 
 TEST(ConversionCommand, PathsArriveWholeAndAbsolute)
@@ -271,6 +293,7 @@ TEST(ConversionCommand, PathsArriveWholeAndAbsolute)
     r.sourcePath = folder + "/-q:a 9\n$HOME's \"song\".mp3";
     r.outputFolder = folder;
     r.percent = 80;
+    r.probe = song("mp3", "libmp3lame");
     ConversionResult result = buildConversion(r);
     ASSERT_TRUE(result.command) << result.refusal;
     EXPECT_EQ(Args(result.command->args.begin(), result.command->args.begin() + 2), (Args{"-i", r.sourcePath}));
