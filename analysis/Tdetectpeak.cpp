@@ -51,8 +51,11 @@ stage_rules::RunVerdict Tdetectpeak::finishRun(int row, RowRun& run, const ToolR
     const RunVerdict verdict = stage_rules::judgeRun(result, run.report, run.markerSeen);
     if (verdict.kind != RunVerdict::Kind::Cancelled) {
         const bool done = verdict.kind == RunVerdict::Kind::Done;
+        // No gain (a silent file) is a gain of 0 dB: the downmix still stays under full scale.
         if (done)
-            main_.job.row(row).downmixGains = conversion_command::downmixGains(run.loudness.integrated);
+            main_.job.row(row).downmixGains = conversion_command::downmixGains(
+                run.loudness.integrated, run.loudness.samplePeak,
+                QString::fromStdString(run.gain.value_or(std::string())).toDouble());
         std::string& gain = main_.job.row(row).gain;
         gain = done ? run.gain.value_or(std::string()) : std::string();
         main_.setRowCell(row, kPeakCell, QString::fromStdString(gain));

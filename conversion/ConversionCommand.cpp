@@ -303,7 +303,8 @@ std::vector<std::string> measurementOutput(const std::map<int, stream_rules::Aud
             continue;
         const std::string id = std::to_string(n);
         append(args, {"-map", "0:" + id, "-filter:" + std::to_string(k++),
-                      meter(kSourceMeter, id) + "," + plan.fit.channelFilter + "," + meter(kDownmixMeter, id)});
+                      meter(kSourceMeter, id) + "," + plan.fit.channelFilter + "," + meter(kDownmixMeter, id) +
+                          ":peak=sample"});
     }
     if (!args.empty())
         append(args, {"-f", "null", "nul"});
@@ -489,19 +490,26 @@ std::vector<std::string> downmixMeasurement(const ConversionRequest& r)
     return measurementOutput(audioPlans(r, isRmsMode(r.mode), targetOf(source, outExtension)), r.downmixGains);
 }
 
-std::map<int, double> downmixGains(const std::map<std::string, double>& integrated)
+std::map<int, double> downmixGains(const std::map<std::string, double>& integrated,
+                                   const std::map<std::string, double>& samplePeaks,
+                                   std::optional<double> peakGainDb)
 {
     std::map<int, double> gains;
     for (const auto& [name, sourceLufs] : integrated) {
         if (name.rfind(kSourceMeter, 0) != 0)
             continue;
         const std::string id = name.substr(kSourceMeter.size());
-        const auto mixed = integrated.find(std::string(kDownmixMeter) + id);
+        const std::string mixName = std::string(kDownmixMeter) + id;
+        const auto mixed = integrated.find(mixName);
         int n = -1;
         const auto [end, error] = std::from_chars(id.data(), id.data() + id.size(), n);
         if (mixed == integrated.end() || error != std::errc() || end != id.data() + id.size() || n < 0)
             continue;
-        gains[n] = std::clamp(sourceLufs - mixed->second, -kMaxDownmixGainDb, kMaxDownmixGainDb);
+        double gain = std::clamp(sourceLufs - mixed->second, -kMaxDownmixGainDb, kMaxDownmixGainDb);
+        // Peak mode promises no sample above full scale: the downmix's own peak counts.
+        if (const auto peak = samplePeaks.find(mixName); peakGainDb && peak != samplePeaks.end())
+            gain = std::min(gain, -(peak->second + *peakGainDb));
+        gains[n] = gain;
     }
     return gains;
 }

@@ -73,7 +73,10 @@ stage_rules::RunVerdict Tbatchaudioc::finishRun(int row, RowRun& run, const Tool
     } else if (!record.command) {
         // The measurement before the conversion: the conversion follows in the same place.
         if (done) {
-            record.downmixGains = conversion_command::downmixGains(run.loudness.integrated);
+            const bool peakMode = main_.job.mode == conversion_command::VolumeMode::PeakTrackGain;
+            record.downmixGains = conversion_command::downmixGains(
+                run.loudness.integrated, run.loudness.samplePeak,
+                peakMode ? std::optional(QString::fromStdString(record.gain).toDouble()) : std::nullopt);
             record.measuredFirst = run.again = true;
         }
     } else {

@@ -191,7 +191,7 @@ TEST(ConversionCommand, ArgumentsForEveryModeAndContainer)
         {M::ChangeGain, "f.ac3", "f.wma", kHead + "-map 0:0 -c:0 wmav2 -b:0 320000 <NOTAGSA> -filter:0 " + kDownmix +
          ",volume=-3dB <OUT>", "-3", "*.WMA", withStreams({audio("ac3", "ac3", "5.1(side)", 48000)}),
          "5.1(side) downmixed to stereo", {}, "-i <SRC> -map 0:0 -filter:0 ebur128@src0=framelog=verbose," + kDownmix +
-         ",ebur128@mix0=framelog=verbose -f null nul"},
+         ",ebur128@mix0=framelog=verbose:peak=sample -f null nul"},
         {M::RmsSingularly, "f.ac3", "f.mp2", "-i <WAV> -i <SRC> -y -map_metadata 0:g -map 0:a:0 -c:0 mp2 -b:0 384000 "
          "-map_metadata:s:0 1:s:0 -disposition:0 default -map_metadata 1:g -map_chapters 1 <NOTAGS> -filter:0 " +
          kDownmix + ",volume=-0.50dB <OUT>", "", "*.MP2", withStreams({audio("ac3", "ac3", "5.1(side)", 48000)}),
@@ -250,9 +250,11 @@ TEST(ConversionCommand, ArgumentsForEveryModeAndContainer)
             EXPECT_TRUE(std::equal(part.begin(), part.end(), result.command->measurement.begin() + 2));
         }
     }
-    EXPECT_EQ(downmixGains({{"src0", -20.0}, {"mix0", -21.5}, {"src3", -9.0}, {"mixx", -2.0}, {"src1", -70.0},
-                            {"mix1", -99.0}}),
-              (std::map<int, double>{{0, 1.5}, {1, 20.0}}));
+    const std::map<std::string, double> loudness{{"src0", -20.0}, {"mix0", -21.5}, {"src3", -9.0}, {"mixx", -2.0},
+                                                 {"src1", -70.0}, {"mix1", -99.0}};
+    EXPECT_EQ(downmixGains(loudness), (std::map<int, double>{{0, 1.5}, {1, 20.0}}));
+    // With the Peak mode's gain the downmix's own peak stays at full scale.
+    EXPECT_EQ(downmixGains(loudness, {{"mix0", -6.0}, {"mix1", -30.0}}, 5.0), (std::map<int, double>{{0, 1.0}, {1, 20.0}}));
 }
 
 TEST(ConversionCommand, NumbersReachingTheFilter)

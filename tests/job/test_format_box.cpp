@@ -15,6 +15,7 @@
 #include <QPushButton>
 
 #include <map>
+#include <optional>
 
 namespace fs = std::filesystem;
 
@@ -83,8 +84,8 @@ double sourceLufs(const fs::path& source)
 }
 
 // Checks one output against its source: rate, channels, a named layout, and its loudness
-// `change` away from the source's.
-void checkOutput(const fs::path& source, const Source& s, const fs::path& out, double change)
+// `change` away from the source's (when one is given).
+void checkOutput(const fs::path& source, const Source& s, const fs::path& out, std::optional<double> change)
 {
     SCOPED_TRACE(out.filename().string());
     ASSERT_TRUE(fs::exists(out));
@@ -99,7 +100,9 @@ void checkOutput(const fs::path& source, const Source& s, const fs::path& out, d
     if (channels > 2 && ext != "au") {
         EXPECT_EQ(facts.find("unknown"), std::string::npos) << facts;
     }
-    EXPECT_NEAR(testsupport::measureLoudness(out, "a:0").integratedLufs - sourceLufs(source), change, 0.5);
+    if (change) {
+        EXPECT_NEAR(testsupport::measureLoudness(out, "a:0").integratedLufs - sourceLufs(source), *change, 0.5);
+    }
 }
 
 TEST(FormatBox, EveryEntryWritesEverySourceWithItsChannelsRateLayoutAndLevel)
@@ -147,8 +150,14 @@ TEST(FormatBox, EveryEntryWritesEverySourceWithItsChannelsRateLayoutAndLevel)
         for (int row = 0; row < 2; ++row) {
             const fs::path& source = row == 0 ? paths[5] : paths[7];
             const fs::path out = h.outputFolder() / source.filename().replace_extension(".wma");
-            if (mode == h.main().radio_peak_trackgain) {
-                checkOutput(source, kSources[row == 0 ? 5 : 7], out, h.main().rowCell(row, 3).toDouble());
+            if (mode == h.main().radio_peak_trackgain && row == 0) {
+                // The dense 5.1 mix: its downmix's own peak, at full scale, sets the level.
+                checkOutput(source, kSources[5], out, std::nullopt);
+                const double peak = testsupport::measureLoudness(out, "a:0").samplePeakDb;
+                EXPECT_LE(peak, 0.0);
+                EXPECT_GT(peak, -0.5);
+            } else if (mode == h.main().radio_peak_trackgain) {
+                checkOutput(source, kSources[7], out, h.main().rowCell(row, 3).toDouble());
             } else {
                 EXPECT_NEAR(testsupport::measureLoudness(out, "a:0").integratedLufs, kRmsTargetLufs, 0.5)
                     << out.filename();
