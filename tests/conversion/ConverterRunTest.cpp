@@ -39,9 +39,7 @@ ProbeFacts probed(const fs::path& source)
     static TFFEncoder host;
     static const bool loaded = host.LoadFFmpeg("");
     EXPECT_TRUE(loaded && host.Decoder().LoadFile(source.string())) << source;
-    ProbeFacts facts = probeFactsOf(host.Decoder());
-    host.Decoder().CloseFile();
-    return facts;
+    return probeFactsOf(host.Decoder());
 }
 
 ConversionRequest request(VolumeMode mode, const fs::path& source, const std::string& format = {})
@@ -135,7 +133,7 @@ TEST(ConverterRun, CoversKeptWhereTheyFitAndNeverBreakAConversion)
     const std::string withCover = "audio\n0\nvideo\n1", audioOnly = "audio\n0";
     const std::vector<std::pair<const char*, std::string>> rows = {
         {"*.MP3", withCover}, {"*.FLAC", withCover}, {"*.M4A", withCover},
-        {"*.OGG", audioOnly}, {"*.RA", audioOnly},   {"*.WMA", audioOnly},
+        {"*.OGG", audioOnly}, {"*.RA", audioOnly},   {"*.WMA", audioOnly}, {"*.MKA", audioOnly},
     };
     // The WAV copy has no album artist, and RealAudio holds none.
     for (VolumeMode mode : {VolumeMode::ChangePercent, VolumeMode::RmsCollectively}) {

@@ -238,8 +238,4 @@ TEST(ToolContracts, NormalizerArgumentsKeepTheFolderAsItIsWithItsPatternCharacte
     EXPECT_EQ(tool_contracts::normalizerArgs(NormalizerMode::ArithmeticAverage, standard, "/a[x]?*\\b/tmp").back(),
               "/a\\[x\\]\\?\\*\\\\b/tmp/*.wav");
     EXPECT_EQ(tool_contracts::normalizerArgs(NormalizerMode::Collectively, standard, "").back(), "--limiter=on");
-    for (const char* lossless : {".wav", ".FLAC", ".aiff", ".au"})
-        EXPECT_FALSE(tool_contracts::isLossyExtension(lossless)) << lossless;
-    for (const char* lossy : {".mp3", ".OGG", ".m4a", ".wma", ".avi", ".mkv", ""})
-        EXPECT_TRUE(tool_contracts::isLossyExtension(lossy)) << lossy;
 }
