@@ -74,9 +74,11 @@ struct ConversionResult {
 
 // Builds the conversion of one row:
 //   -i <source> (RMS modes: -i <scratch>/<index>.wav -i <source>) -y -map_metadata 0:g
-//   [RMS mappings] <stream options> [removal of loudness tags] [-af <filter>] <writePath>
+//   <each stream the output container takes: -map and its options> [RMS tags and chapters]
+//   [removal of loudness tags] [-af <filter> | -filter:<k> <filters>] <writePath>
 // The output name never lands on a source of the job (compared as the file system does)
 // nor on an earlier output of the job; it is "name (2).ext", "name (3).ext", ... instead.
+// A source whose streams the probe could not read is refused: it cannot be written faithfully.
 ConversionResult buildConversion(const ConversionRequest& request);
 
 // What a run of the converter with the source as its first input adds to measure the
