@@ -123,6 +123,8 @@ bool isLossless(std::string_view encoder)
     return encoder.substr(0, 4) == "pcm_";
 }
 
+bool isFloatPcm(std::string_view codec) { return codec.substr(0, 5) == "pcm_f"; }
+
 std::span<const int> bitRatesAt(const EncoderRow& row, int sampleRate)
 {
     if (sampleRate > 0 && sampleRate < kLowSampleRate && !row.lowRateBitRates.empty())

@@ -53,6 +53,9 @@ std::span<const EncoderRow> rows();
 // they come.
 bool isLossless(std::string_view encoder);
 
+// True for a codec of floating-point PCM samples ("pcm_f32le", "pcm_f64be", ...).
+bool isFloatPcm(std::string_view codec);
+
 // The bit rates the encoder accepts for audio of that sample rate (0: unknown), kbit/s
 // ascending; empty: any.
 std::span<const int> bitRatesAt(const EncoderRow& row, int sampleRate);

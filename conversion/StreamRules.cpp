@@ -32,7 +32,7 @@ int channelsOf(const TStreamFacts& s) { return s.Channels > 0 ? s.Channels : kUs
 // least 16 (lossy sources have none of their own).
 int sourceDepth(const TStreamFacts& s)
 {
-    return s.Codec.rfind("pcm_f", 0) == 0 ? std::numeric_limits<int>::max() : std::max(s.Bits, kCdBits);
+    return encoder_table::isFloatPcm(s.Codec) ? std::numeric_limits<int>::max() : std::max(s.Bits, kCdBits);
 }
 
 int encoderDepth(std::string_view encoder)
