@@ -54,10 +54,11 @@ const T& keepingDepth(std::span<const T> list, const TStreamFacts& s, Depth dept
     return list.back();
 }
 
-std::string limitText(int limit, const char* kind)
+std::string limitText(int limit, const std::string& kind)
 {
-    return "holds " + (limit == 1 ? std::string("one ") + kind + " stream" : std::to_string(limit) + " " + kind +
-                       " streams") + " only";
+    if (limit == 1)
+        return "holds one " + kind + " stream only";
+    return "holds " + std::to_string(limit) + " " + kind + " streams only";
 }
 
 std::int64_t nearestBitRate(const encoder_table::EncoderRow* row, std::int64_t bitRate, int sampleRate)
