@@ -21,6 +21,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <functional>
+#include <array>
 #include <map>
 #include <memory>
 #include <unistd.h>
@@ -32,19 +33,6 @@ using testsupport::FakeToolFolder;
 
 namespace {
 
-class CoreApplication : public ::testing::Environment {
-public:
-    void SetUp() override { application_ = std::make_unique<QCoreApplication>(argc_, argv_); }
-    void TearDown() override { application_.reset(); }
-
-private:
-    int argc_ = 1;
-    char name_[16] = "auralon-engine";
-    char* argv_[2] = {name_, nullptr};
-    std::unique_ptr<QCoreApplication> application_;
-};
-[[maybe_unused]] auto* const kApp = ::testing::AddGlobalTestEnvironment(new CoreApplication);
-
 bool waitFor(const std::function<bool()>& condition, int ms = 60000)
 {
     const QDeadlineTimer deadline(ms);
@@ -55,11 +43,7 @@ bool waitFor(const std::function<bool()>& condition, int ms = 60000)
 
 const char* stageName(Job::Stage stage)
 {
-    static const std::map<Job::Stage, const char*> names{{Job::Stage::PeakMeasurement, "peak"},
-                                                         {Job::Stage::WavExtraction, "extract"},
-                                                         {Job::Stage::Normalisation, "normalise"},
-                                                         {Job::Stage::Conversion, "convert"}};
-    return names.at(stage);
+    return std::array{"peak", "extract", "normalise", "convert"}.at(static_cast<std::size_t>(stage));
 }
 
 // One job on the engine, its tools in a folder of the test's own (real unless made fakes),
@@ -82,8 +66,8 @@ public:
 
     fs::path out() const { return dir / "out"; }
 
-    // Starts the job and returns once it has finished; `whileRunning` is called from the
-    // event loop until it returns true.
+    // Starts the job and returns once it has finished; `whileRunning` is called before the
+    // start and then from the event loop, until it returns true.
     void run(const std::function<bool(Job&)>& whileRunning = {})
     {
         told.clear();
@@ -100,7 +84,7 @@ public:
         QObject::connect(job.get(), &Job::finished, [this](Job::Outcome outcome) {
             note(outcome == Job::Outcome::Completed ? "completed" : outcome == Job::Outcome::Failed ? "failed" : "cancelled");
         });
-        bool helped = !whileRunning;
+        bool helped = !whileRunning || whileRunning(*job);
         QTimer poll;
         QObject::connect(&poll, &QTimer::timeout, [&] { helped = helped || job->isOver() || whileRunning(*job); });
         poll.start(5);
@@ -172,17 +156,8 @@ TEST(Engine, EveryModeWritesEveryRowAndTellsItsStagesAndRowsInOrder)
         EXPECT_EQ(e.entries({"stage", "end"}), stages);
         EXPECT_EQ(e.entries({"written", "failed", "refused"}), "written 0, written 1, written 2");
         EXPECT_EQ(e.entries({"measured"}), mode == VolumeMode::PeakTrackGain ? "measured 0, measured 1, measured 2" : "");
-        // Each stage starts its rows in order after it is told, and ends after them.
-        std::string stage;
-        int nextStart = 0;
-        for (const std::string& entry : e.told) {
-            if (entry.starts_with("stage ")) {
-                stage = entry;
-                nextStart = 0;
-            } else if (entry.starts_with("start ")) {
-                EXPECT_EQ(entry, "start " + std::to_string(nextStart++)) << stage;
-            }
-        }
+        const std::string starts = "start 0, start 1, start 2";
+        EXPECT_EQ(e.entries({"start"}), mode >= VolumeMode::ChangePercent ? starts : starts + ", " + starts);
         for (const std::string& source : e.settings.sources)
             EXPECT_GT(fs::file_size(e.out() / fs::path(source).filename()), 0u) << source;
         EXPECT_EQ(std::distance(fs::directory_iterator(e.out()), fs::directory_iterator()), 3) << "a file was left";
@@ -316,3 +291,10 @@ TEST(Engine, AKilledProgramLeavesNoToolRunningAndTheNextJobRemovesItsHiddenFile)
 }
 
 }  // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication application(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
