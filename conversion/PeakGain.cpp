@@ -32,7 +32,8 @@ std::optional<PeakGain> PeakGain::fromText(std::string_view text)
     if (figure.front() == '+')
         figure.erase(0, 1);
     std::from_chars(figure.data(), figure.data() + figure.size(), gain.db);
-    gain.db += 0.0;  // no "-0.0": zero has no sign
+    if (gain.db == 0.0)
+        gain.db = 0.0;  // zero has no sign: "-0.0" would read as a cut
     return gain;
 }
 
