@@ -16,6 +16,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QProcess>
@@ -272,9 +273,13 @@ int main(int argc, char** argv)
         const auto start = Clock::now();
         ticker.start();
         sinceTick.start();
+        // The job runs from the event loop, as in the program: an idle loop waits, it does
+        // not poll.
+        QEventLoop untilEnded;
+        QObject::connect(&main, &Tmain::jobEnded, &untilEnded, &QEventLoop::quit);
         main.BitBtn1->click();
-        while (main.jobActive())
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+        if (main.jobActive())
+            untilEnded.exec();
         longestGapMs = std::max(longestGapMs, sinceTick.nsecsElapsed() / 1e6);
         ticker.stop();
         round.job = seconds(Clock::now() - start);
