@@ -135,6 +135,30 @@ bool isErrorLine(std::string_view line) { return contains(line, kErrorMarker); }
 
 std::string errorEntry(std::string_view line) { return "### " + std::string(line) + "   "; }
 
+void readLoudnessLine(std::string_view line, LoudnessSummaries& summaries)
+{
+    static constexpr std::string_view kMeter = "[ebur128@";
+    static constexpr std::string_view kSummary = "] Summary:";
+    static constexpr std::string_view kIntegrated = "I:";
+    static constexpr std::string_view kUnit = "LUFS";
+    if (const std::size_t at = line.find(kMeter); at != std::string_view::npos && contains(line, kSummary)) {
+        const std::string_view rest = line.substr(at + kMeter.size());
+        summaries.open = std::string(rest.substr(0, rest.find_first_of(" ]")));
+        return;
+    }
+    const std::string_view text = trimmed(line);
+    if (summaries.open.empty() || text.substr(0, kIntegrated.size()) != kIntegrated)
+        return;
+    std::string_view figure = text.substr(kIntegrated.size());
+    if (figure.size() < kUnit.size() || figure.substr(figure.size() - kUnit.size()) != kUnit)
+        figure = {};
+    figure = trimmed(figure.substr(0, figure.size() - std::min(figure.size(), kUnit.size())));
+    if (isPlainDecimal(figure))
+        if (const std::optional<double> value = decimalNumber(figure))
+            summaries.integrated[summaries.open] = *value;
+    summaries.open.clear();
+}
+
 bool isNormalizerMarkerLine(std::string_view line)
 {
     return contains(line, kAdjustingMarker) || contains(line, kNotAdjustingMarker);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -57,6 +58,20 @@ bool isErrorLine(std::string_view line);
 
 // An error line as the report gathers it: "### " + line + "   ".
 std::string errorEntry(std::string_view line);
+
+// ---- loudness (the converter's ebur128 summaries) ----
+
+// What named loudness meters ("ebur128@<name>") have reported. A meter's summary begins with
+// "[ebur128@src1 @ 0x55d0..] Summary:"; its later lines carry no name, and the first
+// "I:  -20.3 LUFS" among them is its integrated loudness.
+struct LoudnessSummaries {
+    std::string open;                          // the meter whose summary is being read, or ""
+    std::map<std::string, double> integrated;  // LUFS by meter name
+};
+
+// Reads one line into the summaries. A summary of an unnamed meter, a figure that is no
+// plain decimal number, or an "I:" line outside a summary is passed over.
+void readLoudnessLine(std::string_view line, LoudnessSummaries& summaries);
 
 // ---- normaliser ----
 

@@ -11,6 +11,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <map>
 
 namespace conversion_command {
 
@@ -21,6 +22,20 @@ constexpr std::string_view kLoudnessTags[] = {
     "REPLAYGAIN_TRACK_GAIN", "REPLAYGAIN_TRACK_PEAK", "REPLAYGAIN_ALBUM_GAIN",
     "REPLAYGAIN_ALBUM_PEAK", "R128_TRACK_GAIN",       "R128_ALBUM_GAIN",
 };
+
+// Names of the loudness meters of a stream n: "src<n>" before its downmix, "mix<n>" after it;
+// their summaries carry these names.
+constexpr std::string_view kSourceMeter = "src";
+constexpr std::string_view kDownmixMeter = "mix";
+// A correction beyond this is a measurement gone wrong (a downmix whose channels cancel).
+constexpr double kMaxDownmixGainDb = 20.0;
+
+// The meter filter of that name; at the verbose level its lines of every 100 ms stay out of
+// the output.
+std::string meter(std::string_view name, const std::string& id)
+{
+    return "ebur128@" + std::string(name) + id + "=framelog=verbose";
+}
 
 std::string lowerAscii(std::string text)
 {
@@ -173,11 +188,67 @@ const char* kindText(TStreamKind kind)
     return "data";
 }
 
+// How one audio stream of the source is written.
+struct AudioPlan {
+    std::string refusal;  // why the container takes no further audio stream; "" when it is written
+    bool copied = false;  // taken over as it is (RMS modes: a further stream of a kept container)
+    std::string encoder;  // "" leaves the choice to the converter
+    stream_rules::AudioFit fit;
+};
+
+// The plan of every audio stream of the source, by stream index.
+std::map<int, AudioPlan> audioPlans(const ConversionRequest& r, bool rms, const std::string& outExtension,
+                                    bool kept)
+{
+    std::map<int, AudioPlan> plans;
+    int audioCount = 0;
+    for (int n = 0; n < static_cast<int>(r.probe.streams.size()); ++n) {
+        const TStreamFacts& s = r.probe.streams[static_cast<std::size_t>(n)];
+        if (s.Kind != TStreamKind::Audio)
+            continue;
+        AudioPlan& plan = plans[n];
+        if (const int limit = stream_rules::audioLimit(outExtension); limit >= 0 && audioCount >= limit) {
+            plan.refusal = "holds one audio stream only";
+            continue;
+        }
+        ++audioCount;
+        plan.copied = rms && n != r.probe.firstAudioStreamIndex && kept;
+        if (plan.copied)
+            continue;
+        plan.encoder = stream_rules::audioEncoder(s, outExtension, kept);
+        plan.fit = stream_rules::audioFit(s, plan.encoder);
+    }
+    return plans;
+}
+
+// The filters of one audio stream: its channels, the mode's level change, the downmix's
+// correction, then rate and depth. "" when it needs none.
+std::string audioFilters(const AudioPlan& plan, const std::string& levelFilter, std::optional<double> gain)
+{
+    std::string chain = plan.fit.channelFilter;
+    auto add = [&](const std::string& filter) {
+        if (!filter.empty())
+            chain += (chain.empty() ? "" : ",") + filter;
+    };
+    add(levelFilter);
+    if (gain) {
+        char text[32];
+        const auto [end, error] = std::to_chars(text, text + sizeof text, *gain, std::chars_format::fixed, 2);
+        add("volume=" + std::string(text, error == std::errc() ? end : text) + "dB");
+    }
+    add(plan.fit.resampleFilter());
+    return chain;
+}
+
 // Every stream of the source, in its order, each with what its kind needs in the output
 // container; the first audio stream comes from the WAV copy in the RMS modes. A stream the
-// container cannot take is left out and named in `note`.
-void appendStreamPlan(std::vector<std::string>& args, const ConversionRequest& r, bool rms,
-                      const std::string& outExtension, bool kept, std::string& note)
+// container cannot take is left out and named in `note`, with what changed in those it takes.
+// Returns the filters of the audio streams ("-filter:<index>", chain, ...) when some stream
+// needs filters of its own, each with the level filter; empty when "-af" serves all.
+std::vector<std::string> appendStreamPlan(std::vector<std::string>& args, const ConversionRequest& r,
+                                          const std::map<int, AudioPlan>& plans, bool rms,
+                                          const std::string& outExtension, bool kept,
+                                          const std::string& levelFilter, std::string& note)
 {
     const ProbeFacts& p = r.probe;
     const std::string input = rms ? "1:" : "0:";
@@ -188,7 +259,13 @@ void appendStreamPlan(std::vector<std::string>& args, const ConversionRequest& r
     const bool anyDefaultAudio = std::any_of(p.streams.begin(), p.streams.end(), [](const TStreamFacts& s) {
         return s.Kind == TStreamKind::Audio && s.Disposition.find("default") != std::string::npos;
     });
-    int audioCount = 0;
+    const bool ownFilters = std::any_of(plans.begin(), plans.end(), [](const auto& entry) {
+        return !entry.second.fit.channelFilter.empty() || !entry.second.fit.resampleFilter().empty();
+    });
+    const int audioStreams = static_cast<int>(plans.size());
+    std::vector<std::string> filters;  // "-filter:<index>", chain, ...
+    std::string leftOut;
+    std::string changed;
     int videoCount = 0;
     int out = 0;
     for (int n = 0; n < static_cast<int>(p.streams.size()); ++n) {
@@ -196,23 +273,30 @@ void appendStreamPlan(std::vector<std::string>& args, const ConversionRequest& r
         std::vector<std::string> options;  // "-c", "copy", ... without the stream index
         std::string refusal;
         const bool replaced = rms && n == p.firstAudioStreamIndex;
+        const std::string index = std::to_string(out);
         switch (s.Kind) {
         case TStreamKind::Audio: {
-            const int limit = stream_rules::audioLimit(outExtension);
-            if (limit >= 0 && audioCount >= limit) {
-                refusal = "holds one audio stream only";
+            const AudioPlan& plan = plans.at(n);
+            refusal = plan.refusal;
+            if (!refusal.empty())
                 break;
-            }
-            ++audioCount;
-            if (rms && !replaced && kept) {
+            if (plan.copied) {
                 options = {"-c", "copy"};
                 break;
             }
-            const std::string encoder = stream_rules::audioEncoder(s, outExtension, kept);
-            if (!encoder.empty())
-                options = {"-c", encoder};
-            for (const stream_rules::Option& o : stream_rules::audioOptions(s, encoder, rateKnown(s)))
+            if (!plan.encoder.empty())
+                options = {"-c", plan.encoder};
+            for (const stream_rules::Option& o : stream_rules::audioOptions(s, plan.encoder, rateKnown(s)))
                 options.insert(options.end(), {o.name, o.value});
+            std::optional<double> gain;
+            if (const auto found = r.downmixGains.find(n); plan.fit.downmix && found != r.downmixGains.end())
+                gain = found->second;
+            if (ownFilters)
+                if (const std::string chain = audioFilters(plan, levelFilter, gain); !chain.empty())
+                    filters.insert(filters.end(), {"-filter:" + index, chain});
+            for (const std::string& change : plan.fit.changes)
+                changed += (changed.empty() ? "" : "; ") +
+                           (audioStreams > 1 ? "audio stream #" + std::to_string(n) + ": " : "") + change;
             break;
         }
         case TStreamKind::Video:
@@ -259,12 +343,11 @@ void appendStreamPlan(std::vector<std::string>& args, const ConversionRequest& r
             break;
         }
         if (!refusal.empty()) {
-            note += (note.empty() ? "Left out: " : "; ") + std::string(kindText(s.Kind)) + " stream #" +
-                    std::to_string(n) + (s.Codec.empty() ? "" : " (" + s.Codec + ")") + ", " +
-                    outExtension + " " + refusal;
+            leftOut += (leftOut.empty() ? "Left out: " : "; ") + std::string(kindText(s.Kind)) + " stream #" +
+                       std::to_string(n) + (s.Codec.empty() ? "" : " (" + s.Codec + ")") + ", " +
+                       outExtension + " " + refusal;
             continue;
         }
-        const std::string index = std::to_string(out);
         append(args, {"-map", replaced ? std::string("0:a:0") : input + std::to_string(n)});
         for (std::size_t i = 0; i + 1 < options.size(); i += 2)
             append(args, {options[i] + ":" + index, options[i + 1]});
@@ -282,6 +365,27 @@ void appendStreamPlan(std::vector<std::string>& args, const ConversionRequest& r
     }
     if (rms)
         append(args, {"-map_metadata", "1:g", "-map_chapters", "1"});
+    note = leftOut + (leftOut.empty() || changed.empty() ? "" : "; ") + changed;
+    return filters;
+}
+
+// Measures each stream that is mixed down and has no correction yet, before and after its
+// downmix, in one output of the converter's run that writes nothing.
+std::vector<std::string> measurementOutput(const std::map<int, AudioPlan>& plans,
+                                           const std::map<int, double>& known)
+{
+    std::vector<std::string> args;
+    int k = 0;
+    for (const auto& [n, plan] : plans) {
+        if (!plan.fit.downmix || known.count(n))
+            continue;
+        const std::string id = std::to_string(n);
+        append(args, {"-map", "0:" + id, "-filter:" + std::to_string(k++),
+                      meter(kSourceMeter, id) + "," + plan.fit.channelFilter + "," + meter(kDownmixMeter, id)});
+    }
+    if (!args.empty())
+        append(args, {"-f", "null", "nul"});
+    return args;
 }
 
 void appendLoudnessTagRemoval(std::vector<std::string>& args, const std::string& audioStreams)
@@ -406,9 +510,13 @@ ConversionResult buildConversion(const ConversionRequest& r)
         r.guarded ? file_identity::GuardedNames{} : file_identity::guardedNames({source});
     const file_identity::GuardedNames& guarded = r.guarded ? *r.guarded : sourceOnly;
 
-    const std::string planned = output_names::plannedOutputPath(
-        source, r.outputFolder, r.prefix, r.formatConverting, r.formatText);
-    const output_names::FreeName output = output_names::firstFreeName(planned, guarded);
+    // A row built again after its measurement keeps the name it was given then.
+    const output_names::FreeName output =
+        !r.outputFile.empty() ? output_names::FreeName{r.outputFile, {}}
+                              : output_names::firstFreeName(output_names::plannedOutputPath(
+                                                                source, r.outputFolder, r.prefix,
+                                                                r.formatConverting, r.formatText),
+                                                            guarded);
     if (output.path.empty())
         return refused(source, output.problem);
     const output_names::FreeName part = output_names::freePartFile(
@@ -430,8 +538,15 @@ ConversionResult buildConversion(const ConversionRequest& r)
         append(c.args, {"-i", source});
     append(c.args, {"-y", "-map_metadata", "0:g"});
     const bool streamsKnown = !r.probe.streams.empty();
+    std::vector<std::string> streamFilters;
     if (streamsKnown) {
-        appendStreamPlan(c.args, r, rms, outExtension, sourceExtension == outExtension, c.note);
+        const bool kept = sourceExtension == outExtension;
+        const std::map<int, AudioPlan> plans = audioPlans(r, rms, outExtension, kept);
+        streamFilters = appendStreamPlan(c.args, r, plans, rms, outExtension, kept, filter.text, c.note);
+        if (std::vector<std::string> measure = measurementOutput(plans, r.downmixGains); !measure.empty()) {
+            c.measurement = {"-i", source};
+            c.measurement.insert(c.measurement.end(), measure.begin(), measure.end());
+        }
     } else {
         // Nothing known of the streams: the converter's own choice, as far as it goes.
         if (rms)
@@ -440,10 +555,40 @@ ConversionResult buildConversion(const ConversionRequest& r)
     }
     if (filter.changesLevel)
         appendLoudnessTagRemoval(c.args, streamsKnown && !rms ? "s:a" : "s:a:0");
-    if (!filter.text.empty())
+    if (!streamFilters.empty())
+        c.args.insert(c.args.end(), streamFilters.begin(), streamFilters.end());
+    else if (!filter.text.empty())
         append(c.args, {"-af", filter.text});
     c.args.push_back(c.writePath);
     return {std::move(c), {}};
+}
+
+std::vector<std::string> downmixMeasurement(const ConversionRequest& r)
+{
+    if (r.probe.streams.empty())
+        return {};
+    const std::string source = file_identity::absolutePath(r.sourcePath);
+    const std::string outExtension =
+        lowerAscii(output_names::outputExtension(source, r.formatConverting, r.formatText));
+    const bool kept = lowerAscii(media_extensions::extensionOf(source)) == outExtension;
+    return measurementOutput(audioPlans(r, isRmsMode(r.mode), outExtension, kept), r.downmixGains);
+}
+
+std::map<int, double> downmixGains(const std::map<std::string, double>& integrated)
+{
+    std::map<int, double> gains;
+    for (const auto& [name, sourceLufs] : integrated) {
+        if (name.rfind(kSourceMeter, 0) != 0)
+            continue;
+        const std::string id = name.substr(kSourceMeter.size());
+        const auto mixed = integrated.find(std::string(kDownmixMeter) + id);
+        int n = -1;
+        const auto [end, error] = std::from_chars(id.data(), id.data() + id.size(), n);
+        if (mixed == integrated.end() || error != std::errc() || end != id.data() + id.size() || n < 0)
+            continue;
+        gains[n] = std::clamp(sourceLufs - mixed->second, -kMaxDownmixGainDb, kMaxDownmixGainDb);
+    }
+    return gains;
 }
 
 }  // namespace conversion_command

@@ -4,6 +4,7 @@
 #include "conversion/PeakGain.h"
 #include "conversion/ProbeFacts.h"
 
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -45,6 +46,11 @@ struct ConversionRequest {
     // it, the source of this row among them. Looked up once by the job, since doing it per row
     // costs a long list time in the square of its length. Null: the source alone.
     const file_identity::GuardedNames* guarded = nullptr;
+    // By source stream: the gain that brings a stream mixed down back to its own loudness, as
+    // measured (see downmixMeasurement); a stream mixed down without one asks for measurement.
+    std::map<int, double> downmixGains;
+    // The output the row was given when it was built before (to measure first); "" for a free name.
+    std::string outputFile;
 };
 
 struct ConversionCommand {
@@ -52,7 +58,12 @@ struct ConversionCommand {
     std::string outputFile;         // the finished file's absolute path
     std::string writePath;          // what the converter writes; see output_files::commitOutput
     std::string sourceFile;         // the source, absolute
-    std::string note;               // "Left out: ...": streams the output container cannot hold
+    // For the row's tips: streams the output container cannot hold ("Left out: ..."), and
+    // what changed in the audio to fit the format ("5.1(side) downmixed to stereo").
+    std::string note;
+    // When not empty: the converter's arguments of a run that measures the loudness of the
+    // downmixes first; the command is to be built again with their gains.
+    std::vector<std::string> measurement;
 };
 
 // Either a command, or the reason why the row is refused: the form shows the refusal and
@@ -68,6 +79,16 @@ struct ConversionResult {
 // The output name never lands on a source of the job (compared as the file system does)
 // nor on an earlier output of the job; it is "name (2).ext", "name (3).ext", ... instead.
 ConversionResult buildConversion(const ConversionRequest& request);
+
+// What a run of the converter with the source as its first input adds to measure the
+// loudness of every audio stream the conversion mixes down and has no gain for: an output that
+// writes nothing, "-map 0:<n> -filter:<k> ebur128@src<n>=...,<downmix>,ebur128@mix<n>=...
+// ... -f null nul". Empty when no stream is to be measured.
+std::vector<std::string> downmixMeasurement(const ConversionRequest& request);
+
+// The gains of the streams measured so, from the integrated loudness that the meters reported
+// by name ("src1" -> -20.3, "mix1" -> -21.8 gives stream 1 a gain of 1.5 dB).
+std::map<int, double> downmixGains(const std::map<std::string, double>& integrated);
 
 // The WAV copy of row `fileIndex`: scratchFolder + <index> + ".wav".
 std::string wavCopyPath(const std::string& scratchFolder, int fileIndex);

@@ -1,8 +1,12 @@
 #include "conversion/StreamRules.h"
 
+#include "conversion/ChannelLayouts.h"
+#include "conversion/EncoderTable.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <initializer_list>
+#include <limits>
 
 namespace stream_rules {
 
@@ -26,6 +30,9 @@ constexpr const char* kLameBestVbr = "0";
 constexpr const char* kVorbisBest = "8";
 constexpr int kCdBits = 16;
 constexpr int kStudioBits = 24;
+// soxr's "very high quality": 28 bits of precision.
+constexpr const char* kResampler = "resampler=soxr:precision=28";
+constexpr const char* kDither = "dither_method=triangular";
 
 constexpr std::int64_t kAc3Rates[] = {32, 40, 48, 56, 64, 80, 96, 112, 128, 160,
                                       192, 224, 256, 320, 384, 448, 512, 576, 640};
@@ -101,7 +108,139 @@ bool takesCodec(std::string_view codec, std::string_view out)
     return false;
 }
 
+// Bits of depth; floating point deeper than any integer.
+int depthOf(int bits) { return bits == 0 ? std::numeric_limits<int>::max() : bits; }
+
+// The shallowest format of a lossless encoder that keeps the source's depth (16 bits for a
+// lossy source), else its deepest; "" for an encoder without a row.
+std::string losslessFormat(const TStreamFacts& s, const std::string& encoder)
+{
+    const encoder_table::EncoderRow* row = encoder_table::rowOf(encoder);
+    if (!row || row->sampleFormats.empty())
+        return {};
+    const int wanted = std::max(s.Bits, kCdBits);
+    for (const encoder_table::SampleFormat& f : row->sampleFormats)
+        if (depthOf(f.bits) >= wanted)
+            return std::string(f.name);
+    return std::string(row->sampleFormats.back().name);
+}
+
+std::string layoutText(const TStreamFacts& s)
+{
+    if (!s.ChannelLayout.empty())
+        return s.ChannelLayout;
+    if (std::string name = channel_layouts::nameOf(s.ChannelMask); !name.empty())
+        return name;
+    return std::to_string(s.Channels) + " channels";
+}
+
+std::string rateText(int rate)
+{
+    std::string text = std::to_string(rate / 1000);
+    if (int rest = rate % 1000; rest != 0) {
+        std::string decimals = std::to_string(1000 + rest).substr(1);
+        decimals.erase(decimals.find_last_not_of('0') + 1);
+        text += "." + decimals;
+    }
+    return text + " kHz";
+}
+
+// The layout a downmix for the encoder goes to: the largest it names whose positions the source
+// has (exactly before with exchanged surrounds), else stereo.
+std::uint64_t downmixTarget(std::uint64_t from, const encoder_table::EncoderRow& row)
+{
+    std::vector<std::uint64_t> names;
+    for (std::string_view name : row.layouts)
+        names.push_back(channel_layouts::maskOf(name));
+    if (names.empty())
+        for (std::string_view name : {"mono", "stereo", "3.0", "quad", "5.0", "5.1", "6.1", "7.1"})
+            names.push_back(channel_layouts::maskOf(name));
+    std::uint64_t best = channel_layouts::maskOf("stereo");
+    int bestScore = 0;
+    for (std::uint64_t mask : names) {
+        const int count = channel_layouts::channelCount(mask);
+        if (count > row.maxChannels && row.maxChannels > 0)
+            continue;
+        const int score = channel_layouts::contains(from, mask) ? 2 * count + ((mask & ~from) == 0 ? 1 : 0) : 0;
+        if (score > bestScore) {
+            best = mask;
+            bestScore = score;
+        }
+    }
+    return best;
+}
+
+void fitChannels(const TStreamFacts& s, const encoder_table::EncoderRow& row, AudioFit& fit)
+{
+    const std::uint64_t from = s.ChannelMask;
+    // A layout in an order of its own has no positions to mix by: the converter's choice.
+    if (from == 0 || channel_layouts::channelCount(from) != s.Channels)
+        return;
+    const bool fits = row.maxChannels == 0 || s.Channels <= row.maxChannels;
+    auto names = [&](std::uint64_t mask) {
+        return std::find(row.layouts.begin(), row.layouts.end(), channel_layouts::nameOf(mask)) != row.layouts.end();
+    };
+    if (fits && (row.layouts.empty() || names(from)))
+        return;
+    const std::uint64_t exchanged = channel_layouts::surroundsExchanged(from);
+    if (fits && exchanged != from && names(exchanged)) {
+        fit.channelFilter = channel_layouts::relabelFilter(from, exchanged);
+        return;
+    }
+    const std::uint64_t to = downmixTarget(from, row);
+    fit.channelFilter = channel_layouts::downmixFilter(from, to);
+    fit.downmix = true;
+    fit.changes.push_back(layoutText(s) + " downmixed to " + channel_layouts::nameOf(to));
+}
+
+int fittingRate(int rate, const encoder_table::EncoderRow& row)
+{
+    if (row.outputRate > 0)
+        return row.outputRate;
+    if (!row.sampleRates.empty()) {
+        int best = row.sampleRates.front();
+        for (int r : row.sampleRates)
+            if (std::abs(r - rate) <= std::abs(best - rate))
+                best = r;
+        return best;
+    }
+    return row.maxRate > 0 ? std::min(rate, row.maxRate) : rate;
+}
+
 }  // namespace
+
+std::string AudioFit::resampleFilter() const
+{
+    std::string options;
+    if (sampleRate > 0)
+        options = std::string(kResampler) + ":osr=" + std::to_string(sampleRate);
+    if (dither)
+        options += std::string(options.empty() ? "" : ":") + "osf=s16:" + kDither;
+    return options.empty() ? std::string() : "aresample=" + options;
+}
+
+AudioFit audioFit(const TStreamFacts& s, const std::string& encoder)
+{
+    AudioFit fit;
+    const encoder_table::EncoderRow* row = encoder_table::rowOf(encoder);
+    if (!row)
+        return fit;
+    fitChannels(s, *row, fit);
+    if (s.SampleRate > 0) {
+        if (const int rate = fittingRate(s.SampleRate, *row); rate != s.SampleRate) {
+            fit.sampleRate = rate;
+            fit.changes.push_back(rateText(s.SampleRate) + " resampled to " + rateText(rate));
+        }
+    }
+    int deepest = 0;
+    for (const encoder_table::SampleFormat& f : row->sampleFormats)
+        deepest = std::max(deepest, depthOf(f.bits));
+    if (deepest == kCdBits && s.Bits > kCdBits) {
+        fit.dither = true;
+        fit.changes.push_back(std::to_string(s.Bits) + "-bit reduced to 16-bit with dither");
+    }
+    return fit;
+}
 
 std::string pcmEncoder(const TStreamFacts& s, bool bigEndian)
 {
@@ -138,10 +277,8 @@ std::vector<Option> audioOptions(const TStreamFacts& s, const std::string& encod
 {
     if (isLossless(encoder)) {
         // The volume filter hands over floating point: say which depth the encoder keeps.
-        if (encoder == "flac")
-            return {{"-sample_fmt", s.Bits > kCdBits ? "s32" : "s16"}};
-        if (encoder == "alac")
-            return {{"-sample_fmt", s.Bits > kCdBits ? "s32p" : "s16p"}};
+        if (const std::string format = losslessFormat(s, encoder); !format.empty())
+            return {{"-sample_fmt", format}};
         return {};
     }
     if (rateKnown && encoder == s.Encoder && s.BitRate > 0)

@@ -27,6 +27,22 @@ struct Option {
 std::vector<Option> audioOptions(const TStreamFacts& source, const std::string& encoder,
                                  bool rateKnown);
 
+// How an audio stream changes to fit its encoder (see EncoderTable): channels it cannot hold
+// are mixed down, a layout it cannot name gets its equivalent's name, a rate it cannot take
+// becomes the nearest it takes, and a depth it cannot keep the deepest it keeps.
+struct AudioFit {
+    std::string channelFilter;  // "pan=..." (a downmix) or "channelmap=..." (new names); "" none
+    bool downmix = false;
+    int sampleRate = 0;         // the rate it is resampled to; 0 when it keeps its own
+    bool dither = false;        // reduced to 16 bits
+    // What the row's note tells: "5.1(side) downmixed to stereo", "96 kHz resampled to 48 kHz".
+    std::vector<std::string> changes;
+
+    // The filters after the level change: resampling (soxr, very high quality) and dither.
+    std::string resampleFilter() const;
+};
+AudioFit audioFit(const TStreamFacts& source, const std::string& encoder);
+
 // The rate nearest to `bitRate` that the encoder accepts (bits per second); the rate itself
 // for encoders that take any.
 std::int64_t nearestBitRate(const std::string& encoder, std::int64_t bitRate, int sampleRate);

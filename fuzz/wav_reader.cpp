@@ -15,6 +15,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -86,7 +87,7 @@ void checkAnalysis(const std::string& path, const WavLayout& layout)
     FileAnalysis analysis;
     try {
         analysis = file_analysis::analyse(path);
-    } catch (const WavError&) {
+    } catch (const std::runtime_error&) {
         return;  // e.g. a rate or channel count the meter refuses
     }
     FUZZ_CHECK(analysis.layout.frameCount == layout.frameCount);

@@ -276,9 +276,12 @@ void Job::runEnded(int row, const ToolRunResult& result)
     run->process->deleteLater();
     const stage_rules::RunVerdict verdict = judge(row, *run, result);
     using Kind = stage_rules::RunVerdict::Kind;
-    if (verdict.kind == Kind::Done)
+    if (verdict.kind == Kind::Done) {
         if (std::optional<Command> next = nextRun(row))
             return launch(row, std::move(*next), false);
+        if (state_->row(row).state != RowState::Running)
+            return advance();  // its next run could not be prepared: the row has ended
+    }
 
     const bool endsJob = stage_rules::stepAfter(verdict.kind, row >= rowCount() - 1)
                          == stage_rules::StageStep::EndJob;

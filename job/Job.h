@@ -138,6 +138,7 @@ private:
     std::optional<Command> prepareConversion(int row);
     std::optional<Command> prepareExtraction(int row);
     bool probe(int row);
+    conversion_command::ConversionRequest conversionRequest(int row) const;
     // The next run of a row whose run has just ended well, when its work has more than one.
     std::optional<Command> nextRun(int row);
     void handleLine(int row, RowRun& run, std::string_view line);

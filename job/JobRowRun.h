@@ -1,6 +1,7 @@
 #pragma once
 
 #include "analysis/ToolErrorReport.h"
+#include "analysis/ToolOutputParsers.h"
 #include "job/Job.h"
 
 class ToolProcess;
@@ -12,5 +13,6 @@ struct Job::RowRun {
     ToolErrorReport report;
     bool markerSeen = false;       // the stage's sign of success
     std::optional<PeakGain> gain;  // the peak stage's finding
+    tool_output::LoudnessSummaries loudness;  // what the run's loudness meters reported
     JobError error;                // why the run failed, once judged
 };

@@ -21,6 +21,7 @@
 #include <exception>
 #include <filesystem>
 #include <system_error>
+#include <utility>
 
 #include <sys/stat.h>
 
@@ -113,9 +114,19 @@ void Job::failRow(int row, RowState state, JobError error, bool endsJob, bool cl
 std::optional<Job::Command> Job::prepare(int row)
 {
     switch (stage_) {
-    case Stage::PeakMeasurement:
-        state_->row(row).gain.reset();
-        return Command{settings_.converter, tool_contracts::peakMeasurementArgs(state_->sources()[row])};
+    case Stage::PeakMeasurement: {
+        JobRow& record = state_->row(row);
+        record.gain.reset();
+        Command command{settings_.converter, tool_contracts::peakMeasurementArgs(state_->sources()[row])};
+        // Streams the format mixes down are measured in the same run, before and after the
+        // downmix; a source that cannot be opened is measured for its peak alone.
+        std::string unused;
+        if (probeSource(probe_, state_->sources()[row], record.facts, unused)) {
+            const std::vector<std::string> measure = conversion_command::downmixMeasurement(conversionRequest(row));
+            command.arguments.insert(command.arguments.end(), measure.begin(), measure.end());
+        }
+        return command;
+    }
     case Stage::WavExtraction:
         return prepareExtraction(row);
     case Stage::Conversion:
@@ -150,28 +161,21 @@ std::optional<Job::Command> Job::prepareExtraction(int row)
         return std::nullopt;
     JobRow& record = state_->row(row);
     record.output = conversion_command::wavCopyPath(settings_.scratchFolder, row);
-    return Command{settings_.converter,
-                   conversion_command::wavExtractionArgs(state_->sources()[row], record.output, record.facts)};
+    Command command{settings_.converter,
+                    conversion_command::wavExtractionArgs(state_->sources()[row], record.output, record.facts)};
+    // The copy keeps the source's channels: streams the format mixes down are measured in the
+    // same run, before and after the downmix.
+    const std::vector<std::string> measure = conversion_command::downmixMeasurement(conversionRequest(row));
+    command.arguments.insert(command.arguments.end(), measure.begin(), measure.end());
+    return command;
 }
 
-std::optional<Job::Command> Job::prepareConversion(int row)
+conversion_command::ConversionRequest Job::conversionRequest(int row) const
 {
-    JobRow& record = state_->row(row);
-    record.command.reset();
-    const std::string& folder = settings_.outputFolder;
-    if (const std::string problem = outputFolderProblem(folder); !problem.empty()) {
-        failRow(row, RowState::Failed,
-                {JobError::Kind::Folder, folder, "write into", problem, "Cannot write into " + folder + ": " + problem},
-                true);
-        return std::nullopt;
-    }
-    if (!probe(row))
-        return std::nullopt;
-
-    const std::string& source = state_->sources()[row];
+    const JobRow& record = state_->row(row);
     conversion_command::ConversionRequest request;
     request.mode = settings_.mode;
-    request.sourcePath = source;
+    request.sourcePath = state_->sources()[row];
     request.fileIndex = row;
     request.peakGain = record.gain;
     request.percent = settings_.percent;
@@ -179,13 +183,41 @@ std::optional<Job::Command> Job::prepareConversion(int row)
     request.formatConverting = settings_.formatConverting;
     request.formatText = settings_.format;
     request.prefix = settings_.prefix;
-    request.outputFolder = folder;
+    request.outputFolder = settings_.outputFolder;
     request.scratchFolder = settings_.scratchFolder;
     request.probe = record.facts;
     request.guarded = &state_->takenNames();
+    request.downmixGains = record.downmixGains;
+    return request;
+}
 
+std::optional<Job::Command> Job::prepareConversion(int row)
+{
+    JobRow& record = state_->row(row);
+    record.command.reset();
+    // After its own measurement run the row is converted under the name it was given then.
+    const bool measured = std::exchange(record.measuredFirst, false);
+    const std::string& folder = settings_.outputFolder;
+    if (!measured) {
+        if (const std::string problem = outputFolderProblem(folder); !problem.empty()) {
+            failRow(row, RowState::Failed,
+                    {JobError::Kind::Folder, folder, "write into", problem, "Cannot write into " + folder + ": " + problem},
+                    true);
+            return std::nullopt;
+        }
+        if (!probe(row))
+            return std::nullopt;
+    }
+
+    const std::string& source = state_->sources()[row];
+    conversion_command::ConversionRequest request = conversionRequest(row);
+    if (measured)
+        request.outputFile = record.output;
     // Rows are prepared in row order, so names follow the list whichever run ends first.
     conversion_command::ConversionResult built = conversion_command::buildConversion(request);
+    if (built.command && !built.command->measurement.empty() && measured)
+        built = {std::nullopt, "Cannot convert " + built.command->sourceFile
+                                   + ": the loudness of its downmix could not be measured"};
     if (!built.command) {
         // A refused last row ends the job as a failed last file does: no "Process is finished!".
         const bool last = row >= rowCount() - 1;
@@ -195,22 +227,30 @@ std::optional<Job::Command> Job::prepareConversion(int row)
                 last);
         return std::nullopt;
     }
-    record.output = built.command->outputFile;
-    state_->planOutput(record.output);
+    if (!measured) {
+        record.output = built.command->outputFile;
+        state_->planOutput(record.output);
+    }
+    // The format mixes a stream down: its loudness is measured first, then the row is built
+    // again with the gains found (nextRun).
+    if (!built.command->measurement.empty())
+        return Command{settings_.converter, built.command->measurement};
     record.command = std::move(built.command);
     return Command{settings_.converter, record.command->args};
 }
 
-std::optional<Job::Command> Job::nextRun(int)
+std::optional<Job::Command> Job::nextRun(int row)
 {
-    // Every stage's row is one run today; a row whose work takes more (a measurement before
-    // its conversion) gives its next run here, from what the last one found.
+    // A conversion whose downmix was measured first: now the conversion itself.
+    if (stage_ == Stage::Conversion && state_->row(row).measuredFirst)
+        return prepareConversion(row);
     return std::nullopt;
 }
 
 void Job::handleLine(int row, RowRun& run, std::string_view line)
 {
     run.report.addLine(line);
+    tool_output::readLoudnessLine(line, run.loudness);
     if (stage_ == Stage::PeakMeasurement) {
         if (tool_output::isMaxVolumeLine(line)) {
             run.markerSeen = true;
@@ -242,19 +282,26 @@ stage_rules::RunVerdict Job::judge(int row, RowRun& run, const ToolRunResult& re
     stage_rules::RunVerdict verdict = stage_rules::judgeRun(result, run.report, run.markerSeen);
     JobRow& record = state_->row(row);
     JobError::Kind failure = JobError::Kind::Tool;
+    const bool done = verdict.kind == Kind::Done;
+    // The measuring runs: the peak run, the extraction and a run before the conversion.
+    if (done && (stage_ != Stage::Conversion || !record.command))
+        record.downmixGains = conversion_command::downmixGains(run.loudness.integrated);
     switch (stage_) {
     case Stage::PeakMeasurement:
-        record.gain = verdict.kind == Kind::Done ? run.gain : std::nullopt;
+        record.gain = done ? run.gain : std::nullopt;
         break;
     case Stage::WavExtraction:
         // Only a finished copy is kept.
-        if (verdict.kind != Kind::Done)
+        if (!done)
             std::remove(record.output.c_str());
         break;
     case Stage::Conversion:
-        if (!record.command)
+        if (!record.command) {
+            // The measurement before the conversion: the conversion follows (nextRun).
+            record.measuredFirst = done;
             break;
-        if (verdict.kind == Kind::Done) {
+        }
+        if (done) {
             const output_files::StepResult committed =
                 output_files::commitOutput(*record.command, state_->sourceNames());
             if (!committed.ok) {

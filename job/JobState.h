@@ -5,6 +5,7 @@
 #include "conversion/ProbeFacts.h"
 #include "job/JobError.h"
 
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -17,6 +18,10 @@ struct JobRow {
     ProbeFacts facts;              // of the probe before the row's latest run
     std::string output;            // the planned output (conversion) or the WAV copy (extraction)
     std::optional<PeakGain> gain;  // the measured peak gain; none when there is none
+    // By source stream: the gains that bring audio streams the format mixes down back to their
+    // own loudness, measured in the peak or extraction run, or in a run before the conversion.
+    std::map<int, double> downmixGains;
+    bool measuredFirst = false;    // the row's measurement run has ended: its conversion is next
     std::optional<conversion_command::ConversionCommand> command;  // while the conversion runs
     std::string note;              // what the written output was made without
     RowState state = RowState::Waiting;

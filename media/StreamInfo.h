@@ -66,6 +66,9 @@ struct TStreamFacts {
     std::int32_t Bits = 0;         // significant bits per sample of lossless audio; 0 when unknown
     std::int32_t SampleRate = 0;
     std::int32_t Channels = 0;
+    std::string ChannelLayout;     // FFmpeg's name ("5.1(side)", "stereo"); "" when the file gives none
+    std::uint64_t ChannelMask = 0; // the channels' positions (AV_CH_* bits, in channel order); for a
+                                   // file that gives none, the usual layout of its channel count
     std::int64_t BitRate = 0;      // bits per second; 0 when unknown
     std::int32_t Width = 0;
     std::int32_t Height = 0;

@@ -410,6 +410,23 @@ std::string dispositionText(int flags)
     return text.empty() ? "0" : text;
 }
 
+// The layout's name and positions. The converter takes a file without a layout for the usual
+// one of its channel count; a layout in an order of its own has no positions to plan with.
+void channelLayoutFacts(const AVChannelLayout& layout, TStreamFacts& facts)
+{
+    if (layout.order == AV_CHANNEL_ORDER_NATIVE) {
+        char name[128] = {};
+        if (FF.av_channel_layout_describe(&layout, name, sizeof name) > 0)
+            facts.ChannelLayout = name;
+        facts.ChannelMask = layout.u.mask;
+    } else if (layout.order == AV_CHANNEL_ORDER_UNSPEC && layout.nb_channels > 0) {
+        AVChannelLayout usual{};
+        FF.av_channel_layout_default(&usual, layout.nb_channels);
+        if (usual.order == AV_CHANNEL_ORDER_NATIVE)
+            facts.ChannelMask = usual.u.mask;
+    }
+}
+
 bool isFloatFormat(int format)
 {
     return format == AV_SAMPLE_FMT_FLT || format == AV_SAMPLE_FMT_FLTP ||
@@ -443,6 +460,7 @@ bool TFFDecoder::GetStreamFacts(int index, TStreamFacts& facts)
                                                    : 0;
         facts.SampleRate = codec.sample_rate;
         facts.Channels = codec.ch_layout.nb_channels;
+        channelLayoutFacts(codec.ch_layout, facts);
     } else if (facts.Kind == TStreamKind::Video) {
         facts.Width = codec.width;
         facts.Height = codec.height;

@@ -24,6 +24,8 @@
     X(avformat, av_probe_input_buffer2)       \
     X(avformat, avformat_network_init)        \
     X(avformat, avformat_network_deinit)      \
+    X(avutil, av_channel_layout_default)      \
+    X(avutil, av_channel_layout_describe)     \
     X(avutil, av_dict_get)                    \
     X(avutil, av_dict_free)                   \
     X(avutil, av_rescale_q)                   \

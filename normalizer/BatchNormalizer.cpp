@@ -1,17 +1,18 @@
 #include "normalizer/BatchNormalizer.h"
 
+#include "NormalizerMarkers.h"
+#include "normalizer/Decibels.h"
 #include "normalizer/LimitPlan.h"
 #include "normalizer/ParallelFor.h"
-#include "normalizer/WavError.h"
 #include "normalizer/WavRewriter.h"
 
 #include <cerrno>
 #include <climits>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <glob.h>
 #include <set>
+#include <stdexcept>
 
 namespace {
 
@@ -22,9 +23,14 @@ std::string format(const char* pattern, double a)
     return text;
 }
 
-double toDb(double linear)
+std::string notAdjusting(const std::string& name, const std::string& reason)
 {
-    return linear > 0 ? 20.0 * std::log10(linear) : -HUGE_VAL;
+    return name + ": " + std::string(normalizer_markers::kNotAdjusting) + " " + reason;
+}
+
+std::string adjusting(double gainDb, const std::string& name)
+{
+    return std::string(normalizer_markers::kAdjusting) + format(" %.2fdB to ", gainDb) + name + "...";
 }
 
 }  // namespace
@@ -60,14 +66,14 @@ bool BatchNormalizer::expandPatterns()
 
 std::string BatchNormalizer::levelsText(const gain_rules::Levels& levels) const
 {
-    return format("%.2f LUFS", levels.loudnessLufs) + format(", true peak %.2f dBTP", toDb(levels.truePeak));
+    return format("%.2f LUFS", levels.loudnessLufs) + format(", true peak %.2f dBTP", decibels::toDb(levels.truePeak));
 }
 
 void BatchNormalizer::fail(Item& item, const std::string& reason)
 {
     item.failed = true;
     item.analysis.reset();
-    lines_.err(item.name + ": not adjusting... " + reason);
+    lines_.err(notAdjusting(item.name, reason));
 }
 
 bool BatchNormalizer::analyse(Item& item)
@@ -75,9 +81,9 @@ bool BatchNormalizer::analyse(Item& item)
     try {
         item.analysis = file_analysis::analyse(item.path);
         if (options_.mode != gain_rules::Mode::Album)
-            item.analysis->meter.reset();  // only -b needs the gating blocks later
+            item.analysis->loudnessMeter.reset();  // only -b needs the gating blocks later
         return true;
-    } catch (const WavError& e) {
+    } catch (const std::runtime_error& e) {  // WavError, or a signal the meter cannot take
         fail(item, e.what());
     } catch (const std::bad_alloc&) {
         fail(item, "out of memory");
@@ -93,26 +99,26 @@ void BatchNormalizer::finish(Item& item, const gain_rules::Decision& decision)
     if (decision.limit)
         limited = ", with its peaks limited";
     if (options_.dryRun && measured) {
-        lines_.out(item.name + ": not adjusting... dry run: " + levelsText(levels) +
-                   format(", gain would be %+.2f dB", decision.gainDb) + limited);
+        lines_.out(notAdjusting(item.name, "dry run: " + levelsText(levels) +
+                                               format(", gain would be %+.2f dB", decision.gainDb) + limited));
     } else if (!decision.apply) {
         std::string reason = decision.reason;
         if (measured)
             reason += " (" + levelsText(levels) + ")";
-        lines_.out(item.name + ": not adjusting... " + reason);
+        lines_.out(notAdjusting(item.name, reason));
     } else {
         try {
             if (decision.limit) {
                 const double ceilingDbtp = options_.settings.ceilingDbtp;
                 limit_plan::Plan plan =
                     limit_plan::apply(item.path, *item.analysis, levels.loudnessLufs + decision.gainDb, ceilingDbtp);
-                lines_.out(format("Applying adjustment of %.2fdB to ", plan.gainDb) + item.name + "..." +
+                lines_.out(adjusting(plan.gainDb, item.name) +
                            format(" peaks limited by up to %.1f dB", -plan.deepestDb));
             } else {
                 wav_rewriter::rewrite(item.path, item.analysis->identity, decision.gainDb);
-                lines_.out(format("Applying adjustment of %.2fdB to ", decision.gainDb) + item.name + "...");
+                lines_.out(adjusting(decision.gainDb, item.name));
             }
-        } catch (const WavError& e) {
+        } catch (const std::runtime_error& e) {
             fail(item, e.what());
         } catch (const std::bad_alloc&) {
             fail(item, "out of memory");
@@ -143,8 +149,8 @@ int BatchNormalizer::run()
             if (item.analysis) {
                 measured.push_back(&item);
                 levels.push_back(item.analysis->levels);
-                if (item.analysis->levels.status == gain_rules::Status::Measured && item.analysis->meter)
-                    meters.push_back(item.analysis->meter.get());
+                if (item.analysis->levels.status == gain_rules::Status::Measured && item.analysis->loudnessMeter)
+                    meters.push_back(item.analysis->loudnessMeter.get());
             }
         double joint = mode == gain_rules::Mode::Album ? LoudnessMeter::jointLoudness(meters) : 0.0;
         std::vector<gain_rules::Decision> decisions = gain_rules::decide(mode, levels, joint, options_.settings);

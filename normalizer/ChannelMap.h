@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <vector>
 
-// Which loudness weighting each channel of a WAV file takes.
+// Which loudness weighting each channel of a signal takes, by its speaker position.
 namespace channel_map {
 
 // The libebur128 channel type of every channel, from the WAVE_FORMAT_EXTENSIBLE speaker

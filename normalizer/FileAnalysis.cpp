@@ -3,7 +3,7 @@
 #include "normalizer/GainProcessor.h"
 #include "normalizer/SampleCodec.h"
 #include "normalizer/StopSignal.h"
-#include "normalizer/TruePeakLimiter.h"
+#include "normalizer/TruePeakMeter.h"
 #include "normalizer/UniqueFd.h"
 #include "normalizer/WavError.h"
 #include "normalizer/WavParser.h"
@@ -34,6 +34,11 @@ constexpr double kShortestSeconds = 0.4;
 
 }  // namespace
 
+LoudnessMeter loudnessMeter(const WavFormat& format)
+{
+    return LoudnessMeter(format.channels, format.sampleRate, format.channelMask, LoudnessMeter::Measures::LoudnessOnly);
+}
+
 std::size_t blockFrames(const WavFormat& format)
 {
     constexpr std::size_t kFrames = 65536;
@@ -55,8 +60,8 @@ FileAnalysis analyse(const std::string& path)
     result.identity = FileIdentity::of(st);
     result.layout = wav_parser::parse(fd.get());
     const WavFormat& format = result.layout.format;
-    result.meter = std::make_unique<LoudnessMeter>(format, LoudnessMeter::Measures::LoudnessOnly);
-    TruePeakLimiter peaks(format.channels, format.sampleRate, 1.0);
+    result.loudnessMeter = std::make_unique<LoudnessMeter>(loudnessMeter(format));
+    TruePeakMeter truePeakMeter(format.channels, format.sampleRate);
     ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
 
     const std::size_t block = blockFrames(format);
@@ -69,17 +74,17 @@ FileAnalysis analyse(const std::string& path)
         std::size_t frames = static_cast<std::size_t>(std::min<std::uint64_t>(left, block));
         readExactAt(fd.get(), offset, raw.data(), frames * format.blockAlign, "samples");
         sample_codec::decode(format, raw.data(), frames * format.channels, samples.data());
-        result.meter->addFrames(samples.data(), frames);
-        peaks.measure(samples.data(), frames);
+        result.loudnessMeter->addFrames(samples.data(), frames);
+        truePeakMeter.addFrames(samples.data(), frames);
         offset += frames * format.blockAlign;
         left -= frames;
     }
 
     gain_rules::Levels& levels = result.levels;
     levels.seconds = static_cast<double>(result.layout.frameCount) / format.sampleRate;
-    levels.loudnessLufs = result.meter->integratedLoudness();
-    // The limiter's own oversampling, so that what it holds and what is measured agree.
-    levels.truePeak = peaks.measuredPeak();
+    levels.loudnessLufs = result.loudnessMeter->integratedLoudness();
+    // The meter the limiter uses, so that what it holds and what is measured agree.
+    levels.truePeak = truePeakMeter.truePeak();
     levels.quantisationHeadroom = GainProcessor::quantisationHeadroom(format);
     if (levels.seconds < kShortestSeconds)
         levels.status = gain_rules::Status::TooShort;

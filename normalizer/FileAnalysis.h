@@ -26,10 +26,13 @@ struct FileAnalysis {
     WavLayout layout;
     FileIdentity identity;
     gain_rules::Levels levels;
-    std::unique_ptr<LoudnessMeter> meter;  // kept for the joint loudness of -b
+    std::unique_ptr<LoudnessMeter> loudnessMeter;  // kept for the joint loudness of -b
 };
 
 namespace file_analysis {
+
+// A loudness meter for samples of this format, loudness only.
+LoudnessMeter loudnessMeter(const WavFormat& format);
 
 // Frames per read: about 64 Ki, fewer for wide frames, so that memory stays small.
 std::size_t blockFrames(const WavFormat& format);

@@ -1,5 +1,6 @@
 #include "normalizer/GainProcessor.h"
 
+#include "normalizer/Decibels.h"
 #include "normalizer/SampleBytes.h"
 
 #include <cmath>
@@ -19,12 +20,12 @@ using sample_bytes::store;
 
 GainProcessor::GainProcessor(const WavFormat& format, double gainDb, std::uint64_t ditherSeed)
     : format_(format),
-      factor_(std::pow(10.0, gainDb / 20.0)),
-      dither_(needsDither(format)),
+      gain_(decibels::fromDb(gainDb)),
+      dithers_(needsDither(format)),
       step_(std::ldexp(1.0, format.containerBits - format.validBits)),
       minSteps_(-std::ldexp(1.0, format.validBits - 1)),
       maxSteps_(std::ldexp(1.0, format.validBits - 1) - 1.0),
-      noise_(ditherSeed)
+      dither_(ditherSeed)
 {
 }
 
@@ -45,8 +46,8 @@ void GainProcessor::processIntegers(std::uint8_t* data, std::size_t samples, uns
     for (std::size_t i = 0; i < samples; ++i) {
         std::uint8_t* p = data + i * width;
         double value = load(p) * factor(i);
-        if (dither_)
-            value += noise_.next();
+        if (dithers_)
+            value += dither_.next();
         value = std::nearbyint(value);
         if (value < minSteps_)
             value = minSteps_;
@@ -58,15 +59,15 @@ void GainProcessor::processIntegers(std::uint8_t* data, std::size_t samples, uns
 
 void GainProcessor::process(std::uint8_t* data, std::size_t samples)
 {
-    const double factor = factor_;
-    processAll(data, samples, [factor](std::size_t) { return factor; });
+    const double gain = gain_;
+    processAll(data, samples, [gain](std::size_t) { return gain; });
 }
 
 void GainProcessor::process(std::uint8_t* data, std::size_t samples, const double* frameGains)
 {
-    const double factor = factor_;
+    const double gain = gain_;
     const unsigned channels = format_.channels;
-    processAll(data, samples, [=](std::size_t i) { return factor * frameGains[i / channels]; });
+    processAll(data, samples, [=](std::size_t i) { return gain * frameGains[i / channels]; });
 }
 
 template <typename Factor>

@@ -17,7 +17,7 @@ public:
     // The same with a further gain per frame (a limiter's), frameGains[sample / channels].
     void process(std::uint8_t* data, std::size_t samples, const double* frameGains);
 
-    bool dithers() const { return dither_; }
+    bool dithers() const { return dithers_; }
     // How far above the ideal value a requantised sample can land, on the -1..1 scale.
     static double quantisationHeadroom(const WavFormat& format);
 
@@ -29,10 +29,10 @@ private:
                          Store store);
 
     WavFormat format_;
-    double factor_;
-    bool dither_;
+    double gain_;  // linear
+    bool dithers_;
     double step_;      // container units per significant step
     double minSteps_;  // range of the significant bits, in steps
     double maxSteps_;
-    TpdfDither noise_;
+    TpdfDither dither_;
 };

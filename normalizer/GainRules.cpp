@@ -1,5 +1,7 @@
 #include "normalizer/GainRules.h"
 
+#include "normalizer/Decibels.h"
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -47,8 +49,10 @@ double peakLimitDb(const Levels& levels, double ceilingDbtp)
 {
     if (levels.truePeak <= 0)
         return kInfinity;
-    double room = std::pow(10.0, ceilingDbtp / 20.0) - levels.quantisationHeadroom;
-    return 20.0 * std::log10(std::max(room, 1e-9) / levels.truePeak);
+    // A ceiling under what requantising adds (a low one at 8 bits) still gives a finite
+    // gain, so low that the file is left alone.
+    double room = decibels::fromDb(ceilingDbtp) - levels.quantisationHeadroom;
+    return decibels::toDb(std::max(room, 1e-9) / levels.truePeak);
 }
 
 double weightedMeanLufs(const std::vector<Levels>& files)

@@ -1,5 +1,6 @@
 #include "normalizer/LimitPlan.h"
 
+#include "normalizer/Decibels.h"
 #include "normalizer/LimitedStream.h"
 #include "normalizer/UniqueFd.h"
 #include "normalizer/WavError.h"
@@ -24,16 +25,11 @@ constexpr double kFirstSlope = 0.85;
 // limiter would only flatten them.
 constexpr double kMostExtraGainDb = 9.0;
 
-double toDb(double linear)
-{
-    return 20.0 * std::log10(linear);
-}
-
 }  // namespace
 
 double limiterCeiling(double ceilingDbtp, const gain_rules::Levels& levels)
 {
-    return std::max(std::pow(10.0, (ceilingDbtp - kMeterMarginDb) / 20.0) - levels.quantisationHeadroom, 1e-6);
+    return std::max(decibels::fromDb(ceilingDbtp - kMeterMarginDb) - levels.quantisationHeadroom, 1e-6);
 }
 
 double nextGain(const Trial& last, const Trial* previous, double wantedLufs)
@@ -56,7 +52,7 @@ Plan apply(const std::string& path, const FileAnalysis& analysis, double wantedL
         if (!fd.valid())
             throw WavError(systemReason("cannot open", errno));
         const WavLayout layout = wav_parser::parse(fd.get());
-        LoudnessMeter meter(format, LoudnessMeter::Measures::LoudnessOnly);
+        LoudnessMeter meter = file_analysis::loudnessMeter(format);
         std::vector<double> limited;
         limited_stream::run(fd.get(), layout, firstGain, ceiling,
                             [&](std::uint8_t*, const double* samples, const double* gains, std::size_t frames) {
@@ -85,7 +81,7 @@ Plan apply(const std::string& path, const FileAnalysis& analysis, double wantedL
         bool written = wav_rewriter::rewrite(path, analysis.identity, gainDb, ceiling,
                                              final ? wav_rewriter::LoudnessCheck{} : check, &deepest);
         if (written)
-            return Plan{gainDb, toDb(deepest)};
+            return Plan{gainDb, decibels::toDb(deepest)};
         previous = last;
         last = next;
         if (std::fabs(next.lufs - wantedLufs) < std::fabs(best.lufs - wantedLufs))

@@ -1,5 +1,6 @@
 #include "normalizer/LimitedStream.h"
 
+#include "normalizer/Decibels.h"
 #include "normalizer/FileAnalysis.h"
 #include "normalizer/SampleCodec.h"
 #include "normalizer/StopSignal.h"
@@ -8,7 +9,6 @@
 #include "normalizer/WavError.h"
 
 #include <algorithm>
-#include <cmath>
 #include <vector>
 
 namespace limited_stream {
@@ -17,7 +17,7 @@ double run(int fd, const WavLayout& layout, double gainDb, double ceiling, const
 {
     const WavFormat& format = layout.format;
     const unsigned channels = format.channels;
-    const double factor = std::pow(10.0, gainDb / 20.0);
+    const double gain = decibels::fromDb(gainDb);
     TruePeakLimiter limiter(channels, format.sampleRate, ceiling);
     const std::size_t block = file_analysis::blockFrames(format);
     // Frames read but not yet given their gain: at most one block and the limiter's delay.
@@ -45,7 +45,7 @@ double run(int fd, const WavLayout& layout, double gainDb, double ceiling, const
         double* fresh = samples.data() + held * channels;
         sample_codec::decode(format, bytes.data() + held * format.blockAlign, frames * channels, fresh);
         for (std::size_t i = 0; i < frames * channels; ++i)
-            fresh[i] *= factor;
+            fresh[i] *= gain;
         held += frames;
         limiter.push(fresh, frames, gains);
         deliver();

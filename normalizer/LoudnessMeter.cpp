@@ -1,12 +1,12 @@
 #include "normalizer/LoudnessMeter.h"
 
 #include "normalizer/ChannelMap.h"
-#include "normalizer/WavError.h"
 
 #include <ebur128.h>
 
 #include <algorithm>
 #include <cmath>
+#include <stdexcept>
 #include <string>
 
 void LoudnessMeter::Destroy::operator()(ebur128_state* state) const
@@ -14,16 +14,17 @@ void LoudnessMeter::Destroy::operator()(ebur128_state* state) const
     ebur128_destroy(&state);
 }
 
-LoudnessMeter::LoudnessMeter(const WavFormat& format, Measures measures) : channels_(format.channels)
+LoudnessMeter::LoudnessMeter(unsigned channels, unsigned sampleRate, std::uint32_t speakerMask, Measures measures)
+    : channels_(channels)
 {
     int mode = EBUR128_MODE_I | EBUR128_MODE_HISTOGRAM;
     if (measures == Measures::LoudnessAndPeak)
         mode |= EBUR128_MODE_TRUE_PEAK;
-    state_.reset(ebur128_init(format.channels, format.sampleRate, mode));
+    state_.reset(ebur128_init(channels, sampleRate, mode));
     if (!state_)
-        throw WavError("unsupported: " + std::to_string(format.channels) + " channels at " +
-                       std::to_string(format.sampleRate) + " Hz cannot be measured");
-    std::vector<int> types = channel_map::ebur128Channels(format.channels, format.channelMask);
+        throw std::runtime_error("unsupported: " + std::to_string(channels) + " channels at " +
+                                 std::to_string(sampleRate) + " Hz cannot be measured");
+    std::vector<int> types = channel_map::ebur128Channels(channels, speakerMask);
     for (unsigned c = 0; c < channels_; ++c)
         ebur128_set_channel(state_.get(), c, types[c]);
 }
@@ -31,7 +32,7 @@ LoudnessMeter::LoudnessMeter(const WavFormat& format, Measures measures) : chann
 void LoudnessMeter::addFrames(const double* frames, std::size_t count)
 {
     if (ebur128_add_frames_double(state_.get(), frames, count) != EBUR128_SUCCESS)
-        throw WavError("out of memory while measuring");
+        throw std::runtime_error("out of memory while measuring");
 }
 
 double LoudnessMeter::integratedLoudness() const

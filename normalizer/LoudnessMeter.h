@@ -1,30 +1,34 @@
 #pragma once
 
-#include "normalizer/WavFormat.h"
-
 #include <ebur128.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <vector>
 
-// Integrated loudness (BS.1770 K-weighting and gating) and true peak of one signal,
-// by libebur128. The gating blocks go into libebur128's histogram, so memory stays the
-// same whatever the length; its 0.1 LU bins are finer than the 0.05 dB that the
-// normaliser ever acts on.
+// Integrated loudness (BS.1770 K-weighting and gating) of one signal, by libebur128. The
+// gating blocks go into libebur128's histogram, so memory stays the same whatever the
+// length; its 0.1 LU bins are finer than the 0.05 dB that the normaliser ever acts on.
+// Takes interleaved samples on the -1..1 scale, from any source.
 class LoudnessMeter {
 public:
     enum class Measures { LoudnessAndPeak, LoudnessOnly };
 
-    // Throws WavError when libebur128 cannot take the channel count or sample rate.
-    explicit LoudnessMeter(const WavFormat& format, Measures measures = Measures::LoudnessAndPeak);
+    // speakerMask: the speaker positions of the channels in order (the WAVE_FORMAT_EXTENSIBLE
+    // bits, which FFmpeg's channel layouts share), 0 for the usual order of the count.
+    // Throws std::runtime_error when libebur128 cannot take the channel count or sample rate.
+    LoudnessMeter(unsigned channels, unsigned sampleRate, std::uint32_t speakerMask,
+                  Measures measures = Measures::LoudnessAndPeak);
 
-    // Interleaved samples on the -1..1 scale.
+    // Throws std::runtime_error when libebur128 runs out of memory.
     void addFrames(const double* frames, std::size_t count);
 
     // LUFS; -infinity when no block passes the gates (silence, or under 400 ms).
     double integratedLoudness() const;
-    // Highest of true and sample peak over every channel (LFE included), linear.
+    // Highest of libebur128's own true and sample peak over every channel (LFE included),
+    // linear: a second opinion. The normaliser's true peak is TruePeakMeter's, the one its
+    // limiter holds.
     double truePeak() const;
 
     // The loudness of several signals gated together, as one programme.

@@ -131,7 +131,7 @@ bool rewrite(const std::string& path, const FileIdentity& expected, double gainD
 
     GainProcessor gain(format, gainDb, ditherSeed(path, layout.fileSize));
     if (limiterCeiling > 0) {
-        LoudnessMeter meter(format, LoudnessMeter::Measures::LoudnessOnly);
+        LoudnessMeter meter = file_analysis::loudnessMeter(format);
         std::vector<double> limited;
         double deepest = limited_stream::run(in.get(), layout, gainDb, limiterCeiling,
                             [&](std::uint8_t* bytes, const double* samples, const double* gains, std::size_t frames) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "NormalizerMarkers.h"
+
 #include <array>
 #include <string>
 #include <string_view>
@@ -17,8 +19,9 @@ inline constexpr std::string_view kTimeMarker = "time=";
 inline constexpr std::string_view kBitrateMarker = "bitrate=";
 // Capital E and the blank: "error" or "Error:" do not count.
 inline constexpr std::string_view kErrorMarker = "Error ";
-inline constexpr std::string_view kAdjustingMarker = "Applying adjustment of";
-inline constexpr std::string_view kNotAdjustingMarker = "not adjusting...";
+// The normaliser prints these from the same constants.
+inline constexpr std::string_view kAdjustingMarker = normalizer_markers::kAdjusting;
+inline constexpr std::string_view kNotAdjustingMarker = normalizer_markers::kNotAdjusting;
 
 // The four normalisation modes of the normaliser, in the order of the main window.
 enum class NormalizerMode {

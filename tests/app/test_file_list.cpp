@@ -157,11 +157,11 @@ TEST_F(FileList, OpenDialogGetsTheThreeFilters)
     const QString video = QStringLiteral(
         "*.AVI *.MPG *.MPEG *.WMV *.MP4 *.M4V *.3GP *.RMVB *.RM *.FLV *.SWF *.MKV *.H264 *.WEBM "
         "*.MOV *.VOB *.IFO *.YUV *.AVM *.ASF *.AVS *.DAT *.OGM *.TS *.TP *.NSV *.AMV *.ASV *.FFV "
-        "*.MTS");
+        "*.MTS *.M2TS");
     const QString audio = QStringLiteral(
         "*.WAV *.WAVE *.MP3 *.WMA *.AAC *.AC3 *.FLAC *.ALAC *.M4A *.MID *.MKA *.MP2 *.MPA *.MPC "
         "*.APE *.OFR *.OGG *.RA *.WV *.TTA *.DTS *.G726 *.GSM *.AIF *.AIFF *.AIFC *.AU *.SND "
-        "*.PCM *.DSP *.COOK *.DCA *.IMC *.TTA");
+        "*.PCM *.DSP *.COOK *.DCA *.IMC *.TTA *.OPUS *.OGA *.M4B *.WEBA *.CAF *.W64");
     EXPECT_EQ(dialogs.openCalls[0].filter,
               "Video and Audio Files (" + video + " " + audio + ");;Video Files (" + video
                   + ");;Audio Files (" + audio + ")");
@@ -302,8 +302,10 @@ TEST_F(FileList, NamesThatAreNotUtf8AreRefusedNotReplaced)
 TEST_F(FileList, DropsTakeListedLocalFilesOnly)
 {
     const fs::path music = dir / "music.wav", clip = dir / "clip.avi", odd = dir / "odd.mp";
+    const fs::path opus = dir / "song.opus";
     makeTone(music);
     makeVideo(clip, true);
+    testsupport::ffmpeg({"-i", music.string(), "-c:a", "libopus", opus.string()});
     fs::copy_file(music, odd);
     fs::copy_file(music, dir / "README");
     fs::create_directories(dir / "folder");
@@ -312,14 +314,15 @@ TEST_F(FileList, DropsTakeListedLocalFilesOnly)
                            QUrl::fromLocalFile(qs(dir / "README")),
                            QUrl(QStringLiteral("https://example.org/song.mp3")),
                            QUrl::fromLocalFile(qs(clip)),
-                           QUrl::fromLocalFile(qs(odd))};
+                           QUrl::fromLocalFile(qs(odd)),
+                           QUrl::fromLocalFile(qs(opus))};
 
     drop(window.TabSheet1, urls);
-    EXPECT_EQ(captions(), (QStringList{qs(music), qs(clip), qs(odd)}));
+    EXPECT_EQ(captions(), (QStringList{qs(music), qs(clip), qs(odd), qs(opus)}));
 
     // A drop on a child of the page is the page's.
     drop(window.ListView1->viewport(), {QUrl::fromLocalFile(qs(music))});
-    EXPECT_EQ(window.rowCount(), 4);
+    EXPECT_EQ(window.rowCount(), 5);
     EXPECT_TRUE(answers.boxes().empty());
 }
 

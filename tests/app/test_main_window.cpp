@@ -88,9 +88,10 @@ TEST(Startup, CreatesEveryWindowOnceAndShowsTheMainWindow)
     EXPECT_EQ(actionTexts(main.Help1), (QStringList{"Help Contents ", "-", "About"}));
     EXPECT_FALSE(main.HelpContents1->isVisible());
 
-    ASSERT_EQ(main.cb_audioformat->count(), 15);
+    ASSERT_EQ(main.cb_audioformat->count(), 16);
     EXPECT_EQ(main.cb_audioformat->currentText(), QStringLiteral("*.WAV"));
     EXPECT_EQ(main.cb_audioformat->itemText(14), QStringLiteral("*.AU"));
+    EXPECT_EQ(main.cb_audioformat->itemText(15), QStringLiteral("*.OPUS"));
     EXPECT_TRUE(main.TabSheet1->acceptDrops());
 
     // Each opener shows its own dialog, the same one every time.

@@ -1,5 +1,7 @@
 #include "conversion/ConversionCommand.h"
 
+#include "conversion/ChannelLayouts.h"
+
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -42,6 +44,8 @@ struct Row {
     std::string format = {};  // the format box ticked with this item
     ProbeFacts probe = {};
     std::string note = {};  // in the command's note
+    std::map<int, double> gains = {};  // measured for downmixes
+    std::string measurement = {};      // the run that measures first
 };
 
 const std::string kHead = "-i <SRC> -y -map_metadata 0:g ";
@@ -80,6 +84,20 @@ ProbeFacts withStreams(std::vector<TStreamFacts> streams)
     p.streams = std::move(streams);
     return p;
 }
+
+// An audio stream of a layout, rate and depth.
+TStreamFacts audio(const char* codec, const char* encoder, const char* layout, int rate, int bits = 0)
+{
+    TStreamFacts s = stream(TStreamKind::Audio, codec, encoder, 0, bits);
+    s.ChannelLayout = layout;
+    s.ChannelMask = channel_layouts::maskOf(layout);
+    s.Channels = channel_layouts::channelCount(s.ChannelMask);
+    s.SampleRate = rate;
+    return s;
+}
+
+const std::string kDownmix = "pan=stereo|c0=c0+0.7071*c2+0.7071*c4|c1=c1+0.7071*c2+0.7071*c5";
+const std::string kSoxr = "aresample=resampler=soxr:precision=28:osr=";
 
 using K = TStreamKind;
 const ProbeFacts kFilm = withStreams({stream(K::Video, "h264", "libx264"), stream(K::Audio, "aac", "aac", 129000),
@@ -147,6 +165,37 @@ TEST(ConversionCommand, ArgumentsForEveryModeAndContainer)
         {M::ChangeGain, "x.ogg", "x.ac3", kHead + "-map 0:0 -c:0 ac3 -b:0 640000 <NOTAGSA> -af volume=3dB <OUT>",
          "3", "*.AC3", withStreams({stream(K::Audio, "vorbis", "libvorbis", 112000), stream(K::Video, "png", "png")}),
          "video stream #1 (png), .ac3 holds no video"},
+        // Formats that cannot hold the source's channels, layout, rate or depth.
+        {M::ChangeGain, "f.ac3", "f.wma", kHead + "-map 0:0 -c:0 wmav2 -b:0 320000 <NOTAGSA> -filter:0 " + kDownmix +
+         ",volume=-3dB,volume=1.50dB <OUT>", "-3", "*.WMA", withStreams({audio("ac3", "ac3", "5.1(side)", 48000)}),
+         "5.1(side) downmixed to stereo", {{0, 1.5}}},
+        {M::ChangeGain, "f.ac3", "f.wma", kHead + "-map 0:0 -c:0 wmav2 -b:0 320000 <NOTAGSA> -filter:0 " + kDownmix +
+         ",volume=-3dB <OUT>", "-3", "*.WMA", withStreams({audio("ac3", "ac3", "5.1(side)", 48000)}),
+         "5.1(side) downmixed to stereo", {}, "-i <SRC> -map 0:0 -filter:0 ebur128@src0=framelog=verbose," + kDownmix +
+         ",ebur128@mix0=framelog=verbose -f null nul"},
+        {M::RmsSingularly, "f.ac3", "f.mp2", "-i <WAV> -i <SRC> -y -map_metadata 0:g -map 0:a:0 -c:0 mp2 -b:0 384000 "
+         "-map_metadata:s:0 1:s:0 -disposition:0 default -map_metadata 1:g -map_chapters 1 <NOTAGS> -filter:0 " +
+         kDownmix + ",volume=-0.50dB <OUT>", "", "*.MP2", withStreams({audio("ac3", "ac3", "5.1(side)", 48000)}),
+         "5.1(side) downmixed to stereo", {{0, -0.5}}},
+        {M::ChangeGain, "g.flac", "g.ac3", kHead + "-map 0:0 -c:0 ac3 -b:0 640000 <NOTAGSA> -filter:0 pan=5.1|c0=c0|c1=c1|"
+         "c2=c2|c3=c3|c4=c4+0.7071*c6|c5=c5+0.7071*c7,volume=3dB,volume=0.00dB <OUT>", "3", "*.AC3",
+         withStreams({audio("flac", "flac", "7.1", 48000, 24)}), "7.1 downmixed to 5.1", {{0, 0}}},
+        {M::ChangeGain, "g.flac", "g.ac3", kHead + "-map 0:0 -c:0 ac3 -b:0 640000 <NOTAGSA> -filter:0 pan=5.1(side)|"
+         "c0=c0|c1=c1|c2=c2|c3=c3|c4=0.7071*c4+c5|c5=0.7071*c4+c6,volume=3dB,volume=-1.00dB <OUT>", "3", "*.AC3",
+         withStreams({audio("flac", "flac", "6.1", 48000, 24)}), "6.1 downmixed to 5.1(side)", {{0, -1}}},
+        // Relabelled only: AAC names 5.1 with back surrounds.
+        {M::ChangeGain, "f.ac3", "f.m4a", kHead + "-map 0:0 -c:0 aac -b:0 512000 <NOTAGSA> -filter:0 channelmap=map="
+         "0-0|1-1|2-2|3-3|4-4|5-5:channel_layout=5.1,volume=-3dB <OUT>", "-3", "*.M4A",
+         withStreams({audio("ac3", "ac3", "5.1(side)", 48000)})},
+        {M::ChangeGain, "h.wav", "h.mp3", kHead + "-map 0:0 -c:0 libmp3lame -q:0 0 <NOTAGSA> -filter:0 volume=-3dB," +
+         kSoxr + "48000 <OUT>", "-3", "*.MP3", withStreams({audio("pcm_s24le", "pcm_s24le", "stereo", 96000, 24)}),
+         "96 kHz resampled to 48 kHz"},
+        {M::ChangeGain, "b.flac", "b.mp2", kHead + "-map 0:0 -c:0 mp2 -b:0 384000 <NOTAGSA> -filter:0 volume=-3dB,"
+         "aresample=osf=s16:dither_method=triangular <OUT>", "-3", "*.MP2",
+         withStreams({audio("flac", "flac", "stereo", 48000, 24)}), "24-bit reduced to 16-bit with dither"},
+        {M::ChangeGain, "a.mp3", "a.opus", kHead + "-map 0:0 -c:0 libopus -b:0 256000 <NOTAGSA> -filter:0 volume=-3dB," +
+         kSoxr + "48000 <OUT>", "-3", "*.OPUS", withStreams({audio("mp3", "libmp3lame", "stereo", 22050)}),
+         "22.05 kHz resampled to 48 kHz"},
     };
 
     TempDir dir;
@@ -167,6 +216,7 @@ TEST(ConversionCommand, ArgumentsForEveryModeAndContainer)
         r.outputFolder = (dir / "out").string();
         r.scratchFolder = scratch;
         r.probe = row.probe;
+        r.downmixGains = row.gains;
         const ConversionResult result = buildConversion(r);
         ASSERT_TRUE(result.command) << result.refusal;
         EXPECT_EQ(result.command->outputFile, (dir / "out" / row.outName).string());
@@ -174,7 +224,16 @@ TEST(ConversionCommand, ArgumentsForEveryModeAndContainer)
                   expand(row.pattern, r.sourcePath, scratch + "4.wav", result.command->writePath));
         EXPECT_NE(result.command->note.find(row.note), std::string::npos) << result.command->note;
         EXPECT_EQ(result.command->note.empty(), row.note.empty()) << result.command->note;
+        EXPECT_EQ(result.command->measurement, expand(row.measurement, r.sourcePath, "", ""));
+        if (!row.measurement.empty()) {
+            // The peak and extraction runs measure the same way.
+            const Args part = downmixMeasurement(r);
+            EXPECT_TRUE(std::equal(part.begin(), part.end(), result.command->measurement.begin() + 2));
+        }
     }
+    EXPECT_EQ(downmixGains({{"src0", -20.0}, {"mix0", -21.5}, {"src3", -9.0}, {"mixx", -2.0}, {"src1", -70.0},
+                            {"mix1", -99.0}}),
+              (std::map<int, double>{{0, 1.5}, {1, 20.0}}));
 }
 
 TEST(ConversionCommand, NumbersReachingTheFilter)

@@ -2,6 +2,7 @@
 
 #include "app/ProgramFolders.h"
 #include "support/TempDir.h"
+#include "support/TestMedia.h"
 
 #include <gtest/gtest.h>
 
@@ -37,6 +38,14 @@ JobHarness::JobHarness()
 JobHarness::~JobHarness()
 {
     main().setFileDialogs(nullptr);
+}
+
+fs::path JobHarness::makeFile(const std::string& name, std::vector<std::string> args)
+{
+    const fs::path path = dir_ / name;
+    args.push_back(path.string());
+    testsupport::ffmpeg(args);
+    return path;
 }
 
 void JobHarness::addFiles(const std::vector<fs::path>& files)
@@ -82,6 +91,14 @@ int JobHarness::finishedMessages() const
         n += box.text == QStringLiteral("Process is finished!") && box.caption.isEmpty()
              && box.icon == QMessageBox::Warning;
     return n;
+}
+
+void JobHarness::expectFinishedWithoutErrors() const
+{
+    for (const char* caption : {"Error!", "Error"})
+        for (const QString& text : textsWithCaption(QString::fromLatin1(caption)))
+            ADD_FAILURE() << text.toStdString();
+    EXPECT_EQ(finishedMessages(), 1);
 }
 
 fs::path JobHarness::scratchFolder() const

@@ -31,6 +31,8 @@ public:
     const testsupport::TempDir& dir() const { return dir_; }
     std::filesystem::path outputFolder() const { return dir_ / "out"; }
 
+    // Makes dir()/name with ffmpeg's `args` (everything before the output path).
+    std::filesystem::path makeFile(const std::string& name, std::vector<std::string> args);
     // Adds the files to the list; fails the test when one was refused.
     void addFiles(const std::vector<std::filesystem::path>& files);
     void choose(QRadioButton* mode) { mode->setChecked(true); }
@@ -43,6 +45,8 @@ public:
     // The texts of the boxes shown so far with the given caption.
     std::vector<QString> textsWithCaption(const QString& caption) const;
     int finishedMessages() const;
+    // The job showed no error box and "Process is finished!" once.
+    void expectFinishedWithoutErrors() const;
 
     std::filesystem::path scratchFolder() const;
     std::vector<std::filesystem::path> filesIn(const std::filesystem::path& folder) const;

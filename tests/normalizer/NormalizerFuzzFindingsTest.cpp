@@ -38,7 +38,7 @@ TEST(NormalizerFuzzFindings, AFileWithoutAFiniteGainIsLeftAlone)
                            std::string(reinterpret_cast<const char*>(kInfinitePeak), sizeof kInfinitePeak));
     const FileAnalysis analysis = file_analysis::analyse((dir / "0.wav").string());
     ASSERT_EQ(analysis.levels.status, gain_rules::Status::Measured);
-    const double joint = LoudnessMeter::jointLoudness({analysis.meter.get()});
+    const double joint = LoudnessMeter::jointLoudness({analysis.loudnessMeter.get()});
     using gain_rules::Mode;
     for (Mode mode : {Mode::Track, Mode::Album, Mode::WeightedMean, Mode::ArithmeticMean}) {
         SCOPED_TRACE(static_cast<int>(mode));

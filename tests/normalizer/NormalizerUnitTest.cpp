@@ -5,6 +5,7 @@
 #include "normalizer/GainRules.h"
 #include "normalizer/LoudnessMeter.h"
 #include "normalizer/TruePeakLimiter.h"
+#include "normalizer/TruePeakMeter.h"
 #include "normalizer/UniqueFd.h"
 #include "normalizer/WavError.h"
 #include "normalizer/WavParser.h"
@@ -185,7 +186,7 @@ TEST(NormalizerGainProcessor, DitherIsTriangularReproducibleAndOnlyAtSixteenBits
         ASSERT_EQ(v, 0);
 }
 
-TEST(NormalizerTruePeakLimiter, HoldsInterSamplePeaksWithoutTouchingQuietParts)
+TEST(NormalizerTruePeak, MeterFindsInterSamplePeaksAndLimiterHoldsThemWithoutTouchingQuietParts)
 {
     // Quiet tone, then bursts whose samples miss their peaks (at a quarter of 44.1 kHz,
     // phase-shifted) and a lone full-scale click.
@@ -203,20 +204,23 @@ TEST(NormalizerTruePeakLimiter, HoldsInterSamplePeaksWithoutTouchingQuietParts)
             signal[2 * i] = 0.1 * std::sin(2 * M_PI * 440 * t) + burst;
             signal[2 * i + 1] = i == frames / 4 ? 1.0 : -signal[2 * i] / 2;
         }
+        TruePeakMeter peakMeter(2, row.rate);
         TruePeakLimiter limiter(2, row.rate, row.ceiling);
         std::vector<double> gains;
-        for (std::size_t at = 0; at < frames; at += 1000)
+        for (std::size_t at = 0; at < frames; at += 1000) {
+            peakMeter.addFrames(signal.data() + 2 * at, std::min<std::size_t>(1000, frames - at));
             limiter.push(signal.data() + 2 * at, std::min<std::size_t>(1000, frames - at), gains);
+        }
         limiter.finish(gains);
+        // Burst and tone, with the ringing of the burst's sudden start; at 44.1 kHz the
+        // samples alone reach about 1.2.
+        EXPECT_NEAR(peakMeter.truePeak(), 1.55, 0.1);
         ASSERT_EQ(gains.size(), frames);
         for (std::size_t i = 0; i < signal.size(); ++i)
             signal[i] *= gains[i / 2];
         EXPECT_EQ(gains[frames / 8], 1.0);  // quiet, far from every peak
         EXPECT_NEAR(limiter.deepestGain(), row.ceiling / 1.4, 0.1);
-        WavFormat format = intFormat(16, 16);
-        format.channels = 2;
-        format.sampleRate = row.rate;
-        LoudnessMeter meter(format);
+        LoudnessMeter meter(2, row.rate, 0);
         meter.addFrames(signal.data(), frames);
         EXPECT_LE(meter.truePeak(), row.ceiling * 1.01);
         EXPECT_GE(meter.truePeak(), row.ceiling * 0.9);

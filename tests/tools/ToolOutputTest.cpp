@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -83,6 +84,30 @@ TEST(MaxVolume, RawTextAndGain)
          }) {
         EXPECT_EQ(maxVolumeText(row.line), row.raw) << row.line;
         EXPECT_EQ(peakGainText(row.line), row.gain) << row.line;
+    }
+}
+
+TEST(Loudness, NamedSummariesInAnyOrder)
+{
+    const std::string src = "[ebur128@src1 @ 0x55d0] Summary:\n\n  Integrated loudness:\n    I:         -20.3 LUFS\n"
+                            "    Threshold: -30.5 LUFS\n\n  Loudness range:\n    LRA:         0.0 LU\n";
+    const std::string mix = "[ebur128@mix1 @ 0x55e1] Summary:\n  Integrated loudness:\n    I:  -21.8 LUFS\n";
+    struct Row {
+        std::string output;
+        std::map<std::string, double> integrated;
+    };
+    for (const Row& row : std::vector<Row>{
+             {mix + "[Parsed_volumedetect_0 @ 0x1] max_volume: -3.5 dB\n" + src, {{"mix1", -21.8}, {"src1", -20.3}}},
+             // Meters without a name, figures outside a summary or that are no number count for nothing.
+             {"[Parsed_ebur128_0 @ 0x2] Summary:\n    I:  -9.8 LUFS\n    I:  -9.0 LUFS\n", {}},
+             {"[ebur128@src2 @ 0x3] Summary:\n    I:   -inf LUFS\n    I:  -7.0 LUFS\n", {}},
+             {"[ebur128@src3 @ 0x4] Summary:\n    I:  -7.0\n", {}},
+             {"[ebur128@src4 @ 0x5] t: 0.1 M: -9.8 S: -120.7 I: -9.8 LUFS\n", {}},
+         }) {
+        LoudnessSummaries summaries;
+        for (std::string_view line : linesOf(row.output, 0))
+            readLoudnessLine(line, summaries);
+        EXPECT_EQ(summaries.integrated, row.integrated) << row.output;
     }
 }
 
