@@ -47,8 +47,8 @@ const char* stageName(Job::Stage stage)
 }
 
 // One job on the engine, its tools in a folder of the test's own (real unless made fakes),
-// and everything it told, in order: "stage convert", "start 0", "measured 0", "written 0",
-// "failed 1", "end convert", "completed" ...
+// and everything it told, in order: "stage convert", "tool", "start 0", "measured 0",
+// "written 0", "failed 1", "end convert", "completed" ...
 class EngineRun {
 public:
     EngineRun()
@@ -78,11 +78,11 @@ public:
         QObject::connect(job.get(), &Job::rowMeasured, [this](int row) { note("measured", row); });
         QObject::connect(job.get(), &Job::rowEnded, [this](int row, Job::RowEnd end, const JobError& error) {
             errors[row] = error;
-            note(end == Job::RowEnd::Written ? "written" : end == Job::RowEnd::Failed ? "failed" : "refused", row);
+            note(std::array{"written", "failed", "refused"}.at(static_cast<std::size_t>(end)), row);
         });
-        QObject::connect(job.get(), &Job::toolStarted, [this] { ++toolRuns; });
+        QObject::connect(job.get(), &Job::toolStarted, [this] { note("tool"); });
         QObject::connect(job.get(), &Job::finished, [this](Job::Outcome outcome) {
-            note(outcome == Job::Outcome::Completed ? "completed" : outcome == Job::Outcome::Failed ? "failed" : "cancelled");
+            note(std::array{"completed", "failed", "cancelled"}.at(static_cast<std::size_t>(outcome)));
         });
         bool helped = !whileRunning || whileRunning(*job);
         QTimer poll;
@@ -111,7 +111,6 @@ public:
     std::unique_ptr<Job> job;
     std::vector<std::string> told;
     std::map<int, JobError> errors;
-    int toolRuns = 0;
 
 private:
     void note(const std::string& what, int row = -1) { told.push_back(row < 0 ? what : what + " " + std::to_string(row)); }
@@ -119,28 +118,21 @@ private:
 
 std::vector<std::string> mixedList(const fs::path& dir)
 {
-    std::vector<std::string> files;
-    for (const char* name : {"a.wav", "b.mp3"}) {
-        files.push_back((dir / name).string());
-        testsupport::makeSine(files.back(), -12, 1);
-    }
-    files.push_back((dir / "c.mp4").string());
-    testsupport::makeMedia(files.back(), "sine=frequency=440:duration=1",
-                           "testsrc=size=64x48:rate=5:duration=1", {"-shortest"});
-    return files;
+    testsupport::makeSine(dir / "a.wav", -12, 1);
+    testsupport::makeSine(dir / "b.mp3", -12, 1);
+    testsupport::makeMedia(dir / "c.mp4", "sine=frequency=440:duration=1", "testsrc=size=64x48:rate=5:duration=1",
+                           {"-shortest"});
+    return {(dir / "a.wav").string(), (dir / "b.mp3").string(), (dir / "c.mp4").string()};
 }
 
 TEST(Engine, EveryModeWritesEveryRowAndTellsItsStagesAndRowsInOrder)
 {
     const std::string rms = "stage extract, end extract, stage normalise, end normalise, stage convert, end convert";
     const std::pair<VolumeMode, std::string> modes[] = {
-        {VolumeMode::RmsSingularly, rms},
-        {VolumeMode::RmsCollectively, rms},
-        {VolumeMode::RmsWeighted, rms},
-        {VolumeMode::RmsArithmetic, rms},
+        {VolumeMode::RmsSingularly, rms}, {VolumeMode::RmsCollectively, rms},
+        {VolumeMode::RmsWeighted, rms},   {VolumeMode::RmsArithmetic, rms},
         {VolumeMode::PeakTrackGain, "stage peak, end peak, stage convert, end convert"},
-        {VolumeMode::ChangePercent, "stage convert, end convert"},
-        {VolumeMode::ChangeGain, "stage convert, end convert"},
+        {VolumeMode::ChangePercent, "stage convert, end convert"}, {VolumeMode::ChangeGain, "stage convert, end convert"},
     };
     EngineRun e;
     e.settings.sources = mixedList(e.dir.path());
@@ -166,33 +158,26 @@ TEST(Engine, EveryModeWritesEveryRowAndTellsItsStagesAndRowsInOrder)
 
 TEST(Engine, CancelInEveryStageLeavesNoPartialOutputAndNoChild)
 {
-    struct Row {
-        Job::Stage stage;
-        VolumeMode mode;
-        FakeToolFolder::Tool hanging;
-    };
-    const Row rows[] = {
-        {Job::Stage::PeakMeasurement, VolumeMode::PeakTrackGain, FakeToolFolder::Tool::Converter},
-        {Job::Stage::WavExtraction, VolumeMode::RmsCollectively, FakeToolFolder::Tool::Converter},
-        {Job::Stage::Normalisation, VolumeMode::RmsCollectively, FakeToolFolder::Tool::Normalizer},
-        {Job::Stage::Conversion, VolumeMode::ChangeGain, FakeToolFolder::Tool::Converter},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(stageName(row.stage));
+    using Stage = Job::Stage;
+    for (Stage stage : {Stage::PeakMeasurement, Stage::WavExtraction, Stage::Normalisation, Stage::Conversion}) {
+        SCOPED_TRACE(stageName(stage));
         EngineRun e;
         e.settings.sources = mixedList(e.dir.path());
-        e.settings.mode = row.mode;
-        e.tools.setFake(row.hanging, FakeToolBehaviour::hanging());
-        const std::size_t atWork =
-            row.stage == Job::Stage::Normalisation ? 1 : static_cast<std::size_t>(e.settings.filesAtOnce);
+        e.settings.mode = stage == Stage::PeakMeasurement ? VolumeMode::PeakTrackGain
+                          : stage == Stage::Conversion    ? VolumeMode::ChangeGain
+                                                          : VolumeMode::RmsCollectively;
+        const FakeToolFolder::Tool hanging =
+            stage == Stage::Normalisation ? FakeToolFolder::Tool::Normalizer : FakeToolFolder::Tool::Converter;
+        e.tools.setFake(hanging, FakeToolBehaviour::hanging());
+        const std::size_t atWork = stage == Stage::Normalisation ? 1 : static_cast<std::size_t>(e.settings.filesAtOnce);
         std::vector<long> children;
         std::vector<std::string> written;
         e.run([&](Job& job) {
             children = testsupport::descendantsOf(::getpid());
-            if (job.stage() != row.stage || children.size() < 2 * atWork)
+            if (job.stage() != stage || children.size() < 2 * atWork)
                 return false;  // every run at work, each with the child of its tool
-            if (row.hanging == FakeToolFolder::Tool::Converter && row.stage != Job::Stage::PeakMeasurement)
-                for (const auto& run : e.tools.recordedRuns(row.hanging))
+            if (stage == Stage::WavExtraction || stage == Stage::Conversion)
+                for (const auto& run : e.tools.recordedRuns(hanging))
                     testsupport::writeFile(written.emplace_back(run.back()), "half a file");  // as if begun
             job.cancel();
             return true;
@@ -239,10 +224,8 @@ TEST(Engine, WithOneFileAtOnceAnEndIsToldBeforeTheNextRowAndAFirstRowThatCannotB
     // The first row's probe fails: its end is the job's, before any stage or run.
     e.settings.mode = VolumeMode::ChangeGain;
     e.settings.sources = {e.settings.sources[1], e.settings.sources[0]};
-    e.toolRuns = 0;
     e.run();
     EXPECT_EQ(e.entries({""}), "failed 0, failed");
-    EXPECT_EQ(e.toolRuns, 0);
     EXPECT_EQ(e.errors[0].kind, JobError::Kind::Source);
     EXPECT_EQ(e.errors[0].message.rfind("File load error: ", 0), 0u) << e.errors[0].message;
 }

@@ -8,7 +8,6 @@
 #include <fstream>
 #include <unistd.h>
 
-namespace fs = std::filesystem;
 
 namespace testsupport {
 
@@ -33,7 +32,7 @@ std::vector<long> descendantsOf(long parent)
     while (!queue.empty()) {
         const long p = queue.back();
         queue.pop_back();
-        for (const auto& entry : fs::directory_iterator("/proc")) {
+        for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
             const std::string name = entry.path().filename().string();
             if (name.find_first_not_of("0123456789") != std::string::npos)
                 continue;
