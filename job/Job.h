@@ -17,7 +17,6 @@ class JobState;
 enum class RowState;
 class ScratchLock;
 class TFFDecoder;
-class ToolErrorReport;
 class ToolProcess;
 struct ToolRunResult;
 namespace stage_rules {
@@ -34,7 +33,8 @@ struct RunVerdict;
 // extract WAV copies into the scratch folder, normalise them in one run, then convert.
 //
 // Order of the signals: a stage is started (stageStarted) just before its first run, so a row
-// that ends before any run (its probe, its folder, a refusal) is told before it; rows start in
+// that ends before any run (its probe, its folder, a refusal) is told before it (the peak
+// stage, where no row ends so, is started 100 ms before its first runs); rows start in
 // row order and their ends (rowMeasured, rowEnded) are told in row order, whichever run ends
 // first. With one file at once, no row is prepared or started while an end is being told: a
 // front end may show a modal message from its slot (a nested event loop) and the job goes on
