@@ -80,7 +80,7 @@ const ProbeFacts kFlacSong = song("flac", "flac");
 struct Row {
     VolumeMode mode;
     std::string source, outName, pattern;
-    std::string value = {};   // percentage, gain text or peak cell, by mode
+    std::string value = {};   // percentage, gain text or measured peak gain, by mode
     std::string format = {};  // the format box ticked with this item
     ProbeFacts probe = song("mp3", "libmp3lame");
     std::string note = {};  // in the command's note
@@ -228,7 +228,7 @@ TEST(ConversionCommand, ArgumentsForEveryModeAndContainer)
         r.fileIndex = 4;
         r.percent = row.mode == M::ChangePercent ? std::stoi(row.value) : 100;
         r.gainText = row.value;
-        r.peakCell = row.value;
+        r.peakGain = PeakGain::fromText(row.value);
         r.formatConverting = !row.format.empty();
         r.formatText = row.format;
         r.outputFolder = (dir / "out").string();
@@ -277,11 +277,11 @@ TEST(ConversionCommand, NumbersReachingTheFilter)
     ConversionResult result = buildConversion(r);
     EXPECT_FALSE(result.command);
     EXPECT_EQ(result.refusal, "Cannot convert /in/a.mp3: the gain \"1,volume=9\" is not a number");
-    r.mode = VolumeMode::PeakTrackGain;
-    r.peakCell = "inf";
-    EXPECT_FALSE(buildConversion(r).command);
+    for (const char* notGain : {"inf", "", "1,5"})
+        EXPECT_FALSE(PeakGain::fromText(notGain)) << notGain;
+    EXPECT_EQ(PeakGain::fromText("-0.0")->text(), "0.0");
     // Streams that could not be read could not all be written again.
-    r.peakCell = "1";
+    r.gainText = "1";
     EXPECT_EQ(buildConversion(r).refusal, "Cannot convert /in/a.mp3: its streams could not be read");
 }
 
