@@ -11,6 +11,13 @@ namespace container_table {
 
 inline constexpr int kAny = std::numeric_limits<int>::max();  // streams without a limit
 
+// What becomes of a cover picture copied into the container.
+enum class Pictures {
+    Lost,    // it cannot hold one: the cover is left out
+    Covers,  // it stays a cover
+    Track,   // it is kept, but as a one-frame picture track (Matroska)
+};
+
 struct ContainerRow {
     std::string_view extension;  // lower case with its dot
     // Audio codecs it takes as they are from another container ("*": every one); from
@@ -22,7 +29,7 @@ struct ContainerRow {
     int audioStreams;
     int videoStreams;                 // 0: it holds no video
     int frameBlock;                   // its video encoder takes sizes in multiples of this; 0: any
-    bool pictures;                    // covers stay covers (elsewhere they are lost or turn into video)
+    Pictures pictures;
     std::span<const std::string_view> subtitleCodecs;  // taken as they are
     std::string_view textSubtitles;   // the encoder that writes other text subtitles; "" none
     bool attachments;                 // fonts and other files

@@ -246,7 +246,8 @@ StreamPlan planVideo(const TStreamFacts& s, const Target& t, int written)
 {
     const container_table::ContainerRow& c = t.container;
     if (s.Picture)
-        return c.pictures ? StreamPlan{{{"-c", "copy"}}, {}} : StreamPlan{{}, "cannot hold a cover picture"};
+        return c.pictures != container_table::Pictures::Lost ? StreamPlan{{{"-c", "copy"}}, {}}
+                                                             : StreamPlan{{}, "cannot hold a cover picture"};
     if (c.videoStreams == 0)
         return {{}, "holds no video"};
     if (written >= c.videoStreams)

@@ -347,9 +347,9 @@ TEST(ConversionTables, EveryContainerRowAsThePlannersReadIt)
         {{".wma"}, "-c wmav2 -b 320000 | + | - | - | - | - | lossy"},
         {{".ogg"}, "-c libvorbis -q 8 | + | - | - | - | - | lossy"},
         {{".m4a"}, "-c aac -b 320000 | + | - | + | -c mov_text | - | lossy"},
-        // Matroska takes every codec; a cover would turn into a video track.
-        {{".mka"}, "-c flac -sample_fmt s32 | + | - | - | + | + | lossy"},
-        {{".mkv"}, "-c flac -sample_fmt s32 | + | -q 0 | - | + | + | lossy"},
+        // Matroska takes every codec; a cover is kept as a one-frame picture track.
+        {{".mka"}, "-c flac -sample_fmt s32 | + | - | + | + | + | lossy"},
+        {{".mkv"}, "-c flac -sample_fmt s32 | + | -q 0 | + | + | + | lossy"},
         {{".mp4", ".m4v"}, "-c aac -b 320000 | + | -q 0 | + | -c mov_text | - | lossy"},
         {{".mov", ".3gp"}, "-c aac -b 320000 | + | -q 0 | - | -c mov_text | - | lossy"},
         {{".webm"}, "-c libopus -b 256000 | + | -q 0 | - | -c webvtt | - | lossy"},
@@ -378,7 +378,7 @@ TEST(ConversionTables, EveryEncoderRowAsThePlannersReadIt)
     // it, then its own codec kept at 22.05 kHz and 130 kbit/s.
     auto decisions = [](const encoder_table::EncoderRow& e) {
         const std::string_view names[] = {e.encoder};
-        const container_table::ContainerRow only{".x", {}, names, 1, 0, 0, false, {}, "", false, false};
+        const container_table::ContainerRow only{".x", {}, names, 1, 0, 0, container_table::Pictures::Lost, {}, "", false, false};
         const auto plan = stream_rules::planAudio(audio("flac", "flac", "5.1(side)", 96000, 24), {only}, 0, false, false);
         std::string text = decided(plan);
         for (const std::string& change : plan.fit.changes)
