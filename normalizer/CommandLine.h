@@ -1,6 +1,6 @@
 #pragma once
 
-#include "normalizer/GainRules.h"
+#include "GainRules.h"
 
 #include <string>
 #include <vector>

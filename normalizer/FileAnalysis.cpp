@@ -1,9 +1,9 @@
 #include "normalizer/FileAnalysis.h"
 
+#include "TruePeakMeter.h"
 #include "normalizer/GainProcessor.h"
 #include "normalizer/SampleCodec.h"
 #include "normalizer/StopSignal.h"
-#include "normalizer/TruePeakMeter.h"
 #include "normalizer/UniqueFd.h"
 #include "normalizer/WavError.h"
 #include "normalizer/WavParser.h"

@@ -1,6 +1,6 @@
 #include "normalizer/GainProcessor.h"
 
-#include "normalizer/Decibels.h"
+#include "Decibels.h"
 #include "normalizer/SampleBytes.h"
 
 #include <cmath>

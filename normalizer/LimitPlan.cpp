@@ -1,6 +1,6 @@
 #include "normalizer/LimitPlan.h"
 
-#include "normalizer/Decibels.h"
+#include "Decibels.h"
 #include "normalizer/LimitedStream.h"
 #include "normalizer/UniqueFd.h"
 #include "normalizer/WavError.h"

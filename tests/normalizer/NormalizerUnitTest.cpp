@@ -1,11 +1,11 @@
 // The WAV reader, the sample processing and the rules, called directly.
 #include "NormalizerTestSupport.h"
 
+#include "GainRules.h"
+#include "LoudnessMeter.h"
+#include "TruePeakMeter.h"
 #include "normalizer/GainProcessor.h"
-#include "normalizer/GainRules.h"
-#include "normalizer/LoudnessMeter.h"
 #include "normalizer/TruePeakLimiter.h"
-#include "normalizer/TruePeakMeter.h"
 #include "normalizer/UniqueFd.h"
 #include "normalizer/WavError.h"
 #include "normalizer/WavParser.h"

@@ -1,6 +1,6 @@
-#include "normalizer/LoudnessMeter.h"
+#include "LoudnessMeter.h"
 
-#include "normalizer/ChannelMap.h"
+#include "ChannelMap.h"
 
 #include <ebur128.h>
 

@@ -1,6 +1,6 @@
-#include "normalizer/GainRules.h"
+#include "GainRules.h"
 
-#include "normalizer/Decibels.h"
+#include "Decibels.h"
 
 #include <algorithm>
 #include <cmath>

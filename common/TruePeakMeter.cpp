@@ -1,4 +1,4 @@
-#include "normalizer/TruePeakMeter.h"
+#include "TruePeakMeter.h"
 
 #include <algorithm>
 #include <cmath>
