@@ -45,6 +45,21 @@ Decision finish(double gainDb, double limitDb, bool limitPeaks)
 
 }  // namespace
 
+Status statusOf(double seconds, double loudnessLufs)
+{
+    if (seconds < kShortestSeconds)
+        return Status::TooShort;
+    return std::isfinite(loudnessLufs) ? Status::Measured : Status::Silent;
+}
+
+double quantisationHeadroom(int integerBits)
+{
+    if (integerBits <= 0)
+        return 0.0;
+    const double steps = integerBits <= 16 ? 1.5 : 0.5;
+    return steps * std::ldexp(1.0, 1 - integerBits);
+}
+
 double peakLimitDb(const Levels& levels, double ceilingDbtp)
 {
     if (levels.truePeak <= 0)

@@ -32,6 +32,16 @@ struct Settings {
 };
 
 inline constexpr double kSmallestGainDb = 0.05;
+// Gating blocks are 400 ms long: anything shorter has no loudness.
+inline constexpr double kShortestSeconds = 0.4;
+
+// A file's status from its length and integrated loudness.
+Status statusOf(double seconds, double loudnessLufs);
+
+// What requantising can add to a peak of a file with integers of this many significant bits
+// (0: floating point, nothing), linear: half a step of rounding, and one more step of dither
+// at 16 bits and fewer.
+double quantisationHeadroom(int integerBits);
 
 struct Decision {
     bool apply = false;

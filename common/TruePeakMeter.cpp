@@ -81,6 +81,7 @@ bool TruePeakMeter::runBelow(const double* frames, std::size_t count, double lev
         runMax = std::max(runMax, std::fabs(frames[i]));
     const bool below = std::max(runMax, previousRunMax_) * overshoot_ <= level;
     previousRunMax_ = runMax;
+    samplePeak_ = std::max(samplePeak_, runMax);
     return below;
 }
 
