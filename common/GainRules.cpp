@@ -70,6 +70,11 @@ double peakLimitDb(const Levels& levels, double ceilingDbtp)
     return decibels::toDb(std::max(room, 1e-9) / levels.truePeak);
 }
 
+double limiterCeiling(double ceilingDbtp, const Levels& levels)
+{
+    return std::max(decibels::fromDb(ceilingDbtp - kLimiterMarginDb) - levels.quantisationHeadroom, 1e-6);
+}
+
 double weightedMeanLufs(const std::vector<Levels>& files)
 {
     double sum = 0, weight = 0;

@@ -55,6 +55,11 @@ struct Decision {
 // (+infinity for a file of zeros).
 double peakLimitDb(const Levels& levels, double ceilingDbtp);
 
+// The limiter aims this far under the ceiling: meters oversample in different ways.
+inline constexpr double kLimiterMarginDb = 0.15;
+// The true peak the limiter holds a file of these levels at, linear.
+double limiterCeiling(double ceilingDbtp, const Levels& levels);
+
 // The level every file is brought to: the target (Track), the mean of the measured
 // files (WeightedMean, ArithmeticMean). Not used for Album.
 double weightedMeanLufs(const std::vector<Levels>& files);
