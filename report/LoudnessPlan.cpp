@@ -2,6 +2,7 @@
 
 #include "Decibels.h"
 #include "GainRules.h"
+#include "conversion/StreamRules.h"
 #include "tools/ToolContracts.h"
 
 #include <algorithm>
@@ -96,6 +97,16 @@ double peakModeGainDb(double samplePeakDbfs)
     double shown = 0;
     std::from_chars(text, end, shown);
     return shown == 0 ? 0.0 : shown - 0.05;
+}
+
+double copyHeadroom(const ProbeFacts& source)
+{
+    const int index = source.firstAudioStreamIndex;
+    if (index < 0 || index >= static_cast<int>(source.streams.size()))
+        return 0;
+    const std::string pcm = stream_rules::pcmEncoder(source.streams[static_cast<std::size_t>(index)], false);
+    const int bits = pcm == "pcm_s16le" ? 16 : pcm == "pcm_s24le" ? 24 : pcm == "pcm_s32le" ? 32 : 0;
+    return gain_rules::quantisationHeadroom(bits);
 }
 
 Plan make(const Settings& settings, const std::vector<File>& files)

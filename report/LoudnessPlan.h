@@ -2,6 +2,7 @@
 
 #include "Measurement.h"
 #include "conversion/ConversionCommand.h"
+#include "conversion/ProbeFacts.h"
 
 #include <optional>
 #include <string>
@@ -63,6 +64,9 @@ struct Plan {
 };
 
 Plan make(const Settings& settings, const std::vector<File>& files);
+
+// File::quantisationHeadroom of a source: that of the WAV copy of its first audio stream.
+double copyHeadroom(const ProbeFacts& source);
 
 // Peak mode's gain for a file of this sample peak: the converter reports the peak of 16-bit
 // samples to one decimal, and the job applies half a unit of that decimal less. Within 0.0003 dB
