@@ -10,7 +10,7 @@ namespace {
 
 std::string fixed(double value, int decimals)
 {
-    char text[64];
+    char text[512];  // any double in fixed notation
     const auto end = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, decimals).ptr;
     return std::string(text, end);
 }

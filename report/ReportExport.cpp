@@ -36,7 +36,7 @@ Field level(const char* name, std::optional<double> value, int decimals = 2)
     double rounded = std::round(*value * scale) / scale;
     if (rounded == 0)
         rounded = 0;  // no "-0.00"
-    char text[64];
+    char text[512];  // any double in fixed notation
     char* end = std::to_chars(text, text + sizeof text, rounded, std::chars_format::fixed, decimals).ptr;
     return {name, std::string(text, end), rounded};
 }

@@ -12,7 +12,7 @@ using conversion_command::VolumeMode;
 // "-14.2" ("-inf" for silence), as the reasons show figures.
 std::string figure(double value)
 {
-    char text[32];
+    char text[512];  // any double in fixed notation
     char* end = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, 1).ptr;
     return std::string(text, end);
 }
