@@ -34,8 +34,8 @@ private:
     bool runBelow(const double* frames, std::size_t count, double level);
     // Takes frames into the history without measuring them.
     void skipFrames(const double* frames, std::size_t count);
-    // Takes one frame; its true peak.
-    double takeFrame(const double* frame);
+    // Takes one run of frames (at most 64); the true peak of each into peaks.
+    void takeRun(const double* frames, std::size_t count, double* peaks);
 
     unsigned channels_;
     unsigned oversampling_;
