@@ -111,8 +111,11 @@ std::string BlockHistogram::text() const
     if (counts_.empty())
         return "-";
     std::string out = std::to_string(first_) + ":";
-    for (std::size_t i = 0; i < counts_.size(); ++i)
-        out += (i ? "," : "") + std::to_string(counts_[i]);
+    for (std::size_t i = 0; i < counts_.size(); ++i) {
+        if (i > 0)
+            out += ',';
+        out += std::to_string(counts_[i]);
+    }
     return out;
 }
 

@@ -97,7 +97,9 @@ bool TruePeakMeter::runBelow(const double* frames, std::size_t count, double lev
     for (std::size_t i = 0; i < count * channels_; ++i)
         runMax = std::max(runMax, std::fabs(frames[i]));
     const bool below = std::max(runMax, previousRunMax_) * overshoot_ <= level;
-    previousRunMax_ = runMax;
+    // A run shorter than the filter (the end of what a caller gave) leaves frames before it
+    // within reach of the next one: their largest is kept along.
+    previousRunMax_ = count >= tapsPerPhase_ ? runMax : std::max(runMax, previousRunMax_);
     samplePeak_ = std::max(samplePeak_, runMax);
     return below;
 }

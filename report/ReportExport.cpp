@@ -133,16 +133,23 @@ std::string csvField(const std::string& text)
     if (text.find_first_of(",\"\r\n") == std::string::npos)
         return text;
     std::string quoted = "\"";
-    for (char c : text)
-        quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
-    return quoted + "\"";
+    for (char c : text) {
+        if (c == '"')
+            quoted += '"';
+        quoted += c;
+    }
+    return quoted += '"';
 }
 
 std::string tsvField(const std::string& text)
 {
     std::string out;
-    for (char c : text)
-        out += c == '\t' ? "\\t" : c == '\n' ? "\\n" : c == '\r' ? "\\r" : c == '\\' ? "\\\\" : std::string(1, c);
+    for (char c : text) {
+        const char escaped = c == '\t' ? 't' : c == '\n' ? 'n' : c == '\r' ? 'r' : c == '\\' ? '\\' : 0;
+        if (escaped)
+            out += '\\';
+        out += escaped ? escaped : c;
+    }
     return out;
 }
 
@@ -150,14 +157,17 @@ std::string table(const std::vector<Record>& recs, char separator)
 {
     auto field = [&](const std::string& text) { return separator == ',' ? csvField(text) : tsvField(text); };
     std::string out;
-    for (const Field& f : fileRecord({}))
-        out += (out.empty() ? "" : std::string(1, separator)) + f.name;
-    out += "\n";
-    for (const Record& record : recs) {
-        for (std::size_t i = 0; i < record.size(); ++i)
-            out += (i ? std::string(1, separator) : "") + field(record[i].text);
-        out += "\n";
-    }
+    auto line = [&](const Record& record, bool names) {
+        for (std::size_t i = 0; i < record.size(); ++i) {
+            if (i > 0)
+                out += separator;
+            out += names ? std::string(record[i].name) : field(record[i].text);
+        }
+        out += '\n';
+    };
+    line(fileRecord({}), true);
+    for (const Record& record : recs)
+        line(record, false);
     return out;
 }
 

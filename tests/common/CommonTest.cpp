@@ -4,6 +4,7 @@
 #include "GainRules.h"
 #include "LoudnessMeter.h"
 #include "MeasureLine.h"
+#include "TruePeakMeter.h"
 
 #include <gtest/gtest.h>
 
@@ -182,4 +183,32 @@ TEST(MeasureLine, ReadsItsOwnFormOnly)
         EXPECT_TRUE(BlockHistogram::fromText(text)) << text;
     for (const char* text : {"", "5", "5:", "5:1,", "5:0,1", "5:1,0", "-1:1", "999:1,1", "5:1,-1", "5:+1", " 5:1", "5:1;2"})
         EXPECT_FALSE(BlockHistogram::fromText(text)) << text;
+}
+
+// However a caller cuts the signal, every peak over the level is found: a short piece leaves
+// frames before it within reach of the next.
+TEST(TruePeakMeter, PeaksDoNotDependOnHowTheFramesAreCut)
+{
+    // Pieces of 64 and 3 frames, a click 2 frames before every other short piece.
+    const std::size_t frames = 67 * 50;
+    std::vector<double> samples(2 * frames, 0.0);
+    for (std::size_t click = 62; click < frames; click += 2 * 67)
+        samples[2 * click] = 0.9;
+    TruePeakMeter whole(2, 44100), cut(2, 44100), wholeLimited(2, 44100), cutLimited(2, 44100);
+    std::vector<double> wholePeaks(frames), cutPeaks(frames);
+    whole.addFrames(samples.data(), frames);
+    wholeLimited.framePeaks(samples.data(), frames, 0.5, wholePeaks.data());
+    for (std::size_t at = 0; at < frames; at += 67)
+        for (std::size_t piece : {std::size_t(64), std::size_t(3)}) {
+            const std::size_t from = at + (piece == 3 ? 64 : 0);
+            cut.addFrames(samples.data() + 2 * from, piece);
+            cutLimited.framePeaks(samples.data() + 2 * from, piece, 0.5, cutPeaks.data() + from);
+        }
+    EXPECT_EQ(cut.truePeak(), whole.truePeak());
+    EXPECT_EQ(cut.samplePeak(), 0.9);
+    for (std::size_t i = 0; i < frames; ++i) {
+        if (wholePeaks[i] > 0.5 || cutPeaks[i] > 0.5) {
+            ASSERT_EQ(cutPeaks[i], wholePeaks[i]) << "frame " << i;
+        }
+    }
 }
