@@ -42,6 +42,14 @@ double secondsSince(Clock::time_point start)
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
+// CPU seconds of every child ended so far: on a busy machine, what the work itself costs.
+double childCpuSeconds()
+{
+    rusage usage{};
+    ::getrusage(RUSAGE_CHILDREN, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
 bool runFfmpeg(const std::vector<std::string>& args)
 {
     QStringList list;
@@ -165,26 +173,32 @@ int main(int argc, char** argv)
         files.push_back(makeFile(dir, i, length));
 
     struct Round {
-        double ours = 0, reference = 0;
+        double ours = 0, reference = 0, oursCpu = 0, referenceCpu = 0;
     };
     std::vector<Round> rounds;
     for (int round = 0; round < 3; ++round) {
         Round r;
         auto start = Clock::now();
+        double cpu = childCpuSeconds();
         for (const fs::path& file : files)
             if (!runFfmpeg({"-nostdin", "-hide_banner", "-i", file.string(), "-af", "ebur128=peak=true", "-f", "null", "-"})) {
                 std::fprintf(stderr, "ffmpeg could not analyse %s\n", file.c_str());
                 return 1;
             }
         r.reference = secondsSince(start);
+        r.referenceCpu = childCpuSeconds() - cpu;
         start = Clock::now();
+        cpu = childCpuSeconds();
         if (!measurePool(files, atOnce)) {
             std::fprintf(stderr, "a file could not be measured\n");
             return 1;
         }
         r.ours = secondsSince(start);
-        std::printf("round %d: measuring, %d at once %.3f s; ffmpeg ebur128=peak=true one after another %.3f s; ratio %.3f\n",
-                    round + 1, atOnce, r.ours, r.reference, r.ours / r.reference);
+        r.oursCpu = childCpuSeconds() - cpu;
+        std::printf("round %d: measuring, %d at once %.3f s (tools' CPU %.3f s); ffmpeg ebur128=peak=true one after "
+                    "another %.3f s (CPU %.3f s); ratio %.3f, of CPU %.3f\n",
+                    round + 1, atOnce, r.ours, r.oursCpu, r.reference, r.referenceCpu, r.ours / r.reference,
+                    r.oursCpu / r.referenceCpu);
         rounds.push_back(r);
     }
     std::sort(rounds.begin(), rounds.end(), [](const Round& a, const Round& b) { return a.ours / a.reference < b.ours / b.reference; });
@@ -192,8 +206,10 @@ int main(int argc, char** argv)
     const double ratio = middle.ours / middle.reference;
     const std::string work = "analysis, " + std::to_string(fileCount) + " x " + bench::format("%.0f", length) +
                              " s MP3, " + std::to_string(atOnce) + " at once";
-    bench::printResult(work, bench::timeText(middle.ours), "ffmpeg ebur128=peak=true one after another " +
-                       bench::timeText(middle.reference), bench::format("%.2fx", ratio), "at most 0.35x", ratio <= 0.35);
+    bench::printResult(work, bench::timeText(middle.ours) + " (tools' CPU " + bench::timeText(middle.oursCpu) + ")",
+                       "ffmpeg ebur128=peak=true one after another " + bench::timeText(middle.reference) + " (CPU " +
+                           bench::timeText(middle.referenceCpu) + ")",
+                       bench::format("%.2fx", ratio), "at most 0.35x", ratio <= 0.35);
 
     const fs::path longFile = makeFile(dir, fileCount, 10 * length);
     const auto [decodeShort, measureShort] = pipelineResidentKiB(files[0]);

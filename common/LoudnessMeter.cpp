@@ -20,8 +20,8 @@ LoudnessMeter::LoudnessMeter(unsigned channels, unsigned sampleRate, std::uint32
     int mode = EBUR128_MODE_I | EBUR128_MODE_HISTOGRAM;
     if (measures == Measures::LoudnessAndPeak)
         mode |= EBUR128_MODE_TRUE_PEAK;
-    else if (measures == Measures::ForReport)
-        mode |= EBUR128_MODE_LRA;
+    else if (measures == Measures::ForReport)  // the blocks are gated here, not twice
+        mode = EBUR128_MODE_LRA | EBUR128_MODE_HISTOGRAM;
     state_.reset(ebur128_init(channels, sampleRate, mode));
     if (!state_)
         throw std::runtime_error("unsupported: " + std::to_string(channels) + " channels at " +
@@ -64,6 +64,8 @@ void LoudnessMeter::addFrames(const double* frames, std::size_t count)
 
 double LoudnessMeter::integratedLoudness() const
 {
+    if (keepBlocks_)
+        return blocks_.integratedLoudness();
     double lufs = -HUGE_VAL;
     ebur128_loudness_global(state_.get(), &lufs);
     return lufs;

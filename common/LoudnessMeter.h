@@ -38,7 +38,8 @@ public:
     // limiter holds.
     double truePeak() const;
 
-    // The loudness of several signals gated together, as one programme.
+    // The loudness of several signals gated together, as one programme (not for ForReport
+    // meters: their blocks() merge to the same).
     static double jointLoudness(const std::vector<const LoudnessMeter*>& meters);
 
 private:
