@@ -44,17 +44,21 @@ QCoreApplication& app()
     return instance;
 }
 
-// Runs measurings at once to their ends, as a pool would.
+// Runs measurings at once to their ends, as a pool would; `progressed` gets how far each told.
 std::vector<MeasureResult> measureAll(const std::vector<tool_contracts::MeasureInput>& inputs,
-                                      const std::string& converter = kConverter)
+                                      const std::string& converter = kConverter, std::vector<double>* progressed = nullptr)
 {
     app();
     std::vector<MeasureResult> results(inputs.size());
     std::vector<std::unique_ptr<MeasureProcess>> runs;
     QEventLoop loop;
     std::size_t open = 0;
+    if (progressed)
+        progressed->assign(inputs.size(), 0.0);
     for (std::size_t i = 0; i < inputs.size(); ++i) {
         runs.push_back(std::make_unique<MeasureProcess>(converter, kNormaliser, inputs[i]));
+        if (progressed)
+            QObject::connect(runs.back().get(), &MeasureProcess::progress, [=](double seconds) { (*progressed)[i] = seconds; });
         QObject::connect(runs.back().get(), &MeasureProcess::finished, [&, i](const MeasureResult& r) {
             results[i] = r;
             if (--open == 0)
@@ -208,9 +212,11 @@ TEST(MeasureProcess, FailsOnlyItsOwnFileAndCancelsCleanly)
     auto input = [&](const char* name) {
         return tool_contracts::MeasureInput{(dir / name).string(), 0, 2, 44100, 3, tool_contracts::RawSamples::F32};
     };
-    const std::vector<MeasureResult> results = measureAll({input("good.flac"), input("garbage.mp3")});
+    std::vector<double> progressed;
+    const std::vector<MeasureResult> results = measureAll({input("good.flac"), input("garbage.mp3")}, kConverter, &progressed);
     ASSERT_TRUE(results[0].measurement) << results[0].message();
     EXPECT_NEAR(results[0].measurement->seconds, 2.0, 0.001);
+    EXPECT_NEAR(progressed[0], 2.0, 0.05);
     EXPECT_FALSE(results[1].measurement);
     EXPECT_NE(results[1].message().find("garbage.mp3: "), std::string::npos);
     EXPECT_NE(results[1].reason.find("exit status 1"), std::string::npos) << results[1].reason;
