@@ -17,7 +17,7 @@ struct ProbeFacts;
 
 // How the measuring of one file ended: its measurement, or why there is none.
 struct MeasureResult {
-    std::string file;                        // the file measured, as given
+    std::string file;                        // the file measured, absolute
     std::optional<Measurement> measurement;  // when both tools ended well and the line was read
     std::string reason;                      // otherwise: the tool's or the system's own words
 
