@@ -61,7 +61,7 @@ std::string measureError(const Options& o, bool normalisingOptions, unsigned giv
 {
     if (normalisingOptions)
         return "--measure takes none of -b, -bv, -m, -n, --target, --ceiling and --limiter";
-    if (given != 3)
+    if (given != 7)
         return "--measure needs --format, --channels and --rate";
     if (o.patterns != std::vector<std::string>{"-"})
         return "--measure reads standard input: give - as its only file";
@@ -77,7 +77,7 @@ ParseResult parse(const std::vector<std::string>& args)
     bool modeGiven = false;
     bool optionsEnded = false;
     bool normalisingOptions = false;  // given an option of normalising
-    unsigned rawGiven = 0;            // how many of --format, --channels and --rate
+    unsigned rawGiven = 0;            // bits: --format 1, --channels 2, --rate 4
     bool layoutGiven = false;
     std::uint64_t whole = 0;
     auto setMode = [&](gain_rules::Mode mode, const std::string& flag) {
@@ -105,15 +105,15 @@ ParseResult parse(const std::vector<std::string>& args)
             o.measure = true;
         } else if (startsWith(arg, "--format=")) {
             result.error = sampleFormat(arg, o.rawFormat);
-            ++rawGiven;
+            rawGiven |= 1;
         } else if (startsWith(arg, "--channels=")) {
             result.error = wholeOption(arg, "--channels", 1, 64, whole);
             o.rawFormat.channels = static_cast<std::uint16_t>(whole);
-            ++rawGiven;
+            rawGiven |= 2;
         } else if (startsWith(arg, "--rate=")) {
             result.error = wholeOption(arg, "--rate", 16, 2822400, whole);
             o.rawFormat.sampleRate = static_cast<std::uint32_t>(whole);
-            ++rawGiven;
+            rawGiven |= 4;
         } else if (startsWith(arg, "--layout=")) {
             result.error = wholeOption(arg, "--layout", 0, 0xFFFFFFFFu, whole);
             o.rawFormat.channelMask = static_cast<std::uint32_t>(whole);
