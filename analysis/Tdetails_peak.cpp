@@ -1,6 +1,5 @@
 #include "analysis/Tdetails_peak.h"
 
-#include "app/ProgramFont.h"
 #include <QFont>
 #include <QFrame>
 #include <QGuiApplication>
@@ -29,14 +28,14 @@ QPixmap peakPicture()
 
 }  // namespace
 
-Tdetails_peak::Tdetails_peak(QWidget* parent)
+Tdetails_peak::Tdetails_peak(const QFont& font, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint
                           | Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
 {
     Q_INIT_RESOURCE(forms_pictures);
     setObjectName(QStringLiteral("Tdetails_peak"));
     setWindowTitle(QString());
-    setFont(programFont());
+    setFont(font);
     setFixedSize(479, 196);
 
     // An etched edge: lowered outside, raised inside.

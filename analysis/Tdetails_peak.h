@@ -2,6 +2,7 @@
 
 #include <QDialog>
 
+class QFont;
 class QFrame;
 class QLabel;
 class QPushButton;
@@ -11,7 +12,8 @@ class QPushButton;
 class Tdetails_peak : public QDialog {
     Q_OBJECT
 public:
-    explicit Tdetails_peak(QWidget* parent = nullptr);
+    // In the program's typeface, which the program gives.
+    explicit Tdetails_peak(const QFont& font, QWidget* parent = nullptr);
 
     QFrame* Panel1;
     QLabel* Label1;

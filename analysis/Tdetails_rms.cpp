@@ -1,6 +1,5 @@
 #include "analysis/Tdetails_rms.h"
 
-#include "app/ProgramFont.h"
 #include <QFont>
 #include <QFrame>
 #include <QGuiApplication>
@@ -20,13 +19,13 @@ const char* const kText =
 
 }  // namespace
 
-Tdetails_rms::Tdetails_rms(QWidget* parent)
+Tdetails_rms::Tdetails_rms(const QFont& font, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint
                           | Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
 {
     setObjectName(QStringLiteral("Tdetails_rms"));
     setWindowTitle(QString());
-    setFont(programFont());
+    setFont(font);
     setFixedSize(349, 176);
 
     // An etched edge: lowered outside, raised inside.

@@ -2,6 +2,7 @@
 
 #include <QDialog>
 
+class QFont;
 class QFrame;
 class QLabel;
 class QPushButton;
@@ -10,7 +11,8 @@ class QPushButton;
 class Tdetails_rms : public QDialog {
     Q_OBJECT
 public:
-    explicit Tdetails_rms(QWidget* parent = nullptr);
+    // In the program's typeface, which the program gives.
+    explicit Tdetails_rms(const QFont& font, QWidget* parent = nullptr);
 
     QFrame* Panel1;
     QLabel* Label1;

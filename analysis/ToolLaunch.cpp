@@ -8,6 +8,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <linux/close_range.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -16,12 +17,17 @@
 namespace {
 
 // Runs in the child between fork and exec, so only async-signal-safe calls. The child leads a
-// group of its own, so that a cancel reaches whatever it starts; descriptors the program opened
-// without close-on-exec are marked so that the tool inherits only 0, 1 and 2 (Qt's own pipe
-// that reports a failed exec must stay open until the exec, hence marked, not closed).
-void prepareChild()
+// group of its own, so that a cancel reaches whatever it starts, and is killed when the
+// program dies, however it dies (a program killed before this line ran has a new parent by
+// now: then the child goes at once); descriptors the program opened without close-on-exec are
+// marked so that the tool inherits only 0, 1 and 2 (Qt's own pipe that reports a failed exec
+// must stay open until the exec, hence marked, not closed).
+void prepareChild(pid_t program)
 {
     ::setpgid(0, 0);
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (::getppid() != program)
+        ::_exit(127);
     if (::syscall(SYS_close_range, 3U, ~0U, CLOSE_RANGE_CLOEXEC) == 0)
         return;
     struct rlimit limit {};
@@ -70,7 +76,7 @@ void prepare(QProcess& process, const std::string& toolPath,
     process.setArguments(list);
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.setStandardInputFile(QProcess::nullDevice());
-    process.setChildProcessModifier(prepareChild);
+    process.setChildProcessModifier([program = ::getpid()] { prepareChild(program); });
 }
 
 ToolRunResult endedRun(const QProcess& process, const std::string& toolPath, pid_t pid)

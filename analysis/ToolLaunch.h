@@ -21,8 +21,9 @@ std::string unrunnableReason(const std::string& path);
 std::string startFailureReason(const std::string& path, const QProcess& process);
 
 // Sets up the process before its start: the tool and its argument vector (no shell), one
-// merged output channel, the null device as input, a process group of its own and no
-// inherited descriptor beyond 0, 1 and 2.
+// merged output channel, the null device as input, a process group of its own, death with
+// the thread that starts it (the program's, which outlives every run) and no inherited
+// descriptor beyond 0, 1 and 2.
 void prepare(QProcess& process, const std::string& toolPath,
              const std::vector<std::string>& arguments);
 

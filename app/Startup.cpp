@@ -5,6 +5,7 @@
 #include "analysis/Tdetectpeak.h"
 #include "analysis/Trms.h"
 #include "app/Tabout.h"
+#include "app/ProgramFont.h"
 #include "app/Tflash.h"
 #include "app/Tmain.h"
 #include "app/Toptions.h"
@@ -49,12 +50,12 @@ Startup::Startup()
 
     main_ = std::make_unique<Tmain>();
     about_ = std::make_unique<Tabout>();
-    batchaudioc_ = std::make_unique<Tbatchaudioc>(*main_);
+    batchaudioc_ = std::make_unique<Tbatchaudioc>(programFont());
     options_ = std::make_unique<Toptions>();
-    rms_ = std::make_unique<Trms>(*main_);
-    detectpeak_ = std::make_unique<Tdetectpeak>(*main_);
-    details_rms_ = std::make_unique<Tdetails_rms>();
-    details_peak_ = std::make_unique<Tdetails_peak>();
+    rms_ = std::make_unique<Trms>(programFont());
+    detectpeak_ = std::make_unique<Tdetectpeak>(programFont());
+    details_rms_ = std::make_unique<Tdetails_rms>(programFont());
+    details_peak_ = std::make_unique<Tdetails_peak>(programFont());
 
     main_->about = about_.get();
     main_->batchaudioc = batchaudioc_.get();

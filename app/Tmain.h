@@ -1,6 +1,7 @@
 #pragma once
 
-#include "analysis/JobState.h"
+#include "conversion/ConversionCommand.h"
+#include "job/Job.h"
 #include "media/TFFEncoder.h"
 
 #include <QElapsedTimer>
@@ -9,7 +10,6 @@
 #include <QString>
 #include <QStringList>
 
-#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -27,7 +27,6 @@ class QMenu;
 class QPushButton;
 class QRadioButton;
 class QTabWidget;
-class QTimer;
 class QToolButton;
 class QTreeWidget;
 class QTreeWidgetItem;
@@ -39,8 +38,8 @@ class Tdetectpeak;
 class Toptions;
 class Trms;
 
-// The main window and the one holder of the program's state: the file list, the volume
-// controls, the FFmpeg component with its probe, and the state of the running job.
+// The main window: the file list, the volume controls and the FFmpeg component with its probe;
+// it starts a job with the controls' settings and shows it.
 class Tmain : public QMainWindow {
     Q_OBJECT
 public:
@@ -109,48 +108,15 @@ public:
     // "Add Files from Folder" offers this folder again; raw file-system bytes, ends in "/".
     std::string openfolder_path;
 
-    // --- Job state; the rows' own state is kept by `job` ---
-    std::string output_folder;
-    JobMode job_mode = JobMode::direct_convert;
-    bool cancel_flag = false;
-    std::vector<std::string> tool_args;  // of the row prepared last
-    std::int32_t file_index = 0;         // 0-based row prepared last
-
     // How many files a stage works on at once: the Options dialog's "Files at once", else
     // the default (AURALON_MAX_JOBS, else the usable cores).
     int filesAtOnce() const;
 
-    // --- The job's stages (app/TmainJob.cpp) ---
-    // The main window's one-shot stage timers, 2 ms each, off until a stage arms them.
-    QTimer* timer_peak2convert = nullptr;
-    QTimer* timer_wav2rms = nullptr;
-    QTimer* timer_rms2convert = nullptr;
-    QTimer* Timer_endmsg = nullptr;
-    JobState job;
-    // Connects "Adjust Volume" and creates the stage timers; called once by the constructor.
-    void setupJob();
-    // The preparing methods of the stages, for the given row: its arguments in tool_args, its
-    // facts and planned output in the job's record. False when the row has ended instead (a
-    // refusal, or a fault that ends the job once the rows before it are told).
-    bool multi_convert(int row);
-    void multi_peak(int row);
-    bool multi_towav(int row);
-    // What the builder needs of the row: the controls' values and the job's record of it.
-    conversion_command::ConversionRequest conversionRequest(int row) const;
-    // True from "Adjust Volume" until the job has ended by any path.
-    bool jobActive() const { return job.active; }
+    // True from "Adjust Volume" until the job has ended by any path and its end is shown.
+    bool jobActive() const { return jobActive_; }
     // True once the window has been closed (Exit, the close box, a termination signal):
-    // no stage opens any more.
+    // no job starts any more.
     bool closingDown() const { return closing_; }
-    // Cancels a running job for a quit: every per-row run is killed at once and its partial
-    // output removed; a run of the whole list is left to its stage, which kills it at its next
-    // turn; otherwise the job ends here.
-    void abandonJob();
-    // Ends the job: the scratch lock is released and jobEnded() is emitted.
-    void endJob();
-    conversion_command::VolumeMode volumeMode() const;
-    // The normaliser's arguments for the chosen RMS mode over the job's scratch folder.
-    std::vector<std::string> normalizerArgs() const;
 
     // --- The file list ---
     int rowCount() const;
@@ -200,12 +166,10 @@ public slots:
     void spin_volumepercentExit();
     void edit_volumegainExit();
     void BitBtn1Click();
-    void timer_peak2convertTimer();
-    void timer_wav2rmsTimer();
-    void timer_rms2convertTimer();
-    void Timer_endmsgTimer();
 
 signals:
+    // A job has been made and is about to start; it lives until the next one.
+    void jobStarted(Job* job);
     void jobEnded();
 
 public:
@@ -220,9 +184,19 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    // Shows the stage dialog of `mode` with its timer armed, or goes straight to the end
-    // when no row is left for it.
-    void startStage(JobMode mode);
+    // --- The job (app/TmainJob.cpp) ---
+    // Connects "Adjust Volume"; called once by the constructor.
+    void setupJob();
+    conversion_command::VolumeMode volumeMode() const;
+    // The job's settings, from the controls as they stand.
+    JobSettings jobSettings() const;
+    // Cancels a running job for a quit: its runs are killed and their partial outputs removed.
+    void abandonJob();
+    void showRowEnd(int row, Job::RowEnd end, const JobError& error, const std::string& note);
+    void jobFinished(Job::Outcome outcome, const JobError& error);
+    // A message about the job belongs to the dialog of the stage on show, else to this window.
+    QWidget* messageOwner() const;
+
     void buildMenu();
     void buildPage();
     QWidget* buildButtonStrip();
@@ -257,4 +231,9 @@ private:
     bool probePending_ = false;
     QElapsedTimer lastPump_;  // when add_file_b last let the window handle its events
     QSize acceptedSize_;
+
+    // The output folder chosen last; offered again by the next job. Raw file-system bytes.
+    std::string outputFolder_;
+    std::unique_ptr<Job> job_;  // the last job, kept until the next one
+    bool jobActive_ = false;
 };

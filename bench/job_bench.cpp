@@ -10,16 +10,13 @@
 // time the window went without handling a 10 ms timer.
 #include "BenchResult.h"
 
-#include "analysis/Tdetectpeak.h"
-#include "analysis/Trms.h"
-#include "conversion/Tbatchaudioc.h"
 #include "app/FileDialogs.h"
 #include "app/Startup.h"
 #include "app/Tmain.h"
 
 #include <QApplication>
-#include <QChildEvent>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QProcess>
@@ -145,28 +142,19 @@ double seconds(Clock::duration d)
 struct Command {
     std::string program;
     std::vector<std::string> args;
+    bool wholeList = false;  // the normaliser's one run over every copy
 };
 
-// Notes every command the job runs: a per-row run is created as a child of its stage dialog
-// right after the row was prepared, and the normaliser's stage timer fires before its handler
-// sees the timeout.
-class CommandRecorder : public QObject {
-public:
-    CommandRecorder(Tmain& main, std::vector<Command>& commands) : main_(main), commands_(commands) {}
-    bool eventFilter(QObject* watched, QEvent* event) override
-    {
-        if (event->type() == QEvent::Timer && watched == main_.rms->timer_dorms)
-            commands_.push_back({AURALON_BIN_DIR "/qvx/client", main_.normalizerArgs()});
-        else if (event->type() == QEvent::ChildAdded
-                 && !static_cast<QChildEvent*>(event)->child()->isWidgetType())
-            commands_.push_back({FFMPEG_EXECUTABLE, main_.tool_args});
-        return false;
-    }
-
-private:
-    Tmain& main_;
-    std::vector<Command>& commands_;
-};
+// Notes every command the job runs, as the job tells them.
+void recordCommands(Tmain& main, std::vector<Command>& commands)
+{
+    QObject::connect(&main, &Tmain::jobStarted, [&commands](Job* job) {
+        QObject::connect(job, &Job::toolStarted,
+                         [&commands, job](const std::string& tool, const std::vector<std::string>& arguments) {
+                             commands.push_back({tool, arguments, tool == job->settings().normaliser});
+                         });
+    });
+}
 
 // The reference: the very commands the job ran, straight after one another.
 double referenceRun(const std::vector<Command>& commands)
@@ -198,7 +186,7 @@ double parallelReferenceRun(const std::vector<Command>& commands, int atOnce)
         begin = end;
     };
     for (std::size_t i = 0; i < commands.size(); ++i)
-        if (commands[i].program != FFMPEG_EXECUTABLE) {
+        if (commands[i].wholeList) {
             runSpan(i);
             runProgram(commands[i].program, commands[i].args);
             begin = i + 1;
@@ -250,10 +238,7 @@ int main(int argc, char** argv)
     }
 
     std::vector<Command> commands;
-    CommandRecorder recorder(main, commands);
-    for (QObject* watched : std::initializer_list<QObject*>{main.batchaudioc, main.detectpeak,
-                                                            main.rms->timer_dorms})
-        watched->installEventFilter(&recorder);
+    recordCommands(main, commands);
 
     // The window's responsiveness: how long a 10 ms timer waited at most between two ticks.
     QElapsedTimer sinceTick;
@@ -288,9 +273,13 @@ int main(int argc, char** argv)
         const auto start = Clock::now();
         ticker.start();
         sinceTick.start();
+        // The job runs from the event loop, as in the program: an idle loop waits, it does
+        // not poll.
+        QEventLoop untilEnded;
+        QObject::connect(&main, &Tmain::jobEnded, &untilEnded, &QEventLoop::quit);
         main.BitBtn1->click();
-        while (main.jobActive())
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+        if (main.jobActive())
+            untilEnded.exec();
         longestGapMs = std::max(longestGapMs, sinceTick.nsecsElapsed() / 1e6);
         ticker.stop();
         round.job = seconds(Clock::now() - start);

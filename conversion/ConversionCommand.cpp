@@ -57,27 +57,6 @@ std::optional<double> numberValue(std::string_view text)
     return value;
 }
 
-// The peak cell holds the measured figure rounded to its last printed digit: the loudest
-// sample may lie up to half a unit of that digit higher. The gain applied is that much
-// smaller, so that it never lifts a sample above full scale ("1.1" -> "1.05"); no gain stays
-// no gain.
-std::string gainWithinFullScale(const std::string& shown)
-{
-    const double value = numberValue(shown).value_or(0.0);
-    if (value == 0.0)
-        return shown;
-    const std::size_t point = shown.find('.');
-    const std::size_t end = shown.find_first_of("eE");
-    const int decimals = point == std::string::npos
-                             ? 0
-                             : static_cast<int>(std::min(end, shown.size()) - point - 1);
-    char text[64];
-    const auto [last, error] = std::to_chars(text, text + sizeof text,
-                                             value - 0.5 * std::pow(10.0, -decimals),
-                                             std::chars_format::fixed, decimals + 1);
-    return error == std::errc() ? std::string(text, last) : shown;
-}
-
 // The volume filter and whether it changes the level at all.
 struct Filter {
     std::string text;     // without the "-af"; empty for none
@@ -102,18 +81,12 @@ Filter filterFor(const ConversionRequest& r)
         f.text = "volume=" + r.gainText + "dB";
         f.changesLevel = numberValue(r.gainText).value_or(0.0) != 0.0;
         break;
-    case VolumeMode::PeakTrackGain: {
-        const std::string peak = output_names::trimmed(r.peakCell);
-        if (peak.empty())
+    case VolumeMode::PeakTrackGain:
+        if (!r.peakGain)
             break;
-        if (!isPlainNumber(peak)) {
-            f.problem = "the peak level \"" + peak + "\" is not a number";
-            break;
-        }
-        f.text = "volume=" + gainWithinFullScale(peak) + "dB";
-        f.changesLevel = numberValue(peak).value_or(0.0) != 0.0;
+        f.text = "volume=" + r.peakGain->appliedText() + "dB";
+        f.changesLevel = r.peakGain->db != 0.0;
         break;
-    }
     case VolumeMode::RmsSingularly:
     case VolumeMode::RmsCollectively:
     case VolumeMode::RmsWeighted:

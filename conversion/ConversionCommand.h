@@ -1,6 +1,7 @@
 #pragma once
 
 #include "conversion/FileIdentity.h"
+#include "conversion/PeakGain.h"
 #include "conversion/ProbeFacts.h"
 
 #include <map>
@@ -27,12 +28,12 @@ enum class VolumeMode {
 
 bool isRmsMode(VolumeMode mode);
 
-// Everything the builder needs about one row of a job; the form fills it from its controls.
+// Everything the builder needs about one row of a job; the job fills it from its settings.
 struct ConversionRequest {
     VolumeMode mode = VolumeMode::ChangePercent;
     std::string sourcePath;          // the row's caption
     int fileIndex = 0;               // the row's 0-based position
-    std::string peakCell;            // the row's "Peak Analysis" text (peak mode)
+    std::optional<PeakGain> peakGain;  // the row's measured gain (peak mode); none: no change
     int percent = 100;               // spin_volumepercent (percentage mode)
     std::string gainText;            // edit_volumegain, as typed (gain mode)
     bool formatConverting = false;   // cbk_audioformatconverting

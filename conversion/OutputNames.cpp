@@ -156,6 +156,64 @@ std::string partFilePath(const std::string& outputFile, long processId, int file
     return folder + "." + cutUtf8(stem, room) + tail;
 }
 
+namespace {
+
+bool allDigits(std::string_view text)
+{
+    return !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
+// "<pid>-<index>" or "<pid>-<index>-<n>" (n from 2 on): the pid, else nothing.
+std::optional<long> partNumbers(std::string_view text)
+{
+    const std::size_t dash = text.find('-');
+    if (dash == std::string_view::npos || !allDigits(text.substr(0, dash)) || dash > 18)
+        return std::nullopt;
+    std::string_view rest = text.substr(dash + 1);
+    if (const std::size_t second = rest.find('-'); second != std::string_view::npos) {
+        const std::string_view n = rest.substr(second + 1);
+        if (!allDigits(n) || n.front() == '0' || n == "1")
+            return std::nullopt;
+        rest = rest.substr(0, second);
+    }
+    const long pid = std::stol(std::string(text.substr(0, dash)));
+    if (!allDigits(rest) || pid <= 0)
+        return std::nullopt;
+    return pid;
+}
+
+// The name without ".part" and the extension partFilePath() puts after it (lower case, one
+// dot), or nothing when the name has no such ending.
+std::optional<std::string_view> withoutPartEnding(std::string_view name)
+{
+    constexpr std::string_view kPart = ".part";
+    if (const std::size_t dot = name.rfind('.'); dot != std::string_view::npos) {
+        const std::string_view extension = name.substr(dot);
+        const std::string_view head = name.substr(0, dot);
+        if (head.ends_with(kPart) && lowerAscii(std::string(extension)) == extension)
+            return head.substr(0, head.size() - kPart.size());
+    }
+    if (name.ends_with(kPart))
+        return name.substr(0, name.size() - kPart.size());
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<long> partFileProcess(std::string_view fileName)
+{
+    constexpr std::string_view kMark = ".auralon-";
+    if (!fileName.starts_with('.') || fileName.find('/') != std::string_view::npos)
+        return std::nullopt;
+    const std::optional<std::string_view> head = withoutPartEnding(fileName);
+    if (!head)
+        return std::nullopt;
+    const std::size_t mark = head->rfind(kMark);
+    if (mark == std::string_view::npos || mark == 0)
+        return std::nullopt;
+    return partNumbers(head->substr(mark + kMark.size()));
+}
+
 FreeName firstFreeName(const std::string& planned, const file_identity::GuardedNames& guarded)
 {
     if (fileNameOf(planned).size() > kNameMax)

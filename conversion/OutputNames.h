@@ -2,6 +2,7 @@
 
 #include "conversion/FileIdentity.h"
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -43,6 +44,9 @@ std::string numberedVariant(const std::string& path, int n);
 // (the converter picks the container by it). The name part is shortened so that the file
 // name stays within the file system's limit of 255 bytes.
 std::string partFilePath(const std::string& outputFile, long processId, int fileIndex, int n = 1);
+
+// The process id in the name of such a hidden file, or nothing for any other name.
+std::optional<long> partFileProcess(std::string_view fileName);
 
 // The first of path, "name (2).ext", "name (3).ext", ... that is free of the guarded names,
 // or the reason why none is.

@@ -2,6 +2,7 @@
 
 #include "Decibels.h"
 #include "GainRules.h"
+#include "conversion/PeakGain.h"
 #include "conversion/StreamRules.h"
 #include "tools/ToolContracts.h"
 
@@ -89,14 +90,16 @@ void planRms(const Settings& settings, const std::vector<File>& files, Plan& pla
 double peakModeGainDb(double samplePeakDbfs)
 {
     // The converter's level report counts 16-bit steps, the loudest of them full scale, and says
-    // -91.0 dB for a file of zeros.
+    // -91.0 dB for a file of zeros; the job takes the figure as printed, to one decimal.
     const double steps = std::min(std::nearbyint(decibels::fromDb(samplePeakDbfs) * 32768.0), 32768.0);
     const double reportedDb = steps > 0 ? 20.0 * std::log10(steps / 32768.0) : -91.0;
     char text[32];
     char* end = std::to_chars(text, text + sizeof text, -reportedDb, std::chars_format::fixed, 1).ptr;
-    double shown = 0;
-    std::from_chars(text, end, shown);
-    return shown == 0 ? 0.0 : shown - 0.05;
+    const std::optional<PeakGain> gain = PeakGain::fromText(std::string_view(text, static_cast<std::size_t>(end - text)));
+    const std::string applied = gain ? gain->appliedText() : "0";
+    double db = 0;
+    std::from_chars(applied.data(), applied.data() + applied.size(), db);
+    return db;
 }
 
 double copyHeadroom(const ProbeFacts& source)

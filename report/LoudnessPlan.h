@@ -69,9 +69,9 @@ Plan make(const Settings& settings, const std::vector<File>& files);
 double copyHeadroom(const ProbeFacts& source);
 
 // Peak mode's gain for a file of this sample peak: the converter reports the peak of 16-bit
-// samples to one decimal, and the job applies half a unit of that decimal less. Within 0.0003 dB
-// of the job's figure before the rounding, so equal to it but where the peak lies that close to
-// a rounding step.
+// samples to one decimal, and the job applies what PeakGain makes of that figure. Within
+// 0.0003 dB of the report's figure before its rounding, so equal to the job's gain but where the
+// peak lies that close to a rounding step.
 double peakModeGainDb(double samplePeakDbfs);
 
 }  // namespace loudness_plan

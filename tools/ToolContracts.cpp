@@ -1,15 +1,10 @@
 #include "tools/ToolContracts.h"
 
-#include "app/ProgramFolders.h"
-
 #include <algorithm>
 #include <cctype>
 #include <charconv>
 
 namespace tool_contracts {
-
-std::string converterPath() { return program_folders::converterPath(); }
-std::string normalizerPath() { return program_folders::normalizerPath(); }
 
 std::string_view normalizerFlag(NormalizerMode mode)
 {
@@ -51,10 +46,15 @@ std::vector<std::string> normalizerArgs(NormalizerMode mode, const NormalizerLev
     std::string_view flag = normalizerFlag(mode);
     if (!flag.empty())
         args.emplace_back(flag);
-    const double margin = levels.lossyOutput ? kLossyMarginDb : 0.0;
-    args.push_back("--target=" + decibels(levels.target.lufs));
-    args.push_back("--ceiling=" + decibels(levels.target.ceilingDbtp - margin));
-    args.emplace_back(levels.limitPeaks ? "--limiter=on" : "--limiter=off");
+    // What the normaliser does unasked is left unsaid, so that its plain command lines hold.
+    const NormalizerLevels unasked;
+    const double ceiling = levels.target.ceilingDbtp - (levels.lossyOutput ? kLossyMarginDb : 0.0);
+    if (levels.target.lufs != unasked.target.lufs)
+        args.push_back("--target=" + decibels(levels.target.lufs));
+    if (ceiling != unasked.target.ceilingDbtp)
+        args.push_back("--ceiling=" + decibels(ceiling));
+    if (levels.limitPeaks != unasked.limitPeaks)
+        args.emplace_back(levels.limitPeaks ? "--limiter=on" : "--limiter=off");
     // Without a folder the pattern would be expanded against the root or the current folder.
     if (scratchFolder.empty())
         return args;

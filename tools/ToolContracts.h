@@ -25,10 +25,6 @@ inline constexpr std::string_view kErrorMarker = "Error ";
 inline constexpr std::string_view kAdjustingMarker = normalizer_markers::kAdjusting;
 inline constexpr std::string_view kNotAdjustingMarker = normalizer_markers::kNotAdjusting;
 
-// Full paths of the tools in the tool folder (program_folders::toolFolder()).
-std::string converterPath();
-std::string normalizerPath();
-
 // The four normalisation modes of the normaliser, in the order of the main window.
 enum class NormalizerMode {
     Singularly,         // each file on its own (track gain): no flag
@@ -62,7 +58,7 @@ inline constexpr double kLossyMarginDb = 1.0;
 // extension that is not a known lossless one counts as lossy, video containers included.
 bool isLossyExtension(std::string_view extension);
 
-// What the normaliser aims for.
+// What the normaliser aims for; as constructed, what it does when given no option.
 struct NormalizerLevels {
     LoudnessTarget target = kLoudnessTargets[0];
     bool limitPeaks = true;   // the limiter holds the peaks so that files reach their level
@@ -70,7 +66,9 @@ struct NormalizerLevels {
 };
 
 // The normaliser's arguments: the mode flag (left out when it is empty), "--target=",
-// "--ceiling=" and "--limiter=" from the levels, then the pattern folder + "*.wav" as ONE
+// "--ceiling=" and "--limiter=" from the levels where they differ from what the normaliser
+// does unasked (so the default levels give the bare mode flag and pattern), then the
+// pattern folder + "*.wav" as ONE
 // argument, which the normaliser expands itself. The folder's letters are kept as they are
 // (paths are case-sensitive), its backslashes, "*", "?", "[" and "]" each escaped with a
 // backslash so that they match only themselves; a missing trailing "/" is added. An empty folder gives no

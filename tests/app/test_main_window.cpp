@@ -6,6 +6,7 @@
 #include "analysis/Trms.h"
 #include "app/Startup.h"
 #include "app/Tabout.h"
+#include "app/ProgramFont.h"
 #include "app/Tflash.h"
 #include "app/Tmain.h"
 #include "app/Toptions.h"
@@ -258,57 +259,46 @@ TEST(MainWindow, AdjustVolumeCorrectsTheFieldsBeforeItsClick)
     EXPECT_EQ(QApplication::focusWidget(), window.BitBtn1);
 }
 
-TEST(StageDialogs, CancelAndEscapeEndTheJob)
+TEST(StageDialogs, CancelEscapeAndTheWindowManagersCloseCancelTheJob)
 {
-    Tmain window;
-    Tbatchaudioc batch(window);
-    Trms rms(window);
-    Tdetectpeak peak(window);
+    Tbatchaudioc batch(programFont());
+    Trms rms(programFont());
+    Tdetectpeak peak(programFont());
+    TFFEncoder host;  // the job's probe; nothing is probed here
     struct Row {
-        QDialog* dialog;
+        StageDialog* dialog;
         QSize size;
-        QTimer* timer;
-        int interval;
-    } const rows[] = {{&batch, {347, 89}, batch.timer_doconvert, 2},
-                      {&rms, {333, 80}, rms.timer_dorms, 2},
-                      {&peak, {326, 79}, peak.timer_dodetect, 100}};
+    } const rows[] = {{&batch, {347, 89}}, {&rms, {333, 80}}, {&peak, {326, 79}}};
     for (const Row& row : rows) {
         SCOPED_TRACE(row.dialog->objectName().toStdString());
         EXPECT_EQ(row.dialog->size(), row.size);
-        EXPECT_FALSE(row.timer->isActive());
-        EXPECT_EQ(row.timer->interval(), row.interval);
         auto* button = row.dialog->findChild<QPushButton*>(QStringLiteral("Button1"));
         ASSERT_NE(button, nullptr);
         EXPECT_EQ(button->text(), QStringLiteral("Cancel"));
         EXPECT_EQ(row.dialog->findChild<QProgressBar*>(QStringLiteral("progresstotal"))->maximum(), 100);
 
-        for (bool escape : {false, true}) {
-            window.cancel_flag = false;
-            QTimer::singleShot(0, [&] {
-                if (escape)
-                    QTest::keyClick(row.dialog, Qt::Key_Escape);
-                else
-                    button->click();
+        const auto cancels = [&](const std::function<void()>& action) {
+            Job job(JobSettings{}, host.Decoder());
+            bool cancelled = false;
+            QObject::connect(&job, &Job::finished, [&](Job::Outcome outcome, const JobError&) {
+                cancelled = outcome == Job::Outcome::Cancelled;
             });
+            row.dialog->follow(job);
+            QTimer::singleShot(0, action);
             row.dialog->exec();
-            EXPECT_TRUE(window.cancel_flag);
             EXPECT_FALSE(row.dialog->isVisible());
-        }
-
+            return cancelled;
+        };
+        EXPECT_TRUE(cancels([&] { button->click(); }));
+        EXPECT_TRUE(cancels([&] { QTest::keyClick(row.dialog, Qt::Key_Escape); }));
         // Closing it from code (the end of a stage) is no cancel.
-        window.cancel_flag = false;
-        QTimer::singleShot(0, [&] { row.dialog->close(); });
-        row.dialog->exec();
-        EXPECT_FALSE(window.cancel_flag);
-
+        EXPECT_FALSE(cancels([&] { row.dialog->close(); }));
         // Closed by the window manager, it cancels: the stage must not run on unseen.
-        QTimer::singleShot(0, [&] {
+        EXPECT_TRUE(cancels([&] {
             QCloseEvent close;
             QSpontaneKeyEvent::setSpontaneous(&close);
             qApp->notify(row.dialog, &close);  // sendEvent would clear the flag
-        });
-        row.dialog->exec();
-        EXPECT_TRUE(window.cancel_flag);
+        }));
     }
 }
 

@@ -2,6 +2,7 @@
 #include "analysis/Tdetails_peak.h"
 #include "analysis/Tdetails_rms.h"
 #include "app/CharacterFilter.h"
+#include "app/ProgramFont.h"
 #include "app/Tabout.h"
 #include "app/Toptions.h"
 #include "app/ValueCorrections.h"
@@ -223,7 +224,7 @@ TEST(SmallForms, AboutShowsThisYearAndOpensTheHomepage)
 
 TEST(SmallForms, PeakPictureIsAJpeg)
 {
-    Tdetails_peak peak;
+    Tdetails_peak peak(programFont());
     QImageReader reader(QStringLiteral(":/pictures/peaks.jpg"));
     EXPECT_EQ(reader.format().toStdString(), "jpeg");
     ASSERT_FALSE(peak.Image1->pixmap().isNull());
@@ -239,13 +240,13 @@ TEST(SmallForms, DetailsDialogsTextsAndSizes)
         std::string text;
     };
     Row rows[2];
-    rows[0] = {std::make_unique<Tdetails_peak>(), {479, 196}, {456, 138}, {322, 115},
+    rows[0] = {std::make_unique<Tdetails_peak>(programFont()), {479, 196}, {456, 138}, {322, 115},
                "This only considers how loud the peaks of the waveform are (shown in red on the "
                "right) for deciding the overall volume of the file. \n\nThis is the best method if "
                "you want to make the audio as loud as possible. In digital audio you can't get any "
                "louder than the highest peak at 0 dBFS, so normalizing to this value will create "
                "the loudest file you can."};
-    rows[1] = {std::make_unique<Tdetails_rms>(), {349, 176}, {325, 116}, {298, 91},
+    rows[1] = {std::make_unique<Tdetails_rms>(programFont()), {349, 176}, {325, 116}, {298, 91},
                "This considers the 'overall' loudness of a file. There may be large peaks, but "
                "also softer sections. It takes an average and calls that the volume. \n\nThis "
                "method is closer to how the human ear works and will create more natural results "

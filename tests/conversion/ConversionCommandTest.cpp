@@ -40,7 +40,7 @@ Args expand(const std::string& pattern, const std::string& src, const std::strin
 struct Row {
     VolumeMode mode;
     std::string source, outName, pattern;
-    std::string value = {};   // percentage, gain text or peak cell, by mode
+    std::string value = {};   // percentage, gain text or measured peak gain, by mode
     std::string format = {};  // the format box ticked with this item
     ProbeFacts probe = {};
     std::string note = {};  // in the command's note
@@ -210,7 +210,7 @@ TEST(ConversionCommand, ArgumentsForEveryModeAndContainer)
         r.fileIndex = 4;
         r.percent = row.mode == M::ChangePercent ? std::stoi(row.value) : 100;
         r.gainText = row.value;
-        r.peakCell = row.value;
+        r.peakGain = PeakGain::fromText(row.value);
         r.formatConverting = !row.format.empty();
         r.formatText = row.format;
         r.outputFolder = (dir / "out").string();
@@ -257,9 +257,9 @@ TEST(ConversionCommand, NumbersReachingTheFilter)
     ConversionResult result = buildConversion(r);
     EXPECT_FALSE(result.command);
     EXPECT_EQ(result.refusal, "Cannot convert /in/a.mp3: the gain \"1,volume=9\" is not a number");
-    r.mode = VolumeMode::PeakTrackGain;
-    r.peakCell = "inf";
-    EXPECT_FALSE(buildConversion(r).command);
+    for (const char* notGain : {"inf", "", "1,5"})
+        EXPECT_FALSE(PeakGain::fromText(notGain)) << notGain;
+    EXPECT_EQ(PeakGain::fromText("-0.0")->text(), "0.0");
 }
 
 TEST(ConversionCommand, PathsArriveWholeAndAbsolute)

@@ -125,6 +125,17 @@ TEST(OutputNames, TemporaryFileIsHiddenBesideTheOutput)
     EXPECT_GT(kept.size(), 200u);
     EXPECT_EQ(stem.rfind(kept, 0), 0u);
     EXPECT_EQ(kept.size() % 2, 0u);  // 120 plain bytes and whole two-byte characters
+
+    // The process is read back from every name the rule makes, and from no other name.
+    for (const std::string& made : {output_names::partFilePath("/o/Song.OGG", 42, 7),
+                                    output_names::partFilePath("/o/a.part", 42, 7, 3),
+                                    output_names::partFilePath("/o/noext", 42, 0),
+                                    output_names::partFilePath("/o/.wav", 42, 1), "/o/" + name})
+        EXPECT_EQ(output_names::partFileProcess(output_names::fileNameOf(made)), 42) << made;
+    for (const char* other : {"Song.auralon-42-7.part.ogg", ".Song.auralon-42-7.part.OGG", ".Song.auralon-42-7.ogg",
+                              ".Song.auralon-42-7.part.ogg.x", ".Song.auralon-0-7.part.ogg", ".auralon-42-7.part",
+                              ".Song.auralon-42-7-1.part.ogg", ".Song.auralon-4x-7.part.ogg"})
+        EXPECT_EQ(output_names::partFileProcess(other), std::nullopt) << other;
 }
 
 TEST(OutputFiles, CommitAndDiscard)

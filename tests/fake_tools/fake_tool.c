@@ -84,17 +84,27 @@ static char* read_whole(const char* path, size_t* size)
     return data;
 }
 
+/* One write for the whole run, so that runs started at the same time do not mix their
+ * records. */
 static void log_arguments(const char* path, int argc, char** argv)
 {
+    size_t size = 1;
+    for (int i = 0; i < argc; ++i)
+        size += strlen(argv[i]) + 1;
+    char* record = malloc(size);
+    if (!record)
+        fail("log");
+    char* end = record;
+    for (int i = 0; i < argc; ++i)
+        end = stpcpy(end, argv[i]) + 1;
+    *end = '\n';
     int fd = open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (fd < 0)
         fail(path);
-    for (int i = 0; i < argc; ++i)
-        if (write(fd, argv[i], strlen(argv[i]) + 1) < 0)
-            fail("log");
-    if (write(fd, "\n", 1) < 0)
+    if (write(fd, record, size) != (ssize_t)size)
         fail("log");
     close(fd);
+    free(record);
 }
 
 static void list_descriptors(void)

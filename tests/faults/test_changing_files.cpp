@@ -113,8 +113,12 @@ TEST(ChangingFiles, AnOutputFolderDeletedDuringTheJobStopsItWithItsName)
     h.addFiles({in / "a.wav", in / "b.wav", in / "c.wav"});
     h.choose(h.main().radio_changepercent);
 
+    int rowsStarted = 0;
+    QObject::connect(&h.main(), &Tmain::jobStarted, [&](Job* job) {
+        QObject::connect(job, &Job::rowStarted, [&](int row) { rowsStarted = std::max(rowsStarted, row + 1); });
+    });
     h.runJob([&] {
-        if (h.main().file_index < 1)
+        if (rowsStarted < 2)
             return false;
         fs::remove_all(h.outputFolder());
         return true;

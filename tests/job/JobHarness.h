@@ -3,6 +3,7 @@
 #include "app/Startup.h"
 #include "app/Tmain.h"
 #include "support/FakeToolFolder.h"
+#include "support/Processes.h"
 #include "support/TempDir.h"
 #include "support/gui/FakeFileDialogs.h"
 #include "support/gui/MessageBoxAnswerer.h"
@@ -58,10 +59,7 @@ private:
     Startup startup_;
 };
 
-// Every process below `parent`, children first.
-std::vector<long> descendantsOf(long parent);
-
-// True while a process with this id exists and is not a zombie.
-bool processAlive(long pid);
+using testsupport::descendantsOf;
+using testsupport::processAlive;
 
 }  // namespace jobtest

@@ -192,7 +192,7 @@ TEST(LoudnessPlan, EqualsWhatTheToolsThenDo)
         conversion_command::ConversionRequest request;
         request.mode = VolumeMode::PeakTrackGain;
         request.sourcePath = (dir / sources[i].name).string();
-        request.peakCell = *cell;
+        request.peakGain = PeakGain::fromText(*cell);
         request.outputFolder = (dir / "out").string();
         request.probe = probes[i];
         const auto job = conversion_command::buildConversion(request);

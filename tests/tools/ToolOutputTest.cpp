@@ -227,12 +227,14 @@ TEST(ToolContracts, NormalizerArgumentsKeepTheFolderAsItIsWithItsPatternCharacte
     const tool_contracts::NormalizerLevels standard;
     const tool_contracts::NormalizerLevels atscLossyLinear{tool_contracts::kLoudnessTargets[4], false, true};
     EXPECT_EQ(tool_contracts::normalizerArgs(NormalizerMode::Singularly, standard, "/Opt/My App/tmp/"),
-              (Args{"--target=-14", "--ceiling=-1", "--limiter=on", "/Opt/My App/tmp/*.wav"}));
+              (Args{"/Opt/My App/tmp/*.wav"}));
     EXPECT_EQ(tool_contracts::normalizerArgs(NormalizerMode::WeightedAverage, atscLossyLinear, "/Opt/tmp"),
               (Args{"-bv", "--target=-24", "--ceiling=-3", "--limiter=off", "/Opt/tmp/*.wav"}));
     EXPECT_EQ(tool_contracts::normalizerArgs(NormalizerMode::ArithmeticAverage, standard, "/a[x]?*\\b/tmp").back(),
               "/a\\[x\\]\\?\\*\\\\b/tmp/*.wav");
-    EXPECT_EQ(tool_contracts::normalizerArgs(NormalizerMode::Collectively, standard, "").back(), "--limiter=on");
+    EXPECT_EQ(tool_contracts::normalizerArgs(NormalizerMode::Collectively, standard, ""), (Args{"-b"}));
+    const tool_contracts::NormalizerLevels lossy{tool_contracts::kLoudnessTargets[0], true, true};
+    EXPECT_EQ(tool_contracts::normalizerArgs(NormalizerMode::Singularly, lossy, "/t"), (Args{"--ceiling=-2", "/t/*.wav"}));
     for (const char* lossless : {".wav", ".FLAC", ".aiff", ".au"})
         EXPECT_FALSE(tool_contracts::isLossyExtension(lossless)) << lossless;
     for (const char* lossy : {".mp3", ".OGG", ".m4a", ".wma", ".avi", ".mkv", ""})

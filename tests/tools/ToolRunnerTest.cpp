@@ -2,6 +2,7 @@
 #include "analysis/ToolOutputParsers.h"
 #include "analysis/ToolRunMessages.h"
 #include "analysis/ToolRunner.h"
+#include "app/ProgramFolders.h"
 #include "tools/ToolContracts.h"
 
 #include "support/FakeToolFolder.h"
@@ -248,10 +249,10 @@ TEST_F(ToolRunnerTest, ArgumentsArriveUnchangedThroughTheWindowsDirectory)
 {
     folder_.setFake(Tool::Converter, FakeToolBehaviour::exitWith(0));
     folder_.useAsWindowsDirectory();
-    ASSERT_EQ(tool_contracts::converterPath(), folder_.toolPath(Tool::Converter));
+    ASSERT_EQ(program_folders::converterPath(), folder_.toolPath(Tool::Converter));
     const std::vector<std::string> args{"-i", "/Some Folder/it's \"quoted\" $HOME.wav", "", "/Tmp/*.wav"};
     bool cancel = false;
-    run_tool(tool_contracts::converterPath(), args, cancel, {});
+    run_tool(program_folders::converterPath(), args, cancel, {});
     ASSERT_EQ(folder_.recordedRuns(Tool::Converter).size(), 1u);
     EXPECT_EQ(folder_.recordedRuns(Tool::Converter)[0], args);
 }

@@ -1,4 +1,4 @@
-#include "analysis/JobState.h"
+#include "job/JobState.h"
 
 #include <algorithm>
 
@@ -27,12 +27,12 @@ void JobState::beginStage(int maxRuns)
     nextRow_ = told_ = finished_ = 0;
     stopped_ = false;
     for (JobRow& r : rows_) {
-        r.caption.clear();
-        r.error.clear();
+        r.error = {};
         r.endsJob = r.closesStage = false;
         r.command.reset();
-        if (r.state == RowState::Failed) {
+        if (r.state == RowState::Failed || r.state == RowState::Refused) {
             r.fraction = 1;
+            r.endedBefore = true;
             ++finished_;
         } else {
             r.state = RowState::Waiting;
@@ -74,8 +74,8 @@ void JobState::setFraction(int index, double fraction)
     row(index).fraction = std::clamp(fraction, 0.0, 1.0);
 }
 
-void JobState::finishRow(int index, RowState state, std::string caption, std::string error,
-                         bool endsJob, bool closesStage)
+void JobState::finishRow(int index, RowState state, JobError error, bool endsJob,
+                         bool closesStage)
 {
     JobRow& r = row(index);
     if (r.state != RowState::Running)
@@ -83,7 +83,6 @@ void JobState::finishRow(int index, RowState state, std::string caption, std::st
     running_.erase(std::remove(running_.begin(), running_.end(), index), running_.end());
     r.state = state;
     r.fraction = 1;
-    r.caption = std::move(caption);
     r.error = std::move(error);
     r.endsJob = endsJob;
     r.closesStage = closesStage;
@@ -102,25 +101,34 @@ void JobState::withdrawRow(int index)
     nextRow_ = std::min(nextRow_, index);
 }
 
-std::optional<JobState::Report> JobState::takeReport()
+void JobState::passOverEarlierEnds()
 {
-    while (told_ < rowCount()) {
-        JobRow& r = row(told_);
-        if (r.state == RowState::Waiting || r.state == RowState::Running)
-            return std::nullopt;
-        const int index = told_++;
-        if (r.error.empty() && !r.endsJob)
-            continue;
-        Report report{index, std::move(r.caption), std::move(r.error), r.endsJob, r.closesStage};
-        r.caption.clear();
-        r.error.clear();
-        return report;
-    }
-    return std::nullopt;
+    while (told_ < rowCount() && row(told_).endedBefore)
+        ++told_;
 }
 
-bool JobState::stageOver() const
+std::optional<JobState::Report> JobState::takeReport()
 {
+    if (!reportDue())
+        return std::nullopt;
+    JobRow& r = row(told_);
+    Report report{told_++, r.state, std::move(r.error), r.endsJob, r.closesStage};
+    r.error = {};
+    return report;
+}
+
+bool JobState::reportDue()
+{
+    passOverEarlierEnds();
+    if (told_ >= rowCount())
+        return false;
+    const RowState state = row(told_).state;
+    return state != RowState::Waiting && state != RowState::Running;
+}
+
+bool JobState::stageOver()
+{
+    passOverEarlierEnds();
     return told_ >= rowCount() && running_.empty();
 }
 

@@ -1,59 +1,52 @@
 #pragma once
 
-#include "analysis/ScratchLock.h"
 #include "conversion/ConversionCommand.h"
+#include "conversion/PeakGain.h"
 #include "conversion/ProbeFacts.h"
+#include "job/JobError.h"
 
 #include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
-// Which stage of a job is at work.
-enum class JobMode { detect_peak, convert_towav, rms, direct_convert };
-
 // Where one row of the list stands in the current stage.
 enum class RowState { Waiting, Running, Done, Failed, Refused };
 
 // What the job keeps of one row.
 struct JobRow {
-    ProbeFacts facts;     // of the probe before the row's latest run
-    std::string output;   // the planned output (conversion) or the WAV copy (extraction)
-    std::string gain;     // the measured peak gain, "" when there is none
+    ProbeFacts facts;              // of the probe before the row's latest run
+    std::string output;            // the planned output (conversion) or the WAV copy (extraction)
+    std::optional<PeakGain> gain;  // the measured peak gain; none when there is none
     // By source stream: the gains that bring audio streams the format mixes down back to their
     // own loudness, measured in the peak or extraction run, or in a run before the conversion.
     std::map<int, double> downmixGains;
-    bool measuredFirst = false;  // the row's measurement run has ended: its conversion is next
+    bool measuredFirst = false;    // the row's measurement run has ended: its conversion is next
     std::optional<conversion_command::ConversionCommand> command;  // while the conversion runs
+    std::string note;              // what the written output was made without
     RowState state = RowState::Waiting;
-    double fraction = 0;  // how much of the row's run is done, 0..1
+    double fraction = 0;           // how much of the row's run is done, 0..1
+    bool endedBefore = false;      // ended in an earlier stage: passed over, not told again
 
-    // What to tell about the row's end: shown once, in row order.
-    std::string caption;
-    std::string error;
+    // What to tell about the row's end: told once, in row order.
+    JobError error;
     bool endsJob = false;      // the job ends once this has been told
-    bool closesStage = false;  // the stage dialog closes before the message
+    bool closesStage = false;  // the stage's end is told before this
 };
 
-// The state of one Adjust Volume job, the one place it is kept: the rows and their state in
-// the current stage, which row starts next, how far the list has got, and which row's end is
-// to be told next. Rows are handed out in row order, at most `maxRuns` running at once; their
-// ends come in any order but are told in row order.
+// The rows of one job and where they stand in the current stage: which row starts next, how far
+// the list has got, and which row's end is to be told next. Rows are handed out in row order,
+// at most `maxRuns` running at once; their ends come in any order but are told in row order.
 class JobState {
 public:
-    // What to tell about one row.
+    // What to tell about one row's end.
     struct Report {
         int row = 0;
-        std::string caption;
-        std::string text;
+        RowState state = RowState::Done;
+        JobError error;
         bool endsJob = false;
         bool closesStage = false;
     };
-
-    bool active = false;
-    conversion_command::VolumeMode mode = conversion_command::VolumeMode::ChangePercent;
-    std::string scratchFolder;             // of an RMS job
-    ScratchLock scratchLock;               // held by an RMS job from start to end
 
     // A new job over these sources, every row waiting.
     void begin(std::vector<std::string> sources);
@@ -83,25 +76,30 @@ public:
 
     // How much of a running row is done (kept within 0..1).
     void setFraction(int index, double fraction);
-    // A row's end: Done, Failed or Refused, with what to tell ("" for nothing). A row whose end
-    // ends the job stops every later row from starting.
-    void finishRow(int index, RowState state, std::string caption = {}, std::string error = {},
-                   bool endsJob = false, bool closesStage = false);
+    // A running row's end: Done, Failed or Refused, with why. A row whose end ends the job
+    // stops every later row from starting.
+    void finishRow(int index, RowState state, JobError error = {}, bool endsJob = false,
+                   bool closesStage = false);
     // A running row whose run was stopped without an end of its own: it waits again.
     void withdrawRow(int index);
 
     // The next row in row order whose end is known and not yet told; nothing while the row
-    // next in order is still waiting or running. Rows with nothing to tell are passed over.
+    // next in order is still waiting or running.
     std::optional<Report> takeReport();
+    // The row next in order has ended and waits to be told.
+    bool reportDue();
 
     // Every row's end has been told and none runs.
-    bool stageOver() const;
+    bool stageOver();
     int doneCount() const { return finished_; }
     int runningCount() const { return static_cast<int>(running_.size()); }
     // The rows done so far, a running row with its own fraction.
     double listFraction() const;
 
 private:
+    // Moves the next row to tell past the rows that ended in an earlier stage.
+    void passOverEarlierEnds();
+
     std::vector<std::string> sources_;
     file_identity::GuardedNames sourceNames_;
     file_identity::GuardedNames takenNames_;

@@ -1,0 +1,408 @@
+// The job's sequence: its start, the stages of each mode, the pool of per-row runs, the order in
+// which ends are told, the normaliser's run, cancel and the end.
+#include "job/Job.h"
+
+#include "analysis/ClearFolder.h"
+#include "analysis/ProgressMath.h"
+#include "analysis/ScratchLock.h"
+#include "analysis/StageRules.h"
+#include "analysis/ToolOutputParsers.h"
+#include "analysis/ToolProcess.h"
+#include "conversion/FileIdentity.h"
+#include "job/JobRowRun.h"
+#include "job/JobState.h"
+#include "job/StaleParts.h"
+
+#include <QTimer>
+
+namespace {
+
+// The peak stage is on show this long before its first converter starts.
+constexpr int kPeakFirstTickMs = 100;
+
+}  // namespace
+
+Job::Job(JobSettings settings, TFFDecoder& probe, QObject* parent)
+    : QObject(parent),
+      settings_(std::move(settings)),
+      probe_(probe),
+      state_(std::make_unique<JobState>()),
+      scratchLock_(std::make_unique<ScratchLock>())
+{
+    settings_.filesAtOnce = std::max(1, settings_.filesAtOnce);
+}
+
+Job::~Job()
+{
+    over_ = true;
+    killRuns();
+}
+
+int Job::doneCount() const
+{
+    return stage_ == Stage::Normalisation ? normalised_ : state_->doneCount();
+}
+
+int Job::runningCount() const
+{
+    return stage_ == Stage::Normalisation ? (normaliser_ ? 1 : 0) : state_->runningCount();
+}
+
+std::optional<int> Job::firstRunningRow() const
+{
+    return state_->firstRunningRow();
+}
+
+bool Job::rowRunning(int row) const
+{
+    return runs_.count(row) > 0;
+}
+
+JobError Job::startProblem() const
+{
+    // Everything in the scratch folder is deleted at the end of a job, and in the RMS modes the
+    // normaliser changes every WAV file directly in it.
+    const std::string& scratch = settings_.scratchFolder;
+    if (scratch.empty())
+        return {};
+    const std::string& output = settings_.outputFolder;
+    if (file_identity::isSameOrInside(output, scratch)) {
+        const std::string reason = "it is the scratch folder " + scratch
+                                   + " or lies inside it, and everything in it is deleted at the end of the job";
+        return {JobError::Kind::Folder, output, "write into", reason, "Cannot write into " + output + ": " + reason};
+    }
+    if (conversion_command::isRmsMode(settings_.mode))
+        for (const std::string& source : settings_.sources)
+            if (file_identity::isSameOrInside(source, scratch)) {
+                const std::string reason = "it lies in the scratch folder " + scratch
+                                           + ", where the job's copies are made and changed";
+                return {JobError::Kind::Refused, source, "normalise", reason,
+                        "Cannot normalise " + source + ": " + reason};
+            }
+    return {};
+}
+
+void Job::start()
+{
+    if (started_ || over_)
+        return;
+    started_ = true;
+    if (JobError problem = startProblem())
+        return finish(Outcome::Failed, std::move(problem));
+    state_->begin(settings_.sources);
+
+    const std::string& scratch = settings_.scratchFolder;
+    if (conversion_command::isRmsMode(settings_.mode)) {
+        if (scratch.empty())
+            return finish(Outcome::Failed, {JobError::Kind::Folder, scratch, "create the scratch folder", {},
+                                            "Create the tmp folder error!"});
+        if (!scratchLock_->acquire(scratch))
+            return finish(Outcome::Failed, {JobError::Kind::Folder, scratch, "hold the scratch folder",
+                                            scratchLock_->error(), scratchLock_->error()});
+        // Copies left by an earlier job that did not finish would be normalised with this
+        // job's and skew the album and average modes.
+        folder_cleanup::clear_folder(scratch, {}, state_->sourceNames().ids);
+    }
+    stale_parts::removeFrom(settings_.outputFolder);
+
+    switch (settings_.mode) {
+    case conversion_command::VolumeMode::ChangePercent:
+    case conversion_command::VolumeMode::ChangeGain:
+        return beginStage(Stage::Conversion);
+    case conversion_command::VolumeMode::PeakTrackGain:
+        return beginStage(Stage::PeakMeasurement);
+    default:
+        return beginStage(Stage::WavExtraction);
+    }
+}
+
+void Job::cancel()
+{
+    finish(Outcome::Cancelled);
+}
+
+void Job::beginStage(Stage stage)
+{
+    stage_ = stage;
+    shown_ = stageEndTold_ = false;
+    percent_ = normalised_ = 0;
+    status_.clear();
+    shownPercent_ = shownDone_ = -1;
+    shownStatus_.clear();
+    if (stage == Stage::Normalisation)
+        return runNormaliser();
+
+    state_->beginStage(settings_.filesAtOnce);
+    if (!state_->firstWaitingRow())
+        return finish(Outcome::Failed);  // every row failed an earlier stage
+    if (stage == Stage::PeakMeasurement) {
+        // It cannot fail before its first run, so it is on show at once.
+        showStage();
+        holding_ = true;
+        QTimer::singleShot(kPeakFirstTickMs, this, [this] {
+            holding_ = false;
+            advance();
+        });
+        return;
+    }
+    advance();
+}
+
+void Job::showStage()
+{
+    if (shown_ || over_)
+        return;
+    shown_ = true;
+    stageEndTold_ = false;
+    emit stageStarted(stage_);
+}
+
+void Job::endStage()
+{
+    if (!shown_ || stageEndTold_)
+        return;
+    stageEndTold_ = true;
+    emit stageEnded(stage_);
+}
+
+void Job::nextStage()
+{
+    switch (stage_) {
+    case Stage::PeakMeasurement:
+    case Stage::Normalisation:
+        return beginStage(Stage::Conversion);
+    case Stage::WavExtraction:
+        return beginStage(Stage::Normalisation);
+    case Stage::Conversion:
+        return finish(Outcome::Completed);
+    }
+}
+
+void Job::finish(Outcome outcome, JobError error)
+{
+    if (over_)
+        return;
+    over_ = true;
+    holding_ = false;
+    // A row whose end ended the job leaves no later run behind it.
+    killRuns();
+    endStage();
+    if (outcome == Outcome::Completed)
+        clearScratchFolder();
+    scratchLock_->release();
+    emit finished(outcome, error);
+}
+
+void Job::clearScratchFolder()
+{
+    // Another instance's RMS job may be using the scratch folder: then its copies stay.
+    const std::string& scratch = settings_.scratchFolder;
+    if (scratch.empty() || !scratchLock_->acquire(scratch))
+        return;
+    std::vector<std::string> kept = state_->sources();
+    kept.insert(kept.end(), state_->plannedOutputs().begin(), state_->plannedOutputs().end());
+    folder_cleanup::clear_folder(scratch, {}, file_identity::existingIds(kept));
+}
+
+void Job::advance()
+{
+    if (over_)
+        return;
+    if (!oneAtOnce())
+        startRows();  // the pool stays full, also while an end is being told
+    if (advancing_) {
+        again_ = true;
+        return;
+    }
+    advancing_ = true;
+    do {
+        again_ = false;
+        tellEnds();
+        startRows();
+        if (!over_ && perRowStage() && !holding_ && state_->stageOver()) {
+            endStage();
+            nextStage();
+        }
+    } while (again_ && !over_);
+    advancing_ = false;
+}
+
+void Job::startRows()
+{
+    if (starting_ || over_ || holding_ || !perRowStage())
+        return;
+    starting_ = true;
+    while (!over_) {
+        // One at a time, a row is prepared only once every end before it has been told.
+        if (oneAtOnce() && (telling_ || state_->runningCount() > 0 || state_->reportDue()))
+            break;
+        const std::optional<int> row = state_->takeNextRow();
+        if (!row)
+            break;
+        if (std::optional<Command> command = prepare(*row))
+            launch(*row, std::move(*command));
+        else
+            again_ = true;  // the row has ended: its end is to be told
+    }
+    starting_ = false;
+}
+
+void Job::launch(int row, Command command, bool firstRun)
+{
+    showStage();
+    auto& run = runs_[row];
+    run = std::make_unique<RowRun>();
+    run->process = new ToolProcess(
+        command.tool, command.arguments,
+        [this, row](std::string_view line) { handleLine(row, *runs_.at(row), line); },
+        [this, row](const ToolRunResult& result) { runEnded(row, result); }, this);
+    ToolProcess* process = run->process;
+    emit toolStarted(command.tool, command.arguments);
+    if (firstRun && !over_)
+        emit rowStarted(row);
+    if (over_)
+        return;
+    if (const std::optional<ToolRunResult> failed = process->start())
+        runEnded(row, *failed);
+}
+
+void Job::runEnded(int row, const ToolRunResult& result)
+{
+    const auto found = runs_.find(row);
+    if (found == runs_.end())
+        return;
+    std::unique_ptr<RowRun> run = std::move(found->second);
+    runs_.erase(found);
+    run->process->deleteLater();
+    const stage_rules::RunVerdict verdict = judge(row, *run, result);
+    using Kind = stage_rules::RunVerdict::Kind;
+    if (verdict.kind == Kind::Done) {
+        if (std::optional<Command> next = nextRun(row))
+            return launch(row, std::move(*next), false);
+        if (state_->row(row).state != RowState::Running)
+            return advance();  // its next run could not be prepared: the row has ended
+    }
+
+    const bool endsJob = stage_rules::stepAfter(verdict.kind, row >= rowCount() - 1)
+                         == stage_rules::StageStep::EndJob;
+    state_->finishRow(row, verdict.kind == Kind::Done ? RowState::Done : RowState::Failed,
+                      std::move(run->error), endsJob, endsJob);
+    if (verdict.kind == Kind::CannotStart) {
+        // One at a time no later row would have started: those that did are taken back.
+        for (auto later = runs_.upper_bound(row); later != runs_.end();) {
+            later->second->process->cancel();
+            later->second->process->deleteLater();
+            discard(later->first);
+            state_->withdrawRow(later->first);
+            later = runs_.erase(later);
+        }
+    }
+    advance();
+}
+
+void Job::killRuns()
+{
+    for (auto& [row, run] : runs_) {
+        run->process->cancel();
+        run->process->deleteLater();
+        discard(row);
+        state_->withdrawRow(row);
+    }
+    runs_.clear();
+    if (normaliser_) {
+        normaliser_->process->cancel();
+        normaliser_->process->deleteLater();
+        normaliser_.reset();
+    }
+}
+
+void Job::tellEnds()
+{
+    if (telling_ || over_)
+        return;
+    telling_ = true;
+    while (!over_) {
+        const std::optional<JobState::Report> report = state_->takeReport();
+        if (!report)
+            break;
+        if (report->closesStage)
+            endStage();
+        if (!over_)
+            tell(report->row, report->state, report->error);
+        if (!over_ && report->endsJob)
+            finish(Outcome::Failed);
+    }
+    telling_ = false;
+}
+
+void Job::tell(int row, RowState state, const JobError& error)
+{
+    if (stage_ == Stage::PeakMeasurement) {
+        emit rowMeasured(row, state_->row(row).gain);
+        if (over_)
+            return;
+    }
+    if (state == RowState::Done) {
+        if (stage_ == Stage::Conversion)
+            emit rowEnded(row, RowEnd::Written, error, state_->row(row).note);
+        return;
+    }
+    emit rowEnded(row, state == RowState::Refused ? RowEnd::Refused : RowEnd::Failed, error, {});
+}
+
+void Job::progress(int row)
+{
+    const int done = doneCount();
+    if (percent_ == shownPercent_ && status_ == shownStatus_ && done == shownDone_)
+        return;
+    shownPercent_ = percent_;
+    shownStatus_ = status_;
+    shownDone_ = done;
+    emit rowProgress(row, percent_, status_);
+}
+
+void Job::runNormaliser()
+{
+    showStage();
+    if (over_)
+        return;
+    const std::vector<std::string> arguments = normaliserArguments();
+    normaliser_ = std::make_unique<RowRun>();
+    ToolProcess* process = new ToolProcess(
+        settings_.normaliser, arguments,
+        [this](std::string_view line) {
+            normaliser_->report.addLine(line);
+            // The normaliser reports each file as it finishes it.
+            if (tool_output::isNormalizerMarkerLine(line)) {
+                percent_ = progress_math::steppedPosition(percent_, 100, rowCount());
+                ++normalised_;
+            }
+            status_ = "Analyze data......";
+            progress(-1);
+        },
+        [this](const ToolRunResult& result) { normaliserEnded(result); }, this);
+    normaliser_->process = process;
+    emit toolStarted(settings_.normaliser, arguments);
+    if (over_)
+        return;
+    if (const std::optional<ToolRunResult> failed = process->start())
+        normaliserEnded(*failed);
+}
+
+void Job::normaliserEnded(const ToolRunResult& result)
+{
+    if (!normaliser_)
+        return;
+    std::unique_ptr<RowRun> run = std::move(normaliser_);
+    run->process->deleteLater();
+    // The normaliser has no success marker: only how it ended tells whether every copy was
+    // adjusted, and unadjusted copies must not become outputs.
+    const stage_rules::RunVerdict verdict = stage_rules::judgeRun(result, run->report, true);
+    endStage();
+    if (over_)
+        return;
+    if (verdict.kind == stage_rules::RunVerdict::Kind::Done)
+        return nextStage();
+    finish(Outcome::Failed, {JobError::Kind::Tool, settings_.scratchFolder, "normalise", verdict.message,
+                             verdict.message});
+}

@@ -1,0 +1,173 @@
+#pragma once
+
+#include "conversion/PeakGain.h"
+#include "job/JobError.h"
+#include "job/JobSettings.h"
+
+#include <QObject>
+
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+class JobState;
+enum class RowState;
+class ScratchLock;
+class TFFDecoder;
+class ToolProcess;
+struct ToolRunResult;
+namespace stage_rules {
+struct RunVerdict;
+}
+
+// One Adjust Volume job over a list of files, from its start to its end, with no window: it
+// runs the stages of its mode, up to `filesAtOnce` tool runs at a time, and tells what
+// happens by its signals, which a front end shows. Everything happens on the thread the job
+// lives on, from its event loop; tools are started from an argument vector and die with the
+// program.
+//
+// Stages by mode: Percentage and Gain convert; Peak measures, then converts; the RMS modes
+// extract WAV copies into the scratch folder, normalise them in one run, then convert.
+//
+// Order of the signals: a stage is started (stageStarted) just before its first run, so a row
+// that ends before any run (its probe, its folder, a refusal) is told before it (the peak
+// stage, where no row ends so, is started 100 ms before its first runs); rows start in
+// row order and their ends (rowMeasured, rowEnded) are told in row order, whichever run ends
+// first. With one file at once, no row is prepared or started while an end is being told: a
+// front end may show a modal message from its slot (a nested event loop) and the job goes on
+// when the slot returns. With more at once, runs already going go on meanwhile and keep the
+// pool full, and the next end is told when the slot has returned. finished() comes last, once.
+//
+// A slot may call cancel(); the job then stops where it stands. It must not delete the job
+// from a slot (deleteLater() neither, since a modal message runs the event loop while the job
+// is still at work below it); keep it until the next job or until the front end goes.
+class Job : public QObject {
+    Q_OBJECT
+public:
+    enum class Stage { PeakMeasurement, WavExtraction, Normalisation, Conversion };
+    enum class RowEnd { Written, Failed, Refused };
+    enum class Outcome { Completed, Failed, Cancelled };
+
+    // A job over settings.sources; `probe` opens each row's source before its run, one at a
+    // time (the probe of the front end's list, or one of the job's own).
+    Job(JobSettings settings, TFFDecoder& probe, QObject* parent = nullptr);
+    // Runs still going are killed and what they were writing is removed; nothing is told.
+    ~Job() override;
+
+    // Refuses the job when the output folder lies in the scratch folder (or, in an RMS mode, a
+    // source does), takes and clears the scratch folder of an RMS job, removes the hidden files
+    // that killed runs left in the output folder, and begins the first stage. A refusal is
+    // told by finished(). Signals may come before this returns.
+    void start();
+    // Ends the job at once: every run killed, what it was writing removed (WAV copies already
+    // made stay until a later job's start), finished(Cancelled). Nothing once finished.
+    void cancel();
+
+    const JobSettings& settings() const { return settings_; }
+    int rowCount() const { return static_cast<int>(settings_.sources.size()); }
+    bool isOver() const { return over_; }
+    Stage stage() const { return stage_; }
+    // stageStarted() has been told for the current stage.
+    bool stageShown() const { return shown_; }
+    // Files over in the current stage (for the normaliser: the files it has reported) and
+    // tool runs at work.
+    int doneCount() const;
+    int runningCount() const;
+    std::optional<int> firstRunningRow() const;
+    bool rowRunning(int row) const;
+
+signals:
+    void stageStarted(Job::Stage stage);
+    void stageEnded(Job::Stage stage);
+    // A row's run begins (row order).
+    void rowStarted(int row);
+    // How far the stage has got over the whole list, 0..100 (by file for the measuring stages,
+    // by the converter's time for the converting ones; never back within a stage), and the
+    // status line ("Analyze data......", "Process 00:01:30.50 ......"). row is -1 while the
+    // normaliser works on the whole list.
+    void rowProgress(int row, int percent, const std::string& status);
+    // The peak stage's finding for a row: the gain to full scale, none for silence or a run
+    // that failed (told before that row's rowEnded).
+    void rowMeasured(int row, const std::optional<PeakGain>& gain);
+    // A row's end: written (note: the source's streams its output could not hold), refused
+    // before any run, or failed in any stage; error says why. Once per row at most.
+    void rowEnded(int row, Job::RowEnd end, const JobError& error, const std::string& note);
+    // A tool is about to run with these arguments.
+    void toolStarted(const std::string& tool, const std::vector<std::string>& arguments);
+    // The job is over. error says why when a failure was the job's rather than a row's (a
+    // refusal at the start, the normaliser's run).
+    void finished(Job::Outcome outcome, const JobError& error);
+
+private:
+    struct Command {
+        std::string tool;
+        std::vector<std::string> arguments;
+    };
+    struct RowRun;
+
+    bool perRowStage() const { return stage_ != Stage::Normalisation; }
+    bool oneAtOnce() const { return settings_.filesAtOnce <= 1; }
+
+    // --- The sequence (Job.cpp) ---
+    JobError startProblem() const;
+    void beginStage(Stage stage);
+    void showStage();
+    void endStage();
+    void nextStage();
+    void finish(Outcome outcome, JobError error = {});
+    void clearScratchFolder();
+    // Starts rows and tells ends until neither has more to do; re-entered from a slot it only
+    // notes that there is more.
+    void advance();
+    void startRows();
+    void tellEnds();
+    void tell(int row, RowState state, const JobError& error);
+    void launch(int row, Command command, bool firstRun = true);
+    void runEnded(int row, const ToolRunResult& result);
+    void killRuns();
+    void progress(int row);
+    void runNormaliser();
+    void normaliserEnded(const ToolRunResult& result);
+
+    // --- What each per-row stage does with a row (JobStages.cpp) ---
+    // The row's first run, or nothing when the row has ended instead (told later).
+    std::optional<Command> prepare(int row);
+    std::optional<Command> prepareConversion(int row);
+    std::optional<Command> prepareExtraction(int row);
+    bool probe(int row);
+    conversion_command::ConversionRequest conversionRequest(int row) const;
+    // The next run of a row whose run has just ended well, when its work has more than one.
+    std::optional<Command> nextRun(int row);
+    void handleLine(int row, RowRun& run, std::string_view line);
+    stage_rules::RunVerdict judge(int row, RowRun& run, const ToolRunResult& result);
+    void discard(int row);
+    void failRow(int row, RowState state, JobError error, bool endsJob, bool closesStage = false);
+    std::vector<std::string> normaliserArguments() const;
+
+    JobSettings settings_;
+    TFFDecoder& probe_;
+    std::unique_ptr<JobState> state_;
+    std::unique_ptr<ScratchLock> scratchLock_;
+    std::map<int, std::unique_ptr<RowRun>> runs_;
+    std::unique_ptr<RowRun> normaliser_;
+
+    Stage stage_ = Stage::Conversion;
+    bool started_ = false;
+    bool over_ = false;
+    bool shown_ = false;
+    bool stageEndTold_ = false;
+    bool holding_ = false;  // the peak stage's first runs wait for its first tick
+    bool advancing_ = false;
+    bool again_ = false;
+    bool starting_ = false;
+    bool telling_ = false;
+    int percent_ = 0;
+    std::string status_;
+    int normalised_ = 0;
+    int shownPercent_ = -1;
+    std::string shownStatus_;
+    int shownDone_ = -1;
+};

@@ -1,0 +1,36 @@
+#pragma once
+
+#include "conversion/ConversionCommand.h"
+
+#include <string>
+#include <vector>
+
+// What one Adjust Volume job is asked to do, taken once when it is made: a front end fills it
+// from its controls or its arguments, and the job reads nothing else. Paths and names are raw
+// file-system bytes.
+struct JobSettings {
+    // The files, in the order of the list; every row of the job is one of them.
+    std::vector<std::string> sources;
+
+    conversion_command::VolumeMode mode = conversion_command::VolumeMode::ChangePercent;
+    int percent = 100;          // the percentage mode's factor in percent, 0..1000
+    std::string gain = "0.00";  // the gain mode's dB as the converter reads them ("6", "-3.5")
+    bool formatConverting = false;
+    std::string format;         // the audio format to convert to, a format box entry ("*.MP3")
+    std::string prefix;         // put in front of every output name, untrimmed
+    std::string outputFolder;
+
+    // The RMS modes' loudness: the target, the highest true peak allowed, and whether the
+    // limiter holds the peaks (else a gain that would lift them over is lowered).
+    double targetLufs = -14;
+    double ceilingDbtp = -1;
+    bool limiter = true;
+
+    int filesAtOnce = 1;  // tool runs a stage keeps going at once, at least 1
+
+    // Where the program keeps its tools and its scratch folder (program_folders gives them);
+    // an empty scratch folder is one that could not be made.
+    std::string converter;
+    std::string normaliser;
+    std::string scratchFolder;
+};

@@ -1,0 +1,356 @@
+// What each per-row stage of a job does with one row: its preparation (folders, probe, the
+// tool's arguments), what it reads in the tool's output, and what it keeps or removes after
+// the run.
+#include "job/Job.h"
+
+#include "analysis/ProgressMath.h"
+#include "analysis/StageRules.h"
+#include "analysis/ToolOutputParsers.h"
+#include "analysis/ToolProcess.h"
+#include "conversion/OutputFiles.h"
+#include "conversion/OutputNames.h"
+#include "conversion/ProbeFacts.h"
+#include "job/JobRowRun.h"
+#include "job/JobState.h"
+#include "media/TFFDecoder.h"
+#include "tools/ToolContracts.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <filesystem>
+#include <system_error>
+#include <utility>
+
+#include <sys/stat.h>
+
+namespace {
+
+using conversion_command::VolumeMode;
+
+constexpr int kBarMaximum = 100;
+
+bool makeFolder(const std::string& folder, std::error_code& ec)
+{
+    std::filesystem::create_directories(folder, ec);
+    return !ec && std::filesystem::is_directory(folder, ec);
+}
+
+// The probe of one source: false with the reason when it cannot be opened. The probe throws
+// when a library it needs is missing; that is a file that cannot be opened too.
+bool probeSource(TFFDecoder& probe, const std::string& source, ProbeFacts& facts, std::string& error)
+{
+    // A FIFO put in a source's place would block the open, and the program with it, until
+    // something writes to it; a folder or a device is no media file either.
+    struct stat entry {};
+    if (::stat(source.c_str(), &entry) == 0 && !S_ISREG(entry.st_mode)) {
+        error = source + ": not a plain file";
+        return false;
+    }
+    try {
+        if (!probe.LoadFile(source)) {
+            error = probe.LastErrorMessage();
+            return false;
+        }
+        facts = probeFactsOf(probe);
+        probe.CloseFile();
+        return true;
+    } catch (const std::exception& e) {
+        error = e.what();
+        return false;
+    }
+}
+
+// Why nothing can be written into the output folder (gone since it was chosen, or a file), or
+// "" when it is a folder. Checked before every file, so that one missing folder stops the job
+// with one message instead of failing every file on its own.
+std::string outputFolderProblem(const std::string& folder)
+{
+    struct stat entry {};
+    if (::stat(folder.c_str(), &entry) != 0)
+        return std::strerror(errno);
+    if (!S_ISDIR(entry.st_mode))
+        return std::strerror(ENOTDIR);
+    return {};
+}
+
+tool_contracts::NormalizerMode normalizerModeOf(VolumeMode mode)
+{
+    switch (mode) {
+    case VolumeMode::RmsCollectively:
+        return tool_contracts::NormalizerMode::Collectively;
+    case VolumeMode::RmsWeighted:
+        return tool_contracts::NormalizerMode::WeightedAverage;
+    case VolumeMode::RmsArithmetic:
+        return tool_contracts::NormalizerMode::ArithmeticAverage;
+    default:
+        return tool_contracts::NormalizerMode::Singularly;
+    }
+}
+
+const char* actionOf(Job::Stage stage)
+{
+    switch (stage) {
+    case Job::Stage::PeakMeasurement:
+        return "measure";
+    case Job::Stage::WavExtraction:
+        return "extract";
+    case Job::Stage::Normalisation:
+        return "normalise";
+    case Job::Stage::Conversion:
+        break;
+    }
+    return "convert";
+}
+
+}  // namespace
+
+void Job::failRow(int row, RowState state, JobError error, bool endsJob, bool closesStage)
+{
+    state_->finishRow(row, state, std::move(error), endsJob, closesStage);
+}
+
+std::optional<Job::Command> Job::prepare(int row)
+{
+    switch (stage_) {
+    case Stage::PeakMeasurement: {
+        JobRow& record = state_->row(row);
+        record.gain.reset();
+        Command command{settings_.converter, tool_contracts::peakMeasurementArgs(state_->sources()[row])};
+        // Streams the format mixes down are measured in the same run, before and after the
+        // downmix; a source that cannot be opened is measured for its peak alone.
+        std::string unused;
+        if (probeSource(probe_, state_->sources()[row], record.facts, unused)) {
+            const std::vector<std::string> measure = conversion_command::downmixMeasurement(conversionRequest(row));
+            command.arguments.insert(command.arguments.end(), measure.begin(), measure.end());
+        }
+        return command;
+    }
+    case Stage::WavExtraction:
+        return prepareExtraction(row);
+    case Stage::Conversion:
+        return prepareConversion(row);
+    case Stage::Normalisation:
+        break;
+    }
+    return std::nullopt;
+}
+
+bool Job::probe(int row)
+{
+    const std::string& source = state_->sources()[row];
+    std::string reason;
+    if (probeSource(probe_, source, state_->row(row).facts, reason))
+        return true;
+    failRow(row, RowState::Failed, {JobError::Kind::Source, source, "open", reason, "File load error: " + reason},
+            true);
+    return false;
+}
+
+std::optional<Job::Command> Job::prepareExtraction(int row)
+{
+    std::error_code ec;
+    for (const auto& [folder, message] : {std::pair{settings_.outputFolder, "Create the target folder error!"},
+                                          std::pair{settings_.scratchFolder, "Create the tmp folder error!"}})
+        if (!makeFolder(folder, ec)) {
+            failRow(row, RowState::Failed, {JobError::Kind::Folder, folder, "create", ec.message(), message}, true);
+            return std::nullopt;
+        }
+    if (!probe(row))
+        return std::nullopt;
+    JobRow& record = state_->row(row);
+    record.output = conversion_command::wavCopyPath(settings_.scratchFolder, row);
+    Command command{settings_.converter,
+                    conversion_command::wavExtractionArgs(state_->sources()[row], record.output, record.facts)};
+    // The copy keeps the source's channels: streams the format mixes down are measured in the
+    // same run, before and after the downmix.
+    const std::vector<std::string> measure = conversion_command::downmixMeasurement(conversionRequest(row));
+    command.arguments.insert(command.arguments.end(), measure.begin(), measure.end());
+    return command;
+}
+
+conversion_command::ConversionRequest Job::conversionRequest(int row) const
+{
+    const JobRow& record = state_->row(row);
+    conversion_command::ConversionRequest request;
+    request.mode = settings_.mode;
+    request.sourcePath = state_->sources()[row];
+    request.fileIndex = row;
+    request.peakGain = record.gain;
+    request.percent = settings_.percent;
+    request.gainText = settings_.gain;
+    request.formatConverting = settings_.formatConverting;
+    request.formatText = settings_.format;
+    request.prefix = settings_.prefix;
+    request.outputFolder = settings_.outputFolder;
+    request.scratchFolder = settings_.scratchFolder;
+    request.probe = record.facts;
+    request.guarded = &state_->takenNames();
+    request.downmixGains = record.downmixGains;
+    return request;
+}
+
+std::optional<Job::Command> Job::prepareConversion(int row)
+{
+    JobRow& record = state_->row(row);
+    record.command.reset();
+    // After its own measurement run the row is converted under the name it was given then.
+    const bool measured = std::exchange(record.measuredFirst, false);
+    const std::string& folder = settings_.outputFolder;
+    if (!measured) {
+        if (const std::string problem = outputFolderProblem(folder); !problem.empty()) {
+            failRow(row, RowState::Failed,
+                    {JobError::Kind::Folder, folder, "write into", problem, "Cannot write into " + folder + ": " + problem},
+                    true);
+            return std::nullopt;
+        }
+        if (!probe(row))
+            return std::nullopt;
+    }
+
+    const std::string& source = state_->sources()[row];
+    conversion_command::ConversionRequest request = conversionRequest(row);
+    if (measured)
+        request.outputFile = record.output;
+    // Rows are prepared in row order, so names follow the list whichever run ends first.
+    conversion_command::ConversionResult built = conversion_command::buildConversion(request);
+    if (built.command && !built.command->measurement.empty() && measured)
+        built = {std::nullopt, "Cannot convert " + built.command->sourceFile
+                                   + ": the loudness of its downmix could not be measured"};
+    if (!built.command) {
+        // A refused last row ends the job as a failed last file does: no "Process is finished!".
+        const bool last = row >= rowCount() - 1;
+        const std::string lead = "Cannot convert " + source + ": ";
+        const std::string reason = built.refusal.rfind(lead, 0) == 0 ? built.refusal.substr(lead.size()) : built.refusal;
+        failRow(row, RowState::Refused, {JobError::Kind::Refused, source, "convert", reason, built.refusal}, last,
+                last);
+        return std::nullopt;
+    }
+    if (!measured) {
+        record.output = built.command->outputFile;
+        state_->planOutput(record.output);
+    }
+    // The format mixes a stream down: its loudness is measured first, then the row is built
+    // again with the gains found (nextRun).
+    if (!built.command->measurement.empty())
+        return Command{settings_.converter, built.command->measurement};
+    record.command = std::move(built.command);
+    return Command{settings_.converter, record.command->args};
+}
+
+std::optional<Job::Command> Job::nextRun(int row)
+{
+    // A conversion whose downmix was measured first: now the conversion itself.
+    if (stage_ == Stage::Conversion && state_->row(row).measuredFirst)
+        return prepareConversion(row);
+    return std::nullopt;
+}
+
+void Job::handleLine(int row, RowRun& run, std::string_view line)
+{
+    run.report.addLine(line);
+    tool_output::readLoudnessLine(line, run.loudness);
+    if (stage_ == Stage::PeakMeasurement) {
+        if (tool_output::isMaxVolumeLine(line)) {
+            run.markerSeen = true;
+            // The last report of a run wins; a silent file ("-inf") gets no gain at all.
+            const std::optional<std::string> gain = tool_output::peakGainText(line);
+            run.gain = gain ? PeakGain::fromText(*gain) : std::nullopt;
+            percent_ = progress_math::steppedPosition(percent_, kBarMaximum, rowCount());
+        }
+        status_ = "Analyze data......";
+        return progress(row);
+    }
+    if (!tool_output::isProgressLine(line))
+        return;
+    run.markerSeen = true;
+    const std::optional<tool_output::ProgressTime> time = tool_output::parseProgress(line);
+    if (!time)
+        return;  // "N/A" or an odd line: nothing to show, the run goes on
+    state_->setFraction(row, progress_math::listFraction(time->elapsedSeconds, state_->row(row).facts.durationUs, 0));
+    percent_ = progress_math::neverBack(
+        percent_, progress_math::listPosition(state_->listFraction(), rowCount(), kBarMaximum));
+    status_ = stage_ == Stage::Conversion ? progress_math::processLabel(*time)
+                                          : progress_math::prepareAudioDataLabel(*time);
+    progress(row);
+}
+
+stage_rules::RunVerdict Job::judge(int row, RowRun& run, const ToolRunResult& result)
+{
+    using Kind = stage_rules::RunVerdict::Kind;
+    stage_rules::RunVerdict verdict = stage_rules::judgeRun(result, run.report, run.markerSeen);
+    JobRow& record = state_->row(row);
+    JobError::Kind failure = JobError::Kind::Tool;
+    const bool done = verdict.kind == Kind::Done;
+    // The measuring runs: the peak run, the extraction and a run before the conversion.
+    if (done && (stage_ != Stage::Conversion || !record.command))
+        record.downmixGains = conversion_command::downmixGains(run.loudness.integrated);
+    switch (stage_) {
+    case Stage::PeakMeasurement:
+        record.gain = done ? run.gain : std::nullopt;
+        break;
+    case Stage::WavExtraction:
+        // Only a finished copy is kept.
+        if (!done)
+            std::remove(record.output.c_str());
+        break;
+    case Stage::Conversion:
+        if (!record.command) {
+            // The measurement before the conversion: the conversion follows (nextRun).
+            record.measuredFirst = done;
+            break;
+        }
+        if (done) {
+            const output_files::StepResult committed =
+                output_files::commitOutput(*record.command, state_->sourceNames());
+            if (!committed.ok) {
+                verdict = {Kind::Failed, committed.error};
+                failure = JobError::Kind::Output;
+            } else {
+                record.note = record.command->note;
+            }
+        } else {
+            output_files::discardOutput(*record.command);
+        }
+        record.command.reset();
+        break;
+    case Stage::Normalisation:
+        break;
+    }
+    if (verdict.kind == Kind::Done)
+        return verdict;
+
+    const std::string& source = state_->sources()[row];
+    std::string message = verdict.message;
+    // The converter names what it wrote (a WAV copy, a hidden temporary file); the user knows
+    // the file by its source.
+    if (stage_ != Stage::PeakMeasurement && verdict.kind == Kind::Failed && !message.empty())
+        message = source + ":\n" + message;
+    run.error = {failure, source, actionOf(stage_), verdict.message, std::move(message)};
+    return verdict;
+}
+
+void Job::discard(int row)
+{
+    JobRow& record = state_->row(row);
+    if (stage_ == Stage::WavExtraction) {
+        std::remove(record.output.c_str());
+    } else if (stage_ == Stage::Conversion && record.command) {
+        output_files::discardOutput(*record.command);
+        record.command.reset();
+    }
+}
+
+std::vector<std::string> Job::normaliserArguments() const
+{
+    tool_contracts::NormalizerLevels levels;
+    levels.target = {"", settings_.targetLufs, settings_.ceilingDbtp};
+    levels.limitPeaks = settings_.limiter;
+    // One ceiling for all copies: if any output is lossy, every copy gets the margin.
+    for (const std::string& source : settings_.sources)
+        levels.lossyOutput = levels.lossyOutput
+                             || tool_contracts::isLossyExtension(output_names::outputExtension(
+                                 source, settings_.formatConverting, settings_.format));
+    return tool_contracts::normalizerArgs(normalizerModeOf(settings_.mode), levels, settings_.scratchFolder);
+}

@@ -1,0 +1,292 @@
+// The job engine with no window (QCoreApplication, the logic library only): every mode over a
+// small mixed list, cancel in every stage, the order of what it tells with one file at once,
+// and a program killed in the middle of a job.
+#include "analysis/RunLimit.h"
+#include "app/ProgramFolders.h"
+#include "job/Job.h"
+#include "media/TFFEncoder.h"
+#include "support/FakeToolFolder.h"
+#include "support/Processes.h"
+#include "support/TempDir.h"
+#include "support/TestMedia.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QEventLoop>
+#include <QProcess>
+#include <QTimer>
+
+#include <csignal>
+#include <cstdlib>
+#include <functional>
+#include <array>
+#include <map>
+#include <memory>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+using conversion_command::VolumeMode;
+using testsupport::FakeToolBehaviour;
+using testsupport::FakeToolFolder;
+
+namespace {
+
+bool waitFor(const std::function<bool()>& condition, int ms = 60000)
+{
+    const QDeadlineTimer deadline(ms);
+    while (!condition() && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 5);
+    return condition();
+}
+
+const char* stageName(Job::Stage stage)
+{
+    return std::array{"peak", "extract", "normalise", "convert"}.at(static_cast<std::size_t>(stage));
+}
+
+// One job on the engine, its tools in a folder of the test's own (real unless made fakes),
+// and everything it told, in order: "stage convert", "tool", "start 0", "measured 0",
+// "written 0", "failed 1", "end convert", "completed" ...
+class EngineRun {
+public:
+    EngineRun()
+    {
+        tools.linkReal(FakeToolFolder::Tool::Converter);
+        tools.linkReal(FakeToolFolder::Tool::Normalizer);
+        fs::create_directories(out());
+        EXPECT_TRUE(host.LoadFFmpeg("")) << host.LastError();
+        settings.outputFolder = out().string();
+        settings.filesAtOnce = run_limit::defaultLimit(std::getenv(run_limit::kEnvironmentName), 2);
+        settings.converter = tools.toolPath(FakeToolFolder::Tool::Converter);
+        settings.normaliser = tools.toolPath(FakeToolFolder::Tool::Normalizer);
+        settings.scratchFolder = program_folders::scratchFolder();
+    }
+
+    fs::path out() const { return dir / "out"; }
+
+    // Starts the job and returns once it has finished; `whileRunning` is called before the
+    // start and then from the event loop, until it returns true.
+    void run(const std::function<bool(Job&)>& whileRunning = {})
+    {
+        told.clear();
+        job = std::make_unique<Job>(settings, host.Decoder());
+        QObject::connect(job.get(), &Job::stageStarted, [this](Job::Stage s) { note(std::string("stage ") + stageName(s)); });
+        QObject::connect(job.get(), &Job::stageEnded, [this](Job::Stage s) { note(std::string("end ") + stageName(s)); });
+        QObject::connect(job.get(), &Job::rowStarted, [this](int row) { note("start", row); });
+        QObject::connect(job.get(), &Job::rowMeasured, [this](int row) { note("measured", row); });
+        QObject::connect(job.get(), &Job::rowEnded, [this](int row, Job::RowEnd end, const JobError& error) {
+            errors[row] = error;
+            note(std::array{"written", "failed", "refused"}.at(static_cast<std::size_t>(end)), row);
+        });
+        QObject::connect(job.get(), &Job::toolStarted, [this] { note("tool"); });
+        QObject::connect(job.get(), &Job::finished, [this](Job::Outcome outcome) {
+            note(std::array{"completed", "failed", "cancelled"}.at(static_cast<std::size_t>(outcome)));
+        });
+        bool helped = !whileRunning || whileRunning(*job);
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] { helped = helped || job->isOver() || whileRunning(*job); });
+        poll.start(5);
+        job->start();
+        EXPECT_TRUE(waitFor([&] { return job->isOver(); })) << "the job did not end";
+        EXPECT_TRUE(helped);
+    }
+
+    // The entries of `told` that begin with one of `kinds`, as one text: "start 0, start 1".
+    std::string entries(std::initializer_list<std::string_view> kinds) const
+    {
+        std::string text;
+        for (const std::string& entry : told)
+            for (std::string_view kind : kinds)
+                if (entry.starts_with(kind))
+                    text += (text.empty() ? "" : ", ") + entry;
+        return text;
+    }
+
+    testsupport::TempDir dir;
+    FakeToolFolder tools;
+    TFFEncoder host;
+    JobSettings settings;
+    std::unique_ptr<Job> job;
+    std::vector<std::string> told;
+    std::map<int, JobError> errors;
+
+private:
+    void note(const std::string& what, int row = -1) { told.push_back(row < 0 ? what : what + " " + std::to_string(row)); }
+};
+
+std::vector<std::string> mixedList(const fs::path& dir)
+{
+    testsupport::makeSine(dir / "a.wav", -12, 1);
+    testsupport::makeSine(dir / "b.mp3", -12, 1);
+    testsupport::makeMedia(dir / "c.mp4", "sine=frequency=440:duration=1", "testsrc=size=64x48:rate=5:duration=1",
+                           {"-shortest"});
+    return {(dir / "a.wav").string(), (dir / "b.mp3").string(), (dir / "c.mp4").string()};
+}
+
+TEST(Engine, EveryModeWritesEveryRowAndTellsItsStagesAndRowsInOrder)
+{
+    const std::string rms = "stage extract, end extract, stage normalise, end normalise, stage convert, end convert";
+    const std::pair<VolumeMode, std::string> modes[] = {
+        {VolumeMode::RmsSingularly, rms}, {VolumeMode::RmsCollectively, rms},
+        {VolumeMode::RmsWeighted, rms},   {VolumeMode::RmsArithmetic, rms},
+        {VolumeMode::PeakTrackGain, "stage peak, end peak, stage convert, end convert"},
+        {VolumeMode::ChangePercent, "stage convert, end convert"}, {VolumeMode::ChangeGain, "stage convert, end convert"},
+    };
+    EngineRun e;
+    e.settings.sources = mixedList(e.dir.path());
+    e.settings.gain = "-3";
+    for (const auto& [mode, stages] : modes) {
+        SCOPED_TRACE(static_cast<int>(mode));
+        fs::remove_all(e.out());
+        fs::create_directories(e.out());
+        e.settings.mode = mode;
+        e.run();
+
+        ASSERT_EQ(e.told.back(), "completed") << e.entries({""});
+        EXPECT_EQ(e.entries({"stage", "end"}), stages);
+        EXPECT_EQ(e.entries({"written", "failed", "refused"}), "written 0, written 1, written 2");
+        EXPECT_EQ(e.entries({"measured"}), mode == VolumeMode::PeakTrackGain ? "measured 0, measured 1, measured 2" : "");
+        const std::string starts = "start 0, start 1, start 2";
+        EXPECT_EQ(e.entries({"start"}), mode >= VolumeMode::ChangePercent ? starts : starts + ", " + starts);
+        for (const std::string& source : e.settings.sources)
+            EXPECT_GT(fs::file_size(e.out() / fs::path(source).filename()), 0u) << source;
+        EXPECT_EQ(std::distance(fs::directory_iterator(e.out()), fs::directory_iterator()), 3) << "a file was left";
+    }
+}
+
+TEST(Engine, CancelInEveryStageLeavesNoPartialOutputAndNoChild)
+{
+    using Stage = Job::Stage;
+    for (Stage stage : {Stage::PeakMeasurement, Stage::WavExtraction, Stage::Normalisation, Stage::Conversion}) {
+        SCOPED_TRACE(stageName(stage));
+        EngineRun e;
+        e.settings.sources = mixedList(e.dir.path());
+        e.settings.mode = stage == Stage::PeakMeasurement ? VolumeMode::PeakTrackGain
+                          : stage == Stage::Conversion    ? VolumeMode::ChangeGain
+                                                          : VolumeMode::RmsCollectively;
+        const FakeToolFolder::Tool hanging =
+            stage == Stage::Normalisation ? FakeToolFolder::Tool::Normalizer : FakeToolFolder::Tool::Converter;
+        e.tools.setFake(hanging, FakeToolBehaviour::hanging());
+        const std::size_t atWork = stage == Stage::Normalisation ? 1 : static_cast<std::size_t>(e.settings.filesAtOnce);
+        std::vector<long> children;
+        std::vector<std::string> written;
+        e.run([&](Job& job) {
+            children = testsupport::descendantsOf(::getpid());
+            if (job.stage() != stage || children.size() < 2 * atWork)
+                return false;  // every run at work, each with the child of its tool
+            if (stage == Stage::WavExtraction || stage == Stage::Conversion)
+                for (const auto& run : e.tools.recordedRuns(hanging))
+                    testsupport::writeFile(written.emplace_back(run.back()), "half a file");  // as if begun
+            job.cancel();
+            return true;
+        });
+
+        EXPECT_EQ(e.told.back(), "cancelled");
+        EXPECT_EQ(e.entries({"cancelled"}), "cancelled") << "told once";
+        for (long pid : children)
+            EXPECT_FALSE(testsupport::processAlive(pid)) << pid;
+        for (const std::string& file : written)
+            EXPECT_FALSE(fs::exists(file)) << file;
+        EXPECT_TRUE(fs::is_empty(e.out()));
+    }
+}
+
+TEST(Engine, WithOneFileAtOnceAnEndIsToldBeforeTheNextRowAndAFirstRowThatCannotBeOpenedShowsNoStage)
+{
+    EngineRun e;
+    e.settings.filesAtOnce = 1;
+    e.settings.sources = mixedList(e.dir.path());
+    e.settings.mode = VolumeMode::PeakTrackGain;
+    fs::remove(e.settings.sources[1]);
+
+    // A front end shows the failure in a modal message: the event loop runs, nothing starts.
+    bool messageUp = false;
+    int runsDuringMessage = 0;
+    e.run([&](Job& job) {
+        QObject::connect(&job, &Job::toolStarted, [&] { runsDuringMessage += messageUp; });
+        QObject::connect(&job, &Job::rowEnded, [&] {
+            messageUp = true;
+            QEventLoop message;
+            QTimer::singleShot(300, &message, &QEventLoop::quit);
+            message.exec();
+            messageUp = false;
+        });
+        return true;
+    });
+    EXPECT_EQ(runsDuringMessage, 0);
+    EXPECT_EQ(e.entries({"start", "measured", "failed", "written"}),
+              "start 0, measured 0, start 1, measured 1, failed 1, start 2, measured 2, "
+              "start 0, written 0, start 2, written 2");
+    EXPECT_EQ(e.errors[1].kind, JobError::Kind::Tool);
+
+    // The first row's probe fails: its end is the job's, before any stage or run.
+    e.settings.mode = VolumeMode::ChangeGain;
+    e.settings.sources = {e.settings.sources[1], e.settings.sources[0]};
+    e.run();
+    EXPECT_EQ(e.entries({""}), "failed 0, failed");
+    EXPECT_EQ(e.errors[0].kind, JobError::Kind::Source);
+    EXPECT_EQ(e.errors[0].message.rfind("File load error: ", 0), 0u) << e.errors[0].message;
+}
+
+TEST(Engine, AKilledProgramLeavesNoToolRunningAndTheNextJobRemovesItsHiddenFile)
+{
+    EngineRun e;
+    const std::vector<std::string> sources = mixedList(e.dir.path());
+    FakeToolBehaviour stalled = FakeToolBehaviour::printing("starting\n", 1);
+    stalled.pauseMs = 600000;
+    e.tools.setFake(FakeToolFolder::Tool::Converter, stalled);
+    e.tools.useAsWindowsDirectory();
+    QProcess program;
+    program.start(QCoreApplication::applicationFilePath(),
+                  {QStringLiteral("--victim"), QString::fromStdString(e.out().string()), QString::fromStdString(sources[0])});
+    ASSERT_TRUE(program.waitForStarted());
+    std::vector<long> tools;
+    ASSERT_TRUE(waitFor([&] {
+        tools = testsupport::descendantsOf(program.processId());
+        return !tools.empty() && !e.tools.recordedRuns(FakeToolFolder::Tool::Converter).empty();
+    }));
+    const fs::path hidden = e.tools.recordedRuns(FakeToolFolder::Tool::Converter).front().back();
+    testsupport::writeFile(hidden, "half an output");
+    // One of a live process (this one) stays.
+    const fs::path live = e.out() / (".x.auralon-" + std::to_string(::getpid()) + "-0.part.wav");
+    testsupport::writeFile(live, "kept");
+
+    ::kill(static_cast<pid_t>(program.processId()), SIGKILL);
+    ASSERT_TRUE(program.waitForFinished());
+    for (long pid : tools)
+        EXPECT_FALSE(testsupport::processAlive(pid)) << pid;
+    EXPECT_TRUE(fs::exists(hidden));
+
+    e.tools.linkReal(FakeToolFolder::Tool::Converter);
+    e.settings.sources = {sources[1]};
+    e.settings.mode = VolumeMode::ChangeGain;
+    e.run();
+    EXPECT_EQ(e.told.back(), "completed");
+    EXPECT_FALSE(fs::exists(hidden));
+    EXPECT_TRUE(fs::exists(live));
+}
+
+}  // namespace
+
+// With "--victim OUTPUT SOURCE": a program that runs one Gain job and nothing else, its tools
+// those of $AURALON_WINDOWS_DIR, for a test to kill.
+int main(int argc, char** argv)
+{
+    QCoreApplication application(argc, argv);
+    if (argc == 4 && std::string_view(argv[1]) == "--victim") {
+        TFFEncoder host;
+        host.LoadFFmpeg("");
+        JobSettings settings;
+        settings.sources = {argv[3]};
+        settings.mode = VolumeMode::ChangeGain;
+        settings.outputFolder = argv[2];
+        settings.converter = program_folders::converterPath();
+        Job job(settings, host.Decoder());
+        job.start();
+        return QCoreApplication::exec();
+    }
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
