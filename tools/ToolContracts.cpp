@@ -70,4 +70,20 @@ std::vector<std::string> peakMeasurementArgs(const std::string& source)
     return {"-i", source, "-af", "volumedetect", "-f", "null", "nul"};
 }
 
+std::vector<std::string> measureDecodeArgs(const MeasureInput& input)
+{
+    const bool s16 = input.samples == RawSamples::S16;
+    return {"-nostdin", "-hide_banner", "-loglevel", "error", "-stats", "-i", input.source,
+            "-map", "0:a:" + std::to_string(input.audioStream), "-ac", std::to_string(input.channels),
+            "-ar", std::to_string(input.sampleRate), "-c:a", s16 ? "pcm_s16le" : "pcm_f32le",
+            "-f", s16 ? "s16le" : "f32le", "pipe:1"};
+}
+
+std::vector<std::string> measureArgs(const MeasureInput& input)
+{
+    return {"--measure", input.samples == RawSamples::S16 ? "--format=s16le" : "--format=f32le",
+            "--channels=" + std::to_string(input.channels), "--rate=" + std::to_string(input.sampleRate),
+            "--layout=" + std::to_string(input.channelMask), "-"};
+}
+
 }  // namespace tool_contracts
