@@ -9,7 +9,7 @@
 #include "analysis/ToolRunner.h"
 #include "conversion/FileIdentity.h"
 #include "conversion/ProbeFacts.h"
-#include "conversion/StreamRules.h"
+#include "conversion/ConversionCommand.h"
 
 #include <QProcess>
 
@@ -39,7 +39,7 @@ std::optional<MeasureInput> firstAudio(const std::string& path, const ProbeFacts
     input.sampleRate = s.SampleRate;
     // The positions a WAV file can name, as the converter writes them into a copy.
     input.channelMask = static_cast<std::uint32_t>(s.ChannelMask);
-    input.samples = asCopy && stream_rules::pcmEncoder(s, false) == "pcm_s16le" ? RawSamples::S16 : RawSamples::F32;
+    input.samples = asCopy && conversion_command::wavCopyEncoder(s) == "pcm_s16le" ? RawSamples::S16 : RawSamples::F32;
     return input;
 }
 

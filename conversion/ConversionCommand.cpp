@@ -360,6 +360,11 @@ std::string wavCopyPath(const std::string& scratchFolder, int fileIndex)
                                 std::to_string(fileIndex) + ".wav");
 }
 
+std::string wavCopyEncoder(const TStreamFacts& stream)
+{
+    return stream_rules::audioEncoder(stream, {container_table::rowOf(".wav"), false});
+}
+
 std::vector<std::string> wavExtractionArgs(const std::string& sourcePath,
                                            const std::string& wavPath, const ProbeFacts& probe)
 {
@@ -373,9 +378,8 @@ std::vector<std::string> wavExtractionArgs(const std::string& sourcePath,
     // 16-bit); lossy sources have none of their own to keep.
     const auto first = static_cast<std::size_t>(probe.firstAudioStreamIndex);
     if (probe.firstAudioStreamIndex >= 0 && first < probe.streams.size()) {
-        const container_table::ContainerRow& wav = container_table::rowOf(".wav");
-        const std::string pcm = stream_rules::audioEncoder(probe.streams[first], {wav, false});
-        if (pcm != wav.audioEncoders.front())
+        const std::string pcm = wavCopyEncoder(probe.streams[first]);
+        if (pcm != container_table::rowOf(".wav").audioEncoders.front())
             append(args, {"-c:a", pcm});
     }
     args.push_back(file_identity::absolutePath(wavPath));

@@ -100,6 +100,9 @@ std::map<int, double> downmixGains(const std::map<std::string, double>& integrat
 // The WAV copy of row `fileIndex`: scratchFolder + <index> + ".wav".
 std::string wavCopyPath(const std::string& scratchFolder, int fileIndex);
 
+// The PCM encoder of a stream's WAV copy: the source's depth, 16-bit for lossy sources.
+std::string wavCopyEncoder(const TStreamFacts& stream);
+
 // Extraction of the source's first audio stream into its WAV copy:
 //   -i <source> -y -map_metadata 0:g -map 0:a:0 [-c:a <PCM of the source's depth>] <wavPath>
 std::vector<std::string> wavExtractionArgs(const std::string& sourcePath,

@@ -3,7 +3,7 @@
 #include "Decibels.h"
 #include "GainRules.h"
 #include "conversion/PeakGain.h"
-#include "conversion/StreamRules.h"
+#include "conversion/ConversionCommand.h"
 #include "tools/ToolContracts.h"
 
 #include <algorithm>
@@ -107,7 +107,7 @@ double copyHeadroom(const ProbeFacts& source)
     const int index = source.firstAudioStreamIndex;
     if (index < 0 || index >= static_cast<int>(source.streams.size()))
         return 0;
-    const std::string pcm = stream_rules::pcmEncoder(source.streams[static_cast<std::size_t>(index)], false);
+    const std::string pcm = conversion_command::wavCopyEncoder(source.streams[static_cast<std::size_t>(index)]);
     const int bits = pcm == "pcm_s16le" ? 16 : pcm == "pcm_s24le" ? 24 : pcm == "pcm_s32le" ? 32 : 0;
     return gain_rules::quantisationHeadroom(bits);
 }
