@@ -1,15 +1,15 @@
 #include "app/Startup.h"
 
-#include "analysis/Tdetails_peak.h"
-#include "analysis/Tdetails_rms.h"
-#include "analysis/Tdetectpeak.h"
-#include "analysis/Trms.h"
+#include "app/stages/Tdetails_peak.h"
+#include "app/stages/Tdetails_rms.h"
+#include "app/stages/Tdetectpeak.h"
+#include "app/stages/Trms.h"
 #include "app/Tabout.h"
 #include "app/ProgramFont.h"
 #include "app/Tflash.h"
 #include "app/Tmain.h"
 #include "app/Toptions.h"
-#include "conversion/Tbatchaudioc.h"
+#include "app/stages/Tbatchaudioc.h"
 
 #include <QApplication>
 #include <QSocketNotifier>

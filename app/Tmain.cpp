@@ -3,14 +3,14 @@
 #include "app/ProgramFont.h"
 #include "app/CharacterFilter.h"
 #include "app/FileDialogs.h"
-#include "app/MediaExtensions.h"
+#include "base/MediaExtensions.h"
 #include "app/MessageBoxes.h"
-#include "app/ProgramFolders.h"
+#include "base/ProgramFolders.h"
 #include "app/Tabout.h"
 #include "app/Toptions.h"
-#include "app/ValueCorrections.h"
-#include "analysis/Tdetails_peak.h"
-#include "analysis/Tdetails_rms.h"
+#include "base/ValueCorrections.h"
+#include "app/stages/Tdetails_peak.h"
+#include "app/stages/Tdetails_rms.h"
 
 #include <QApplication>
 #include <QButtonGroup>

@@ -2,8 +2,8 @@
 #include "app/Tmain.h"
 
 #include "app/FileDialogs.h"
-#include "app/ListTexts.h"
-#include "app/MediaExtensions.h"
+#include "base/ListTexts.h"
+#include "base/MediaExtensions.h"
 #include "app/MessageBoxes.h"
 
 #include <QApplication>

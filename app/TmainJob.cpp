@@ -3,12 +3,12 @@
 #include "app/Tmain.h"
 
 #include "analysis/RunLimit.h"
-#include "analysis/Tdetectpeak.h"
-#include "analysis/Trms.h"
+#include "app/stages/Tdetectpeak.h"
+#include "app/stages/Trms.h"
 #include "app/MessageBoxes.h"
-#include "app/ProgramFolders.h"
+#include "base/ProgramFolders.h"
 #include "app/Toptions.h"
-#include "conversion/Tbatchaudioc.h"
+#include "app/stages/Tbatchaudioc.h"
 
 #include <QCheckBox>
 #include <QComboBox>

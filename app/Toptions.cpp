@@ -3,7 +3,7 @@
 #include "analysis/RunLimit.h"
 #include "app/ProgramFont.h"
 #include "app/CharacterFilter.h"
-#include "app/ValueCorrections.h"
+#include "base/ValueCorrections.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -1,4 +1,4 @@
-#include "app/ListTexts.h"
+#include "base/ListTexts.h"
 
 #include <cmath>
 

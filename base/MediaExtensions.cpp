@@ -1,4 +1,4 @@
-#include "app/MediaExtensions.h"
+#include "base/MediaExtensions.h"
 
 namespace media_extensions {
 

@@ -1,4 +1,4 @@
-#include "app/ProgramFolders.h"
+#include "base/ProgramFolders.h"
 
 #include <climits>
 #include <cstdlib>

@@ -1,4 +1,4 @@
-#include "app/ValueCorrections.h"
+#include "base/ValueCorrections.h"
 
 #include <algorithm>
 #include <charconv>

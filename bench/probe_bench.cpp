@@ -3,7 +3,7 @@
 //   probe_bench [files, default 200]
 #include "BenchResult.h"
 
-#include "app/ProgramFolders.h"
+#include "base/ProgramFolders.h"
 #include "media/TFFEncoder.h"
 
 #include <QProcess>

@@ -1,6 +1,6 @@
 #include "conversion/ConversionCommand.h"
 
-#include "app/MediaExtensions.h"
+#include "base/MediaExtensions.h"
 #include "conversion/FileIdentity.h"
 #include "conversion/OutputNames.h"
 #include "conversion/StreamRules.h"

@@ -1,6 +1,6 @@
 #include "conversion/OutputNames.h"
 
-#include "app/MediaExtensions.h"
+#include "base/MediaExtensions.h"
 #include "conversion/ContainerTable.h"
 
 #include <cstring>

@@ -1,7 +1,7 @@
 // Which extension list a file name belongs to, for any name.
 #include "FuzzCheck.h"
 
-#include "app/MediaExtensions.h"
+#include "base/MediaExtensions.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 

@@ -3,7 +3,7 @@
 // folder that does not exist.
 #include "FuzzCheck.h"
 
-#include "app/MediaExtensions.h"
+#include "base/MediaExtensions.h"
 #include "conversion/FileIdentity.h"
 #include "conversion/OutputNames.h"
 

@@ -4,7 +4,7 @@
 #include "FuzzCheck.h"
 
 #include "app/Toptions.h"
-#include "app/ValueCorrections.h"
+#include "base/ValueCorrections.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 

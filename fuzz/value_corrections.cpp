@@ -2,7 +2,7 @@
 // whether typed through the key filter or not.
 #include "FuzzCheck.h"
 
-#include "app/ValueCorrections.h"
+#include "base/ValueCorrections.h"
 
 #include <QString>
 

@@ -1,4 +1,4 @@
-#include "analysis/StageDialog.h"
+#include "app/stages/StageDialog.h"
 
 #include "analysis/ProgressMath.h"
 

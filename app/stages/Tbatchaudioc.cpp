@@ -1,4 +1,4 @@
-#include "conversion/Tbatchaudioc.h"
+#include "app/stages/Tbatchaudioc.h"
 
 #include <QLabel>
 

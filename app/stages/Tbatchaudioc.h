@@ -1,6 +1,6 @@
 #pragma once
 
-#include "analysis/StageDialog.h"
+#include "app/stages/StageDialog.h"
 
 // The WAV-extraction and conversion stages: the converter for every row, up to the job's
 // limit at once.

@@ -1,4 +1,4 @@
-#include "analysis/Tdetails_peak.h"
+#include "app/stages/Tdetails_peak.h"
 
 #include <QFont>
 #include <QFrame>

@@ -1,4 +1,4 @@
-#include "analysis/Tdetails_rms.h"
+#include "app/stages/Tdetails_rms.h"
 
 #include <QFont>
 #include <QFrame>

@@ -1,4 +1,4 @@
-#include "analysis/Tdetectpeak.h"
+#include "app/stages/Tdetectpeak.h"
 
 Tdetectpeak::Tdetectpeak(const QFont& font, QWidget* parent)
     : StageDialog(QStringLiteral("Tdetectpeak"), 326, 79, font, parent)

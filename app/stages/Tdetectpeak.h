@@ -1,6 +1,6 @@
 #pragma once
 
-#include "analysis/StageDialog.h"
+#include "app/stages/StageDialog.h"
 
 // The peak stage: the highest level of every file, measured up to the job's limit at once.
 class Tdetectpeak : public StageDialog {

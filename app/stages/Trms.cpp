@@ -1,4 +1,4 @@
-#include "analysis/Trms.h"
+#include "app/stages/Trms.h"
 
 Trms::Trms(const QFont& font, QWidget* parent)
     : StageDialog(QStringLiteral("Trms"), 333, 80, font, parent)

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "analysis/StageDialog.h"
+#include "app/stages/StageDialog.h"
 
 // The RMS stage: one normaliser run over every WAV copy of the job.
 class Trms : public StageDialog {

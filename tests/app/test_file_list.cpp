@@ -1,6 +1,6 @@
 // The main window's file list on real files: adding, probing, refusing, drops, the folder
 // scan, Remove and Clear.
-#include "app/ListTexts.h"
+#include "base/ListTexts.h"
 #include "app/Tmain.h"
 #include "support/TempDir.h"
 #include "support/TestMedia.h"

@@ -1,11 +1,11 @@
 #include "analysis/RunLimit.h"
-#include "analysis/Tdetails_peak.h"
-#include "analysis/Tdetails_rms.h"
+#include "app/stages/Tdetails_peak.h"
+#include "app/stages/Tdetails_rms.h"
 #include "app/CharacterFilter.h"
 #include "app/ProgramFont.h"
 #include "app/Tabout.h"
 #include "app/Toptions.h"
-#include "app/ValueCorrections.h"
+#include "base/ValueCorrections.h"
 
 #include <gtest/gtest.h>
 

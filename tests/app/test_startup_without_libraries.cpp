@@ -1,6 +1,6 @@
 // Start-up when the FFmpeg libraries cannot be loaded from either folder.
 #include "app/FileDialogs.h"
-#include "app/ProgramFolders.h"
+#include "base/ProgramFolders.h"
 #include "app/Tmain.h"
 #include "support/TempDir.h"
 #include "support/TestMedia.h"

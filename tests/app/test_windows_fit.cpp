@@ -1,15 +1,15 @@
 // Every window of the program on a 1366 by 768 screen, at normal size and at twice the size
 // (a laptop at 200 %): it lies on the screen and no label or button text is cut. The list's
 // long paths are shortened in the middle, with the whole path in the tip.
-#include "analysis/Tdetails_peak.h"
-#include "analysis/Tdetails_rms.h"
-#include "analysis/Tdetectpeak.h"
-#include "analysis/Trms.h"
+#include "app/stages/Tdetails_peak.h"
+#include "app/stages/Tdetails_rms.h"
+#include "app/stages/Tdetectpeak.h"
+#include "app/stages/Trms.h"
 #include "app/Startup.h"
 #include "app/Tabout.h"
 #include "app/Tmain.h"
 #include "app/Toptions.h"
-#include "conversion/Tbatchaudioc.h"
+#include "app/stages/Tbatchaudioc.h"
 #include "support/TempDir.h"
 #include "support/gui/GuiApplication.h"
 

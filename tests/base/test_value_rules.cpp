@@ -1,5 +1,5 @@
-#include "app/ListTexts.h"
-#include "app/ValueCorrections.h"
+#include "base/ListTexts.h"
+#include "base/ValueCorrections.h"
 
 #include <gtest/gtest.h>
 

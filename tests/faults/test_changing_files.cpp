@@ -4,7 +4,7 @@
 #include "FaultChecks.h"
 #include "JobHarness.h"
 
-#include "conversion/Tbatchaudioc.h"
+#include "app/stages/Tbatchaudioc.h"
 #include "support/TestMedia.h"
 #include "support/gui/GuiApplication.h"
 

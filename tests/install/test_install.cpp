@@ -2,7 +2,7 @@
 // prefix named by AURALON_INSTALLED_PREFIX), the layout it leaves, the desktop entry, its
 // AppStream metadata and manual page, and whole jobs run through the installed launcher, the
 // windows worked by the auralon_driver plugin.
-#include "app/MediaExtensions.h"
+#include "base/MediaExtensions.h"
 #include "support/TempDir.h"
 #include "support/TestMedia.h"
 

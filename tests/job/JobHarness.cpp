@@ -1,6 +1,6 @@
 #include "JobHarness.h"
 
-#include "app/ProgramFolders.h"
+#include "base/ProgramFolders.h"
 #include "support/TempDir.h"
 #include "support/TestMedia.h"
 

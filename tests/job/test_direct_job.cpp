@@ -2,7 +2,7 @@
 // conversion can fail.
 #include "JobHarness.h"
 
-#include "conversion/Tbatchaudioc.h"
+#include "app/stages/Tbatchaudioc.h"
 #include "support/TestMedia.h"
 #include "support/gui/GuiApplication.h"
 

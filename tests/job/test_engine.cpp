@@ -2,7 +2,7 @@
 // small mixed list, cancel in every stage, the order of what it tells with one file at once,
 // and a program killed in the middle of a job.
 #include "analysis/RunLimit.h"
-#include "app/ProgramFolders.h"
+#include "base/ProgramFolders.h"
 #include "job/Job.h"
 #include "media/TFFEncoder.h"
 #include "support/FakeToolFolder.h"

@@ -3,7 +3,7 @@
 // level asked for; a 5.1 and a 96 kHz source also through the peak and RMS modes.
 #include "JobHarness.h"
 
-#include "app/MediaExtensions.h"
+#include "base/MediaExtensions.h"
 #include "support/TestMedia.h"
 #include "support/gui/GuiApplication.h"
 

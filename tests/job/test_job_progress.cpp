@@ -3,9 +3,9 @@
 #include "JobHarness.h"
 
 #include "analysis/ProgressMath.h"
-#include "analysis/Tdetectpeak.h"
-#include "analysis/Trms.h"
-#include "conversion/Tbatchaudioc.h"
+#include "app/stages/Tdetectpeak.h"
+#include "app/stages/Trms.h"
+#include "app/stages/Tbatchaudioc.h"
 #include "support/TestMedia.h"
 #include "support/gui/GuiApplication.h"
 

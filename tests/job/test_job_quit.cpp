@@ -4,9 +4,9 @@
 #include "JobHarness.h"
 
 #include "analysis/ScratchLock.h"
-#include "analysis/Trms.h"
-#include "app/ProgramFolders.h"
-#include "conversion/Tbatchaudioc.h"
+#include "app/stages/Trms.h"
+#include "base/ProgramFolders.h"
+#include "app/stages/Tbatchaudioc.h"
 #include "support/TestMedia.h"
 
 #include <gtest/gtest.h>

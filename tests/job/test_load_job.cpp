@@ -2,9 +2,9 @@
 // of three hours through every mode, watching its outputs, the progress bar and the memory.
 #include "JobHarness.h"
 
-#include "analysis/Tdetectpeak.h"
-#include "analysis/Trms.h"
-#include "conversion/Tbatchaudioc.h"
+#include "app/stages/Tdetectpeak.h"
+#include "app/stages/Trms.h"
+#include "app/stages/Tbatchaudioc.h"
 #include "support/TestMedia.h"
 #include "support/gui/GuiApplication.h"
 

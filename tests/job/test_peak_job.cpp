@@ -2,7 +2,7 @@
 // lowered) to full scale, with the failures of the measurement.
 #include "JobHarness.h"
 
-#include "analysis/Tdetectpeak.h"
+#include "app/stages/Tdetectpeak.h"
 #include "support/TestMedia.h"
 #include "support/gui/GuiApplication.h"
 

@@ -3,7 +3,7 @@
 #include "JobHarness.h"
 
 #include "analysis/ScratchLock.h"
-#include "analysis/Trms.h"
+#include "app/stages/Trms.h"
 #include "app/Toptions.h"
 #include "support/TestMedia.h"
 #include "support/gui/GuiApplication.h"

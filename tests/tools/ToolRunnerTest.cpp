@@ -2,7 +2,7 @@
 #include "analysis/ToolOutputParsers.h"
 #include "analysis/ToolRunMessages.h"
 #include "analysis/ToolRunner.h"
-#include "app/ProgramFolders.h"
+#include "base/ProgramFolders.h"
 #include "tools/ToolContracts.h"
 
 #include "support/FakeToolFolder.h"
