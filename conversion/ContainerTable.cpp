@@ -170,4 +170,6 @@ bool writesLossless(std::string_view extension)
            std::all_of(row.audioEncoders.begin(), row.audioEncoders.end(), encoder_table::isLossless);
 }
 
+bool isLossyExtension(std::string_view extension) { return !writesLossless(extension); }
+
 }  // namespace container_table

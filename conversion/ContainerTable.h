@@ -51,4 +51,8 @@ std::string_view writtenInstead(std::string_view sourceExtension);
 // True when every audio stream written into the container is lossless whatever its source.
 bool writesLossless(std::string_view extension);
 
+// Whether an output extension (".mp3", ".FLAC", ...) stands for a lossy format: every one but
+// the containers whose audio is always lossless, video containers included.
+bool isLossyExtension(std::string_view extension);
+
 }  // namespace container_table

@@ -7,6 +7,7 @@
 #include "analysis/StageRules.h"
 #include "analysis/ToolOutputParsers.h"
 #include "analysis/ToolProcess.h"
+#include "conversion/ContainerTable.h"
 #include "conversion/OutputFiles.h"
 #include "conversion/OutputNames.h"
 #include "conversion/ProbeFacts.h"
@@ -357,7 +358,7 @@ std::vector<std::string> Job::normaliserArguments() const
     // One ceiling for all copies: if any output is lossy, every copy gets the margin.
     for (const std::string& source : settings_.sources)
         levels.lossyOutput = levels.lossyOutput
-                             || tool_contracts::isLossyExtension(output_names::outputExtension(
+                             || container_table::isLossyExtension(output_names::outputExtension(
                                  source, settings_.formatConverting, settings_.format));
     return tool_contracts::normalizerArgs(normalizerModeOf(settings_.mode), levels, settings_.scratchFolder);
 }

@@ -1,7 +1,5 @@
 #include "tools/ToolContracts.h"
 
-#include "conversion/ContainerTable.h"
-
 #include <charconv>
 
 namespace tool_contracts {
@@ -16,8 +14,6 @@ std::string_view normalizerFlag(NormalizerMode mode)
     }
     return "";
 }
-
-bool isLossyExtension(std::string_view extension) { return !container_table::writesLossless(extension); }
 
 namespace {
 

@@ -54,10 +54,6 @@ inline constexpr std::array<LoudnessTarget, 5> kLoudnessTargets{{
 // rates): copies that become lossy outputs are held this far under the ceiling.
 inline constexpr double kLossyMarginDb = 1.0;
 
-// Whether an output extension (".mp3", ".FLAC", ...) stands for a lossy format: every one but
-// the containers whose audio is always lossless (see container_table), video containers included.
-bool isLossyExtension(std::string_view extension);
-
 // What the normaliser aims for; as constructed, what it does when given no option.
 struct NormalizerLevels {
     LoudnessTarget target = kLoudnessTargets[0];

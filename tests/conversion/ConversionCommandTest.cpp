@@ -1,9 +1,9 @@
 #include "conversion/ConversionCommand.h"
 
 #include "conversion/ChannelLayouts.h"
+#include "conversion/ContainerTable.h"
 #include "conversion/EncoderTable.h"
 #include "conversion/StreamRules.h"
-#include "tools/ToolContracts.h"
 
 #include "support/TempDir.h"
 
@@ -333,7 +333,7 @@ TEST(ConversionTables, EveryContainerRowAsThePlannersReadIt)
                (planAudio(kFilm.streams[2], t, 1, false, false).refusal.empty() ? "+" : "-") + " | " +
                shown(planVideo(stream(K::Video, "h264", "libx264"), t, 0)) + " | " + shown(planVideo(kCover, t, 0)) +
                " | " + shown(planSubtitle(kFilm.streams[3], t)) + " | " + shown(planAttachment(kFilm.streams[4], t)) +
-               " | " + (tool_contracts::isLossyExtension(extension) ? "lossy" : "lossless");
+               " | " + (container_table::isLossyExtension(extension) ? "lossy" : "lossless");
     };
     const std::pair<std::vector<const char*>, const char*> rows[] = {
         {{".wav"}, "-c pcm_s24le | - | - | - | - | - | lossless"},
