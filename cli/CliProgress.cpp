@@ -44,9 +44,16 @@ void CliProgress::rowEnded(std::string_view status, const std::string& source)
 
 void CliProgress::message(const std::string& text)
 {
+    aside([&text] { writeError("auralon-cli: " + text + "\n"); });
+}
+
+void CliProgress::aside(const std::function<void()>& write)
+{
+    const bool shown = shown_;
     clear();
-    writeError("auralon-cli: " + text + "\n");
-    draw(true);
+    write();
+    if (shown)
+        draw(true);
 }
 
 void CliProgress::end()

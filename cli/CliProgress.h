@@ -4,6 +4,7 @@
 
 #include <QElapsedTimer>
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -21,6 +22,8 @@ public:
     void rowEnded(std::string_view status, const std::string& source);
     // A message of its own line (or lines), shown whatever the style.
     void message(const std::string& text);
+    // Runs `write` with the bar taken away, for output to a terminal the bar may share.
+    void aside(const std::function<void()>& write);
     // Takes the bar away.
     void end();
 

@@ -217,6 +217,8 @@ int CliRun::runJob()
     progress_->end();
     if (!jobError.message.empty())
         progress_->message(jobError.message);
+    if (stopped_)
+        progress_->message("stopped: the runs were ended and their partial files removed");
     for (std::size_t row = 0; row < sources_.size(); ++row)
         if (!told_[row]) {
             ++notWritten_;
@@ -240,9 +242,9 @@ void CliRun::rowEnded(int row, Job::RowEnd end, const JobError& error, const std
         progress_->message(source + ": " + note);
     if (end != Job::RowEnd::Written)
         ++notWritten_;
-    progress_->rowEnded(status, source);
     // The output only of a written row: a failed one left none.
     printRow(status, source, end == Job::RowEnd::Written ? job_->rowOutput(row) : std::string());
+    progress_->rowEnded(status, source);
 }
 
 void CliRun::printRow(std::string_view status, const std::string& source, const std::string& output)
@@ -255,8 +257,10 @@ void CliRun::printRow(std::string_view status, const std::string& source, const 
     line += between;
     line += output;
     line += end;
-    std::fwrite(line.data(), 1, line.size(), stdout);
-    std::fflush(stdout);
+    progress_->aside([&line] {
+        std::fwrite(line.data(), 1, line.size(), stdout);
+        std::fflush(stdout);
+    });
 }
 
 void CliRun::fail(const std::string& message)
