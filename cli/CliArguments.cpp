@@ -239,28 +239,31 @@ std::string jobs(CliOptions& o, Reading& r, const std::string& option, std::stri
 
 // The options, in the order of the help.
 constexpr std::array kOptions{
-    Option{"track", 0, "", "bring each file to the loudness target on its own (RMS; the default)",
+    Option{"track", 0, "", "each file to the loudness target on its own (the default)",
            modeFlag<VolumeMode::RmsSingularly>},
-    Option{"album", 0, "", "one gain for all files, from their joint loudness to the target", modeFlag<VolumeMode::RmsCollectively>},
-    Option{"weighted", 0, "", "bring each file to the mean loudness of all, weighted by duration",
-           modeFlag<VolumeMode::RmsWeighted>},
-    Option{"arithmetic", 0, "", "bring each file to the plain mean loudness of all files", modeFlag<VolumeMode::RmsArithmetic>},
+    Option{"album", 0, "", "one gain for all, from their joint loudness to the target",
+           modeFlag<VolumeMode::RmsCollectively>},
+    Option{"weighted", 0, "", "each file to the mean loudness, weighted by duration", modeFlag<VolumeMode::RmsWeighted>},
+    Option{"arithmetic", 0, "", "each file to the plain mean loudness of all files", modeFlag<VolumeMode::RmsArithmetic>},
     Option{"peak", 0, "", "raise each file until its peak reaches full scale", modeFlag<VolumeMode::PeakTrackGain>},
     Option{"percent", 0, "N", "change the volume to N percent (0 to 1000)", percent},
     Option{"gain", 0, "DB", "change the volume by DB decibels (up to 100, e.g. -3.5)", gain},
-    Option{"target", 0, "LUFS", "the RMS modes' loudness target (-70 to 0; default -14)", target},
-    Option{"preset", 0, "NAME", "target and ceiling: streaming (-14 LUFS, -1 dBTP), podcast (-16, -1),\n"
-                                "replaygain (-18, -1), ebu (-23, -1) or atsc (-24, -2)", preset},
-    Option{"ceiling", 0, "DBTP", "highest true peak the RMS modes allow (-59 to 0; default -1)", ceiling},
-    Option{"no-limiter", 0, "", "lower a gain that would lift the peaks over the ceiling, instead of\n"
-                                "limiting the peaks", noLimiter},
-    Option{"format", 0, "EXT", "write audio files as EXT (wav, mp3, flac, ...; video keeps its container)", format},
-    Option{"prefix", 0, "TEXT", "put TEXT in front of every output name (up to 20 letters, digits, - and _)", prefix},
-    Option{"output", 'o', "DIR", "the folder the new files go to (required; must exist)", output},
+    Option{"target", 0, "LUFS", "loudness of the four modes above (-70 to 0; default -14)", target},
+    Option{"preset", 0, "NAME", "a target and ceiling: streaming (-14 LUFS, -1 dBTP),\n"
+                                "podcast (-16, -1), replaygain (-18, -1), ebu (-23, -1)\n"
+                                "or atsc (-24, -2)", preset},
+    Option{"ceiling", 0, "DBTP", "highest true peak of those modes (-59 to 0; default -1)", ceiling},
+    Option{"no-limiter", 0, "", "lower a gain that would lift the peaks over the ceiling\n"
+                                "instead of limiting them", noLimiter},
+    Option{"format", 0, "EXT", "write audio files as EXT (wav, mp3, flac, ...); videos\n"
+                               "keep their containers", format},
+    Option{"prefix", 0, "TEXT", "put TEXT before every output name (up to 20 letters,\n"
+                                "digits, - and _)", prefix},
+    Option{"output", 'o', "DIR", "the folder for the new files (required; must exist)", output},
     Option{"jobs", 'j', "N", "files worked on at once", jobs},
-    Option{"files-from", 0, "FILE", "take further paths from FILE, one a line (- for standard input)", filesFrom},
-    Option{"null", '0', "", "names in those files end with a NUL byte, and so does every field on\n"
-                            "standard output", setFlag<&CliOptions::nullSeparated>},
+    Option{"files-from", 0, "FILE", "take more paths from FILE, one a line (- for stdin)", filesFrom},
+    Option{"null", '0', "", "names in FILE end with a NUL byte, and so does every\n"
+                            "field on standard output", setFlag<&CliOptions::nullSeparated>},
     Option{"quiet", 'q', "", "show no progress", setFlag<&CliOptions::quiet>},
     Option{"help", 0, "", "show this help and exit", setFlag<&CliOptions::help>},
     Option{"version", 0, "", "show the version and exit", setFlag<&CliOptions::version>},
@@ -363,9 +366,9 @@ std::string helpText(const JobLimits& limits)
 {
     std::string text =
         "Usage: auralon-cli [OPTION]... -o DIR PATH...\n"
-        "Evens out the loudness of audio and video files. Every file named, and every audio or\n"
-        "video file directly in a folder named, is written anew into DIR; videos keep their\n"
-        "pictures, and no source is ever changed.\n"
+        "Evens out the loudness of audio and video files. Every file named, and every\n"
+        "audio or video file directly in a folder named, is written anew into DIR;\n"
+        "videos keep their pictures, and no source is ever changed.\n"
         "\n";
     constexpr std::size_t kColumn = 22;
     for (const Option& option : kOptions) {
@@ -386,11 +389,12 @@ std::string helpText(const JobLimits& limits)
     }
     text +=
         "\n"
-        "One line per file on standard output: STATUS, SOURCE and OUTPUT, tab-separated, where\n"
-        "STATUS is written, failed, refused (not taken: no audio, unreadable, no safe name) or\n"
-        "skipped (the job stopped before it). Progress and messages go to standard error.\n"
-        "Exit status: 0 every file written, 1 some file failed or was refused, 2 bad usage or\n"
-        "nothing to do (nothing written), 130 stopped by SIGINT or SIGTERM.\n";
+        "One line per file on standard output: STATUS, SOURCE and OUTPUT, tab-separated;\n"
+        "STATUS is written, failed, refused (not taken: no audio, unreadable, no safe\n"
+        "name) or skipped (the job stopped before it). Progress and messages go to\n"
+        "standard error. Exit status: 0 every file written, 1 some file failed, was\n"
+        "refused or skipped, 2 bad usage or nothing to do (nothing written), 130\n"
+        "stopped by SIGINT, SIGTERM or SIGHUP.\n";
     return text;
 }
 
