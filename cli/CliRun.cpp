@@ -63,8 +63,9 @@ CliRun::~CliRun() = default;
 int CliRun::exec()
 {
     stopSignals_ = std::make_unique<StopSignals>();
-    if (!libraries_.LoadFFmpeg(program_folders::libraryFolderA())
-        && !libraries_.LoadFFmpeg(program_folders::libraryFolderB())) {
+    // The folders of the window; the command line only probes, so it needs no more.
+    if (!libraries_.LoadFFmpeg(program_folders::libraryFolderA(), probe_libraries)
+        && !libraries_.LoadFFmpeg(program_folders::libraryFolderB(), probe_libraries)) {
         fail("load DLL error!: " + libraries_.LastError());
         return kSomeNotWritten;
     }
