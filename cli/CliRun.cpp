@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <system_error>
 
 #include <fcntl.h>
@@ -30,6 +31,15 @@ bool isFolder(const std::string& path)
 {
     struct stat entry {};
     return ::stat(path.c_str(), &entry) == 0 && S_ISDIR(entry.st_mode);
+}
+
+// Why the path is no folder to write into, or "".
+std::string folderProblem(const std::string& path)
+{
+    struct stat entry {};
+    if (::stat(path.c_str(), &entry) != 0)
+        return std::strerror(errno);
+    return S_ISDIR(entry.st_mode) ? std::string() : std::strerror(ENOTDIR);
 }
 
 // Everything in the descriptor, or false with errno set.
@@ -63,42 +73,43 @@ CliRun::~CliRun() = default;
 int CliRun::exec()
 {
     stopSignals_ = std::make_unique<StopSignals>();
-    // The folders of the window; the command line only probes, so it needs no more.
-    if (!libraries_.LoadFFmpeg(program_folders::libraryFolderA(), probe_libraries)
-        && !libraries_.LoadFFmpeg(program_folders::libraryFolderB(), probe_libraries)) {
-        fail("load DLL error!: " + libraries_.LastError());
-        return kSomeNotWritten;
-    }
     // The window's folder chooser gives an existing folder's path without a trailing "/".
     std::string& folder = options_.outputFolder;
     folder = absolute(folder);
     while (folder.size() > 1 && folder.back() == '/')
         folder.pop_back();
-    if (!isFolder(folder)) {
-        fail("cannot write into " + folder + ": " + std::strerror(::access(folder.c_str(), F_OK) == 0 ? ENOTDIR : ENOENT));
+    if (const std::string problem = folderProblem(folder); !problem.empty()) {
+        progress_->message("cannot write into " + folder + ": " + problem);
         return kUsage;
     }
-    if (const int status = gatherList(); status >= 0)
-        return status;
+    // The folders of the window; the command line only probes, so it needs no more.
+    if (!libraries_.LoadFFmpeg(program_folders::libraryFolderA(), probe_libraries)
+        && !libraries_.LoadFFmpeg(program_folders::libraryFolderB(), probe_libraries)) {
+        progress_->message("load DLL error!: " + libraries_.LastError());
+        return kSomeNotWritten;
+    }
+    if (const std::optional<int> ended = gatherList())
+        return *ended;
     return runJob();
 }
 
-int CliRun::gatherList()
+std::optional<int> CliRun::gatherList()
 {
     std::vector<std::string> names = options_.paths;
     for (const std::string& file : options_.filesFrom)
         if (!readListFile(file, names))
             return kUsage;
-    for (const std::string& name : names) {
-        if (StopSignals::received())
-            return kStopped;
-        take(name);
+    for (std::size_t next = 0; next < names.size() && !StopSignals::received(); ++next)
+        take(names[next]);
+    if (StopSignals::received()) {
+        progress_->message("stopped before the job began: nothing was written");
+        return kStopped;
     }
     if (!sources_.empty())
-        return -1;
+        return std::nullopt;
     if (refused_ > 0)
         return kSomeNotWritten;
-    fail("nothing to do: no audio or video file among the paths given");
+    progress_->message("nothing to do: no audio or video file among the paths given");
     return kUsage;
 }
 
@@ -112,7 +123,7 @@ bool CliRun::readListFile(const std::string& file, std::vector<std::string>& nam
     if (fd >= 0 && !standardInput)
         ::close(fd);
     if (!read) {
-        fail("cannot read " + (standardInput ? std::string("standard input") : file) + ": " + std::strerror(error));
+        progress_->message("cannot read " + (standardInput ? std::string("standard input") : file) + ": " + std::strerror(error));
         return false;
     }
     const char separator = options_.nullSeparated ? '\0' : '\n';
@@ -262,9 +273,4 @@ void CliRun::printRow(std::string_view status, const std::string& source, const 
         std::fwrite(line.data(), 1, line.size(), stdout);
         std::fflush(stdout);
     });
-}
-
-void CliRun::fail(const std::string& message)
-{
-    progress_->message(message);
 }

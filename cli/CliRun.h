@@ -6,6 +6,7 @@
 #include "media/TFFEncoder.h"
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -31,7 +32,8 @@ public:
     int exec();
 
 private:
-    int gatherList();
+    // The list by the window's rules; an exit status when the run ends there.
+    std::optional<int> gatherList();
     bool readListFile(const std::string& file, std::vector<std::string>& names);
     void take(const std::string& name);
     void takeFile(const std::string& path);
@@ -39,7 +41,6 @@ private:
     JobSettings jobSettings() const;
     void rowEnded(int row, Job::RowEnd end, const JobError& error, const std::string& note);
     void printRow(std::string_view status, const std::string& source, const std::string& output);
-    void fail(const std::string& message);
 
     CliOptions options_;
     CliProgress::Style style_;
