@@ -25,7 +25,6 @@
 #include <string_view>
 #include <system_error>
 
-
 namespace {
 
 constexpr int kCellColumns = 4;  // cells 0..3 are columns 1..4
