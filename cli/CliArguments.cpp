@@ -71,10 +71,15 @@ std::string modeFlag(CliOptions& o, Reading& r, const std::string& option, std::
     return chooseMode(o, r, option, mode);
 }
 
+bool isDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
 std::optional<int> wholeNumber(std::string_view text)
 {
     int value = 0;
-    if (text.empty() || !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
+    if (text.empty() || !std::all_of(text.begin(), text.end(), isDigit))
         return std::nullopt;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
     if (error != std::errc() || end != text.data() + text.size())
@@ -87,9 +92,8 @@ std::optional<double> decimalNumber(std::string_view text)
 {
     if (!text.empty() && text.front() == '+')
         text.remove_prefix(1);
-    const bool shaped = !text.empty()
-                        && std::all_of(text.begin(), text.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)) || c == '.' || c == '-'; })
-                        && std::any_of(text.begin(), text.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); });
+    const bool shaped = std::any_of(text.begin(), text.end(), isDigit)
+                        && std::all_of(text.begin(), text.end(), [](char c) { return isDigit(c) || c == '.' || c == '-'; });
     double value = 0;
     if (!shaped)
         return std::nullopt;
@@ -117,7 +121,7 @@ std::string gain(CliOptions& o, Reading& r, const std::string& option, std::stri
     double typed = 0;
     double kept = 0;
     const bool valid = std::all_of(text.begin(), text.end(), value_corrections::isGainKey)
-                       && std::any_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; })
+                       && std::any_of(value.begin(), value.end(), isDigit)
                        && value_corrections::readGainNumber(text, &typed)
                        && value_corrections::readGainNumber(corrected, &kept) && typed == kept
                        && typed <= kHighestGainDb;
@@ -243,8 +247,10 @@ constexpr std::array kOptions{
            modeFlag<VolumeMode::RmsSingularly>},
     Option{"album", 0, "", "one gain for all, from their joint loudness to the target",
            modeFlag<VolumeMode::RmsCollectively>},
-    Option{"weighted", 0, "", "each file to the mean loudness, weighted by duration", modeFlag<VolumeMode::RmsWeighted>},
-    Option{"arithmetic", 0, "", "each file to the plain mean loudness of all files", modeFlag<VolumeMode::RmsArithmetic>},
+    Option{"weighted", 0, "", "each file to the mean loudness, weighted by duration",
+           modeFlag<VolumeMode::RmsWeighted>},
+    Option{"arithmetic", 0, "", "each file to the plain mean loudness of all files",
+           modeFlag<VolumeMode::RmsArithmetic>},
     Option{"peak", 0, "", "raise each file until its peak reaches full scale", modeFlag<VolumeMode::PeakTrackGain>},
     Option{"percent", 0, "N", "change the volume to N percent (0 to 1000)", percent},
     Option{"gain", 0, "DB", "change the volume by DB decibels (up to 100, e.g. -3.5)", gain},
@@ -354,7 +360,9 @@ ParseResult parse(const std::vector<std::string>& args, const JobLimits& limits)
     if (reading.targetGiven && reading.presetGiven)
         result.error = "--target and --preset cannot be given together";
     else if (!reading.loudnessOption.empty() && !conversion_command::isRmsMode(o.mode))
-        result.error = reading.loudnessOption + " applies to the RMS modes only (--track, --album, --weighted, --arithmetic), not to " + reading.modeOption;
+        result.error = reading.loudnessOption
+                       + " applies to the RMS modes only (--track, --album, --weighted, --arithmetic), not to "
+                       + reading.modeOption;
     else if (o.outputFolder.empty())
         result.error = "no output folder given (-o DIR)";
     else if (o.paths.empty() && o.filesFrom.empty())

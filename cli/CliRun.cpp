@@ -123,7 +123,8 @@ bool CliRun::readListFile(const std::string& file, std::vector<std::string>& nam
     if (fd >= 0 && !standardInput)
         ::close(fd);
     if (!read) {
-        progress_->message("cannot read " + (standardInput ? std::string("standard input") : file) + ": " + std::strerror(error));
+        const std::string name = standardInput ? std::string("standard input") : file;
+        progress_->message("cannot read " + name + ": " + std::strerror(error));
         return false;
     }
     const char separator = options_.nullSeparated ? '\0' : '\n';
