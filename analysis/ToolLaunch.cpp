@@ -79,6 +79,22 @@ void prepare(QProcess& process, const std::string& toolPath,
     process.setChildProcessModifier([program = ::getpid()] { prepareChild(program); });
 }
 
+ToolRunResult endedRun(const QProcess& process, const std::string& toolPath, pid_t pid)
+{
+    ToolRunResult result;
+    result.toolPath = toolPath;
+    result.pid = pid;
+    if (process.exitStatus() == QProcess::CrashExit) {
+        result.outcome = ToolRunResult::Outcome::Signalled;
+        result.signalNumber = process.exitCode();  // Qt keeps the signal number there
+    } else {
+        result.exitStatus = process.exitCode();
+        result.outcome = result.exitStatus == 0 ? ToolRunResult::Outcome::Succeeded
+                                                : ToolRunResult::Outcome::ExitStatus;
+    }
+    return result;
+}
+
 void killGroup(pid_t group)
 {
     if (group > 0)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "analysis/ToolRunResult.h"
+
 #include <string>
 #include <vector>
 
@@ -24,6 +26,9 @@ std::string startFailureReason(const std::string& path, const QProcess& process)
 // descriptor beyond 0, 1 and 2.
 void prepare(QProcess& process, const std::string& toolPath,
              const std::vector<std::string>& arguments);
+
+// How a started process has ended (by itself: not a cancel), as the result of its run.
+ToolRunResult endedRun(const QProcess& process, const std::string& toolPath, pid_t pid);
 
 // Kills what is left of a child's process group. A group id stays reserved while any member
 // lives, so this reaches the child's leftovers and, once they are gone, nothing else.

@@ -135,28 +135,47 @@ bool isErrorLine(std::string_view line) { return contains(line, kErrorMarker); }
 
 std::string errorEntry(std::string_view line) { return "### " + std::string(line) + "   "; }
 
+namespace {
+
+// The figure of a summary line "<label>  <figure> <unit>", when it is a plain decimal number.
+std::optional<double> summaryFigure(std::string_view text, std::string_view label, std::string_view unit)
+{
+    std::string_view figure = text.substr(label.size());
+    if (figure.size() < unit.size() || figure.substr(figure.size() - unit.size()) != unit)
+        return std::nullopt;
+    figure = trimmed(figure.substr(0, figure.size() - unit.size()));
+    return isPlainDecimal(figure) ? decimalNumber(figure) : std::nullopt;
+}
+
+}  // namespace
+
 void readLoudnessLine(std::string_view line, LoudnessSummaries& summaries)
 {
     static constexpr std::string_view kMeter = "[ebur128@";
     static constexpr std::string_view kSummary = "] Summary:";
     static constexpr std::string_view kIntegrated = "I:";
-    static constexpr std::string_view kUnit = "LUFS";
-    if (const std::size_t at = line.find(kMeter); at != std::string_view::npos && contains(line, kSummary)) {
-        const std::string_view rest = line.substr(at + kMeter.size());
+    static constexpr std::string_view kPeak = "Peak:";
+    if (contains(line, kSummary)) {
+        // Only named meters count; a summary of another ends the one before.
+        const std::size_t at = line.find(kMeter);
+        const std::string_view rest = at == std::string_view::npos ? std::string_view() : line.substr(at + kMeter.size());
         summaries.open = std::string(rest.substr(0, rest.find_first_of(" ]")));
+        summaries.integratedRead = false;
         return;
     }
     const std::string_view text = trimmed(line);
-    if (summaries.open.empty() || text.substr(0, kIntegrated.size()) != kIntegrated)
+    if (summaries.open.empty())
         return;
-    std::string_view figure = text.substr(kIntegrated.size());
-    if (figure.size() < kUnit.size() || figure.substr(figure.size() - kUnit.size()) != kUnit)
-        figure = {};
-    figure = trimmed(figure.substr(0, figure.size() - std::min(figure.size(), kUnit.size())));
-    if (isPlainDecimal(figure))
-        if (const std::optional<double> value = decimalNumber(figure))
+    // The first figure of each kind in a summary is the meter's.
+    if (text.substr(0, kIntegrated.size()) == kIntegrated && !summaries.integratedRead) {
+        summaries.integratedRead = true;
+        if (const std::optional<double> value = summaryFigure(text, kIntegrated, "LUFS"))
             summaries.integrated[summaries.open] = *value;
-    summaries.open.clear();
+    } else if (text.substr(0, kPeak.size()) == kPeak) {
+        if (const std::optional<double> value = summaryFigure(text, kPeak, "dBFS"))
+            summaries.samplePeak.try_emplace(summaries.open, *value);
+        summaries.open.clear();
+    }
 }
 
 bool isNormalizerMarkerLine(std::string_view line)

@@ -62,15 +62,18 @@ std::string errorEntry(std::string_view line);
 // ---- loudness (the converter's ebur128 summaries) ----
 
 // What named loudness meters ("ebur128@<name>") have reported. A meter's summary begins with
-// "[ebur128@src1 @ 0x55d0..] Summary:"; its later lines carry no name, and the first
-// "I:  -20.3 LUFS" among them is its integrated loudness.
+// "[ebur128@src1 @ 0x55d0..] Summary:"; its later lines carry no name: the first
+// "I:  -20.3 LUFS" among them is its integrated loudness and, for a meter that measures the
+// sample peak ("peak=sample"), "Peak:  -6.9 dBFS" its highest sample.
 struct LoudnessSummaries {
     std::string open;                          // the meter whose summary is being read, or ""
+    bool integratedRead = false;               // its "I:" line has been read
     std::map<std::string, double> integrated;  // LUFS by meter name
+    std::map<std::string, double> samplePeak;  // dBFS by meter name
 };
 
 // Reads one line into the summaries. A summary of an unnamed meter, a figure that is no
-// plain decimal number, or an "I:" line outside a summary is passed over.
+// plain decimal number, or a line outside a summary is passed over.
 void readLoudnessLine(std::string_view line, LoudnessSummaries& summaries);
 
 // ---- normaliser ----

@@ -83,17 +83,5 @@ void ToolProcess::finished()
     running_ = false;
     splitter_->finish(onLine_);
     tool_launch::killGroup(pid_);
-
-    ToolRunResult result;
-    result.toolPath = toolPath_;
-    result.pid = pid_;
-    if (process_->exitStatus() == QProcess::CrashExit) {
-        result.outcome = ToolRunResult::Outcome::Signalled;
-        result.signalNumber = process_->exitCode();  // Qt keeps the signal number there
-    } else {
-        result.exitStatus = process_->exitCode();
-        result.outcome = result.exitStatus == 0 ? ToolRunResult::Outcome::Succeeded
-                                                : ToolRunResult::Outcome::ExitStatus;
-    }
-    onFinish_(result);
+    onFinish_(tool_launch::endedRun(*process_, toolPath_, pid_));
 }

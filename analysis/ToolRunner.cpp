@@ -89,14 +89,7 @@ ToolRunResult ToolRunner::run(const bool& cancelFlag, const LineHandler& onLine)
 
     splitter.finish(onLine);
     tool_launch::killGroup(result.pid);
-    if (process.exitStatus() == QProcess::CrashExit) {
-        result.outcome = Outcome::Signalled;
-        result.signalNumber = process.exitCode();  // Qt keeps the signal number there
-    } else {
-        result.exitStatus = process.exitCode();
-        result.outcome = result.exitStatus == 0 ? Outcome::Succeeded : Outcome::ExitStatus;
-    }
-    return result;
+    return tool_launch::endedRun(process, toolPath_, result.pid);
 }
 
 ToolRunResult run_tool(const std::string& toolPath, const std::vector<std::string>& arguments,

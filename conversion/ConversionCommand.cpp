@@ -98,77 +98,9 @@ Filter filterFor(const ConversionRequest& r)
     return f;
 }
 
-bool isVideoSource(const std::string& source)
-{
-    return media_extensions::belongsTo(source, media_extensions::video_exts);
-}
-
-// Output formats whose default audio encoder is Vorbis, where "-q:a 0" is a low quality.
-bool encodesVorbis(const std::string& extension)
-{
-    return extension == ".ogg" || extension == ".mka" || extension == ".mkv";
-}
-
-// Containers that keep a cover picture as a picture when it is copied.
-bool holdsPictures(const std::string& extension)
-{
-    return extension == ".mp3" || extension == ".flac" || extension == ".m4a";
-}
-
-// Containers that cannot hold a cover: the converter fails on it (ogg, ra) or turns it
-// into a video track (wma).
-bool refusesPictures(const std::string& extension)
-{
-    return extension == ".ogg" || extension == ".ra" || extension == ".wma";
-}
-
 void append(std::vector<std::string>& args, std::initializer_list<std::string> pieces)
 {
     args.insert(args.end(), pieces);
-}
-
-void appendRmsMappings(std::vector<std::string>& args, const ConversionRequest& r,
-                       bool videoSource, const std::string& outExtension)
-{
-    append(args, {"-map", "0:a:0"});
-    if (videoSource) {
-        const ProbeFacts& p = r.probe;
-        if (p.streamCount >= 0) {
-            for (int n = 0; n < p.streamCount; ++n)
-                if (n != p.firstAudioStreamIndex)
-                    append(args, {"-map", "1:" + std::to_string(n)});
-        } else {
-            // Without the stream count: every stream of the source but its first audio.
-            append(args, {"-map", "1", "-map", "-1:a:0"});
-        }
-        append(args, {"-disposition:a:0", "default"});
-    } else if (holdsPictures(outExtension)) {
-        // The WAV copy holds no picture: take the source's attached pictures (every video
-        // stream that "V", the real videos, leaves over).
-        append(args, {"-map", "1:v?", "-map", "-1:V?"});
-    }
-    // Global tags and the audio stream's own tags (Vorbis comments live there) come from
-    // the source; the WAV copy keeps only what its INFO list can hold.
-    append(args, {"-map_metadata", "1:g", "-map_metadata:s:a:0", "1:s:a:0"});
-}
-
-void appendStreamOptions(std::vector<std::string>& args, const ConversionRequest& r,
-                         bool videoSource, const std::string& sourceExtension,
-                         const std::string& outExtension)
-{
-    const bool kept = sourceExtension == outExtension;
-    if (!videoSource && refusesPictures(outExtension))
-        append(args, {"-vn"});
-    else if (kept || (!videoSource && outExtension == ".m4a"))
-        append(args, {"-c:v", "copy"});  // re-encoding a cover for m4a would make it h264
-    else
-        append(args, {"-q:v", "0"});
-
-    const ProbeFacts& p = r.probe;
-    if (kept && p.audioBitRate > 0 && p.audioBitRate <= p.overallBitRate)
-        append(args, {"-b:a", std::to_string(p.audioBitRate)});
-    else
-        append(args, {"-q:a", encodesVorbis(outExtension) ? "8" : "0"});
 }
 
 const char* kindText(TStreamKind kind)
@@ -188,42 +120,47 @@ const char* kindText(TStreamKind kind)
     return "data";
 }
 
-// How one audio stream of the source is written.
-struct AudioPlan {
-    std::string refusal;  // why the container takes no further audio stream; "" when it is written
-    bool copied = false;  // taken over as it is (RMS modes: a further stream of a kept container)
-    std::string encoder;  // "" leaves the choice to the converter
-    stream_rules::AudioFit fit;
-};
-
-// The plan of every audio stream of the source, by stream index.
-std::map<int, AudioPlan> audioPlans(const ConversionRequest& r, bool rms, const std::string& outExtension,
-                                    bool kept)
+// The output container's row; the source's own when the extensions agree.
+stream_rules::Target targetOf(const std::string& source, const std::string& outExtension)
 {
-    std::map<int, AudioPlan> plans;
-    int audioCount = 0;
+    return {container_table::rowOf(outExtension), lowerAscii(media_extensions::extensionOf(source)) == outExtension};
+}
+
+bool streamsRead(const ProbeFacts& p)
+{
+    return !p.streams.empty() && static_cast<int>(p.streams.size()) >= p.streamCount;
+}
+
+// A stream rate above the whole file's is a wrong figure, no rate to keep.
+bool rateKnown(const TStreamFacts& s, const ProbeFacts& p)
+{
+    return s.BitRate > 0 && (p.overallBitRate <= 0 || s.BitRate <= p.overallBitRate);
+}
+
+// The plan of every audio stream of the source, by stream index. In the RMS modes the first
+// comes from the WAV copy and the level of the others stays.
+std::map<int, stream_rules::AudioPlan> audioPlans(const ConversionRequest& r, bool rms,
+                                                  const stream_rules::Target& target)
+{
+    std::map<int, stream_rules::AudioPlan> plans;
+    int written = 0;
     for (int n = 0; n < static_cast<int>(r.probe.streams.size()); ++n) {
         const TStreamFacts& s = r.probe.streams[static_cast<std::size_t>(n)];
         if (s.Kind != TStreamKind::Audio)
             continue;
-        AudioPlan& plan = plans[n];
-        if (const int limit = stream_rules::audioLimit(outExtension); limit >= 0 && audioCount >= limit) {
-            plan.refusal = "holds one audio stream only";
-            continue;
-        }
-        ++audioCount;
-        plan.copied = rms && n != r.probe.firstAudioStreamIndex && kept;
-        if (plan.copied)
-            continue;
-        plan.encoder = stream_rules::audioEncoder(s, outExtension, kept);
-        plan.fit = stream_rules::audioFit(s, plan.encoder);
+        const bool unchanged = rms && n != r.probe.firstAudioStreamIndex;
+        stream_rules::AudioPlan& plan = plans[n] = stream_rules::planAudio(s, target, written, unchanged,
+                                                                          rateKnown(s, r.probe));
+        if (plan.refusal.empty())
+            ++written;
     }
     return plans;
 }
 
 // The filters of one audio stream: its channels, the mode's level change, the downmix's
 // correction, then rate and depth. "" when it needs none.
-std::string audioFilters(const AudioPlan& plan, const std::string& levelFilter, std::optional<double> gain)
+std::string audioFilters(const stream_rules::AudioPlan& plan, const std::string& levelFilter,
+                         std::optional<double> gain)
 {
     std::string chain = plan.fit.channelFilter;
     auto add = [&](const std::string& filter) {
@@ -240,22 +177,18 @@ std::string audioFilters(const AudioPlan& plan, const std::string& levelFilter, 
     return chain;
 }
 
-// Every stream of the source, in its order, each with what its kind needs in the output
-// container; the first audio stream comes from the WAV copy in the RMS modes. A stream the
-// container cannot take is left out and named in `note`, with what changed in those it takes.
-// Returns the filters of the audio streams ("-filter:<index>", chain, ...) when some stream
-// needs filters of its own, each with the level filter; empty when "-af" serves all.
+// Every stream of the source, in its order, each as its kind's planner writes it into the
+// output container; the first audio stream comes from the WAV copy in the RMS modes. A stream
+// the container cannot take is left out and named in `note`, with what changed in those it
+// takes. Returns the filters of the audio streams ("-filter:<index>", chain, ...) when some
+// stream needs filters of its own, each with the level filter; empty when "-af" serves all.
 std::vector<std::string> appendStreamPlan(std::vector<std::string>& args, const ConversionRequest& r,
-                                          const std::map<int, AudioPlan>& plans, bool rms,
-                                          const std::string& outExtension, bool kept,
+                                          const std::map<int, stream_rules::AudioPlan>& plans, bool rms,
+                                          const stream_rules::Target& target, const std::string& outExtension,
                                           const std::string& levelFilter, std::string& note)
 {
     const ProbeFacts& p = r.probe;
     const std::string input = rms ? "1:" : "0:";
-    // A stream rate above the whole file's is a wrong figure, no rate to keep.
-    auto rateKnown = [&](const TStreamFacts& s) {
-        return s.BitRate > 0 && (p.overallBitRate <= 0 || s.BitRate <= p.overallBitRate);
-    };
     const bool anyDefaultAudio = std::any_of(p.streams.begin(), p.streams.end(), [](const TStreamFacts& s) {
         return s.Kind == TStreamKind::Audio && s.Disposition.find("default") != std::string::npos;
     });
@@ -270,87 +203,49 @@ std::vector<std::string> appendStreamPlan(std::vector<std::string>& args, const 
     int out = 0;
     for (int n = 0; n < static_cast<int>(p.streams.size()); ++n) {
         const TStreamFacts& s = p.streams[static_cast<std::size_t>(n)];
-        std::vector<std::string> options;  // "-c", "copy", ... without the stream index
-        std::string refusal;
-        const bool replaced = rms && n == p.firstAudioStreamIndex;
         const std::string index = std::to_string(out);
+        stream_rules::StreamPlan plan;
         switch (s.Kind) {
         case TStreamKind::Audio: {
-            const AudioPlan& plan = plans.at(n);
-            refusal = plan.refusal;
-            if (!refusal.empty())
+            const stream_rules::AudioPlan& audio = plans.at(n);
+            plan = audio;
+            if (!plan.refusal.empty() || audio.copied)
                 break;
-            if (plan.copied) {
-                options = {"-c", "copy"};
-                break;
-            }
-            if (!plan.encoder.empty())
-                options = {"-c", plan.encoder};
-            for (const stream_rules::Option& o : stream_rules::audioOptions(s, plan.encoder, rateKnown(s)))
-                options.insert(options.end(), {o.name, o.value});
             std::optional<double> gain;
-            if (const auto found = r.downmixGains.find(n); plan.fit.downmix && found != r.downmixGains.end())
+            if (const auto found = r.downmixGains.find(n); audio.fit.downmix && found != r.downmixGains.end())
                 gain = found->second;
             if (ownFilters)
-                if (const std::string chain = audioFilters(plan, levelFilter, gain); !chain.empty())
+                if (const std::string chain = audioFilters(audio, levelFilter, gain); !chain.empty())
                     filters.insert(filters.end(), {"-filter:" + index, chain});
-            for (const std::string& change : plan.fit.changes)
+            for (const std::string& change : audio.fit.changes)
                 changed += (changed.empty() ? "" : "; ") +
                            (audioStreams > 1 ? "audio stream #" + std::to_string(n) + ": " : "") + change;
             break;
         }
         case TStreamKind::Video:
-            if (s.Picture) {
-                // Ogg and ASF read covers but cannot write them, even back into themselves.
-                if (stream_rules::holdsPictures(outExtension))
-                    options = {"-c", "copy"};
-                else
-                    refusal = "cannot hold a cover picture";
-                break;
-            }
-            if (!stream_rules::holdsVideo(outExtension)) {
-                refusal = "holds no video";
-                break;
-            }
-            if (const int limit = stream_rules::videoLimit(outExtension); limit >= 0 && videoCount >= limit) {
-                refusal = "holds one video stream only";
-                break;
-            }
-            ++videoCount;
-            if (kept) {
-                options = {"-c", "copy"};
-            } else {
-                options = {"-q", "0"};
-                if (const std::string f = stream_rules::videoFilter(outExtension, s.Width, s.Height); !f.empty())
-                    options.insert(options.end(), {"-filter", f});
-            }
+            plan = stream_rules::planVideo(s, target, videoCount);
+            videoCount += plan.refusal.empty() && !s.Picture ? 1 : 0;
             break;
         case TStreamKind::Subtitle:
-            if (const std::string encoder = stream_rules::subtitleEncoder(s.Codec, outExtension, kept);
-                !encoder.empty())
-                options = {"-c", encoder};
-            else
-                refusal = "cannot hold " + s.Codec + " subtitles";
+            plan = stream_rules::planSubtitle(s, target);
             break;
         case TStreamKind::Attachment:
-            if (kept || stream_rules::holdsAttachments(outExtension))
-                options = {"-c", "copy"};
-            else
-                refusal = "cannot hold attachments";
+            plan = stream_rules::planAttachment(s, target);
             break;
         case TStreamKind::Data:
-            refusal = "is written without data streams";
+            plan = stream_rules::planData(s, target);
             break;
         }
-        if (!refusal.empty()) {
+        if (!plan.refusal.empty()) {
             leftOut += (leftOut.empty() ? "Left out: " : "; ") + std::string(kindText(s.Kind)) + " stream #" +
                        std::to_string(n) + (s.Codec.empty() ? "" : " (" + s.Codec + ")") + ", " +
-                       outExtension + " " + refusal;
+                       outExtension + " " + plan.refusal;
             continue;
         }
+        const bool replaced = rms && n == p.firstAudioStreamIndex;
         append(args, {"-map", replaced ? std::string("0:a:0") : input + std::to_string(n)});
-        for (std::size_t i = 0; i + 1 < options.size(); i += 2)
-            append(args, {options[i] + ":" + index, options[i + 1]});
+        for (const stream_rules::Option& o : plan.options)
+            append(args, {o.name + ":" + index, o.value});
         if (rms) {
             // Mapping any stream's tags switches off the converter's own copy for all of them.
             append(args, {"-map_metadata:s:" + index, input + "s:" + std::to_string(n)});
@@ -371,7 +266,7 @@ std::vector<std::string> appendStreamPlan(std::vector<std::string>& args, const 
 
 // Measures each stream that is mixed down and has no correction yet, before and after its
 // downmix, in one output of the converter's run that writes nothing.
-std::vector<std::string> measurementOutput(const std::map<int, AudioPlan>& plans,
+std::vector<std::string> measurementOutput(const std::map<int, stream_rules::AudioPlan>& plans,
                                            const std::map<int, double>& known)
 {
     std::vector<std::string> args;
@@ -381,7 +276,8 @@ std::vector<std::string> measurementOutput(const std::map<int, AudioPlan>& plans
             continue;
         const std::string id = std::to_string(n);
         append(args, {"-map", "0:" + id, "-filter:" + std::to_string(k++),
-                      meter(kSourceMeter, id) + "," + plan.fit.channelFilter + "," + meter(kDownmixMeter, id)});
+                      meter(kSourceMeter, id) + "," + plan.fit.channelFilter + "," + meter(kDownmixMeter, id) +
+                          ":peak=sample"});
     }
     if (!args.empty())
         append(args, {"-f", "null", "nul"});
@@ -464,6 +360,11 @@ std::string wavCopyPath(const std::string& scratchFolder, int fileIndex)
                                 std::to_string(fileIndex) + ".wav");
 }
 
+std::string wavCopyEncoder(const TStreamFacts& stream)
+{
+    return stream_rules::audioEncoder(stream, {container_table::rowOf(".wav"), false});
+}
+
 std::vector<std::string> wavExtractionArgs(const std::string& sourcePath,
                                            const std::string& wavPath, const ProbeFacts& probe)
 {
@@ -477,8 +378,8 @@ std::vector<std::string> wavExtractionArgs(const std::string& sourcePath,
     // 16-bit); lossy sources have none of their own to keep.
     const auto first = static_cast<std::size_t>(probe.firstAudioStreamIndex);
     if (probe.firstAudioStreamIndex >= 0 && first < probe.streams.size()) {
-        const std::string pcm = stream_rules::pcmEncoder(probe.streams[first], false);
-        if (pcm != "pcm_s16le")
+        const std::string pcm = wavCopyEncoder(probe.streams[first]);
+        if (pcm != container_table::rowOf(".wav").audioEncoders.front())
             append(args, {"-c:a", pcm});
     }
     args.push_back(file_identity::absolutePath(wavPath));
@@ -505,6 +406,9 @@ ConversionResult buildConversion(const ConversionRequest& r)
     const Filter filter = filterFor(r);
     if (!filter.problem.empty())
         return refused(source, filter.problem);
+    // Every stream is written by what it is: without them the output could lose or change some.
+    if (!streamsRead(r.probe))
+        return refused(source, "its streams could not be read");
 
     const file_identity::GuardedNames sourceOnly =
         r.guarded ? file_identity::GuardedNames{} : file_identity::guardedNames({source});
@@ -524,9 +428,8 @@ ConversionResult buildConversion(const ConversionRequest& r)
     if (part.path.empty())
         return refused(source, part.problem);
 
-    const bool videoSource = isVideoSource(source);
-    const std::string sourceExtension = lowerAscii(media_extensions::extensionOf(source));
     const std::string outExtension = lowerAscii(media_extensions::extensionOf(output.path));
+    const stream_rules::Target target = targetOf(source, outExtension);
 
     ConversionCommand c;
     c.sourceFile = source;
@@ -537,24 +440,15 @@ ConversionResult buildConversion(const ConversionRequest& r)
     else
         append(c.args, {"-i", source});
     append(c.args, {"-y", "-map_metadata", "0:g"});
-    const bool streamsKnown = !r.probe.streams.empty();
-    std::vector<std::string> streamFilters;
-    if (streamsKnown) {
-        const bool kept = sourceExtension == outExtension;
-        const std::map<int, AudioPlan> plans = audioPlans(r, rms, outExtension, kept);
-        streamFilters = appendStreamPlan(c.args, r, plans, rms, outExtension, kept, filter.text, c.note);
-        if (std::vector<std::string> measure = measurementOutput(plans, r.downmixGains); !measure.empty()) {
-            c.measurement = {"-i", source};
-            c.measurement.insert(c.measurement.end(), measure.begin(), measure.end());
-        }
-    } else {
-        // Nothing known of the streams: the converter's own choice, as far as it goes.
-        if (rms)
-            appendRmsMappings(c.args, r, videoSource, outExtension);
-        appendStreamOptions(c.args, r, videoSource, sourceExtension, outExtension);
+    const std::map<int, stream_rules::AudioPlan> plans = audioPlans(r, rms, target);
+    const std::vector<std::string> streamFilters =
+        appendStreamPlan(c.args, r, plans, rms, target, outExtension, filter.text, c.note);
+    if (std::vector<std::string> measure = measurementOutput(plans, r.downmixGains); !measure.empty()) {
+        c.measurement = {"-i", source};
+        c.measurement.insert(c.measurement.end(), measure.begin(), measure.end());
     }
     if (filter.changesLevel)
-        appendLoudnessTagRemoval(c.args, streamsKnown && !rms ? "s:a" : "s:a:0");
+        appendLoudnessTagRemoval(c.args, rms ? "s:a:0" : "s:a");
     if (!streamFilters.empty())
         c.args.insert(c.args.end(), streamFilters.begin(), streamFilters.end());
     else if (!filter.text.empty())
@@ -565,28 +459,34 @@ ConversionResult buildConversion(const ConversionRequest& r)
 
 std::vector<std::string> downmixMeasurement(const ConversionRequest& r)
 {
-    if (r.probe.streams.empty())
+    if (!streamsRead(r.probe))
         return {};
     const std::string source = file_identity::absolutePath(r.sourcePath);
     const std::string outExtension =
         lowerAscii(output_names::outputExtension(source, r.formatConverting, r.formatText));
-    const bool kept = lowerAscii(media_extensions::extensionOf(source)) == outExtension;
-    return measurementOutput(audioPlans(r, isRmsMode(r.mode), outExtension, kept), r.downmixGains);
+    return measurementOutput(audioPlans(r, isRmsMode(r.mode), targetOf(source, outExtension)), r.downmixGains);
 }
 
-std::map<int, double> downmixGains(const std::map<std::string, double>& integrated)
+std::map<int, double> downmixGains(const std::map<std::string, double>& integrated,
+                                   const std::map<std::string, double>& samplePeaks,
+                                   std::optional<double> peakGainDb)
 {
     std::map<int, double> gains;
     for (const auto& [name, sourceLufs] : integrated) {
         if (name.rfind(kSourceMeter, 0) != 0)
             continue;
         const std::string id = name.substr(kSourceMeter.size());
-        const auto mixed = integrated.find(std::string(kDownmixMeter) + id);
+        const std::string mixName = std::string(kDownmixMeter) + id;
+        const auto mixed = integrated.find(mixName);
         int n = -1;
         const auto [end, error] = std::from_chars(id.data(), id.data() + id.size(), n);
         if (mixed == integrated.end() || error != std::errc() || end != id.data() + id.size() || n < 0)
             continue;
-        gains[n] = std::clamp(sourceLufs - mixed->second, -kMaxDownmixGainDb, kMaxDownmixGainDb);
+        double gain = std::clamp(sourceLufs - mixed->second, -kMaxDownmixGainDb, kMaxDownmixGainDb);
+        // Peak mode promises no sample above full scale: the downmix's own peak counts.
+        if (const auto peak = samplePeaks.find(mixName); peakGainDb && peak != samplePeaks.end())
+            gain = std::min(gain, -(peak->second + *peakGainDb));
+        gains[n] = gain;
     }
     return gains;
 }

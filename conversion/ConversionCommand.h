@@ -75,23 +75,33 @@ struct ConversionResult {
 
 // Builds the conversion of one row:
 //   -i <source> (RMS modes: -i <scratch>/<index>.wav -i <source>) -y -map_metadata 0:g
-//   [RMS mappings] <stream options> [removal of loudness tags] [-af <filter>] <writePath>
+//   <each stream the output container takes: -map and its options> [RMS tags and chapters]
+//   [removal of loudness tags] [-af <filter> | -filter:<k> <filters>] <writePath>
 // The output name never lands on a source of the job (compared as the file system does)
 // nor on an earlier output of the job; it is "name (2).ext", "name (3).ext", ... instead.
+// A source whose streams the probe could not read is refused: it cannot be written faithfully.
 ConversionResult buildConversion(const ConversionRequest& request);
 
 // What a run of the converter with the source as its first input adds to measure the
-// loudness of every audio stream the conversion mixes down and has no gain for: an output that
-// writes nothing, "-map 0:<n> -filter:<k> ebur128@src<n>=...,<downmix>,ebur128@mix<n>=...
-// ... -f null nul". Empty when no stream is to be measured.
+// loudness of every audio stream the conversion mixes down and has no gain for, and the
+// downmix's sample peak: an output that writes nothing, "-map 0:<n> -filter:<k>
+// ebur128@src<n>=...,<downmix>,ebur128@mix<n>=...:peak=sample ... -f null nul". Empty when no
+// stream is to be measured.
 std::vector<std::string> downmixMeasurement(const ConversionRequest& request);
 
 // The gains of the streams measured so, from the integrated loudness that the meters reported
-// by name ("src1" -> -20.3, "mix1" -> -21.8 gives stream 1 a gain of 1.5 dB).
-std::map<int, double> downmixGains(const std::map<std::string, double>& integrated);
+// by name ("src1" -> -20.3, "mix1" -> -21.8 gives stream 1 a gain of 1.5 dB). Given the Peak
+// mode's gain, a gain is at most what keeps the downmix's sample peak (by the same names) at
+// full scale after both.
+std::map<int, double> downmixGains(const std::map<std::string, double>& integrated,
+                                   const std::map<std::string, double>& samplePeaks = {},
+                                   std::optional<double> peakGainDb = std::nullopt);
 
 // The WAV copy of row `fileIndex`: scratchFolder + <index> + ".wav".
 std::string wavCopyPath(const std::string& scratchFolder, int fileIndex);
+
+// The PCM encoder of a stream's WAV copy: the source's depth, 16-bit for lossy sources.
+std::string wavCopyEncoder(const TStreamFacts& stream);
 
 // Extraction of the source's first audio stream into its WAV copy:
 //   -i <source> -y -map_metadata 0:g -map 0:a:0 [-c:a <PCM of the source's depth>] <wavPath>

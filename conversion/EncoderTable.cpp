@@ -1,6 +1,6 @@
 #include "conversion/EncoderTable.h"
 
-#include <iterator>
+#include <limits>
 
 namespace encoder_table {
 
@@ -32,25 +32,76 @@ constexpr SampleFormat kOpus[] = {{"s16", 16}, {"flt", 0}};
 // 32-bit containers that FFmpeg's lossless encoders fill with at most 24 bits.
 constexpr SampleFormat kFlac[] = {{"s16", 16}, {"s32", 24}};
 constexpr SampleFormat kAlac[] = {{"s16p", 16}, {"s32p", 24}};
+constexpr SampleFormat kS24[] = {{"s32", 24}};
+constexpr SampleFormat kS32[] = {{"s32", 32}};
+constexpr SampleFormat kFlt[] = {{"flt", 0}};
+
+// Bit rates in kbit/s.
+constexpr int kAc3BitRates[] = {32, 40, 48, 56, 64, 80, 96, 112, 128, 160,
+                                192, 224, 256, 320, 384, 448, 512, 576, 640};
+constexpr int kMp2BitRates[] = {32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384};
+constexpr int kMp3BitRates[] = {32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320};
+constexpr int kMpeg2BitRates[] = {8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160};
 
 constexpr int kWmaMaxRate = 48000;
 constexpr int kVorbisMaxRate = 192000;
 // Opus decodes at 48 kHz whatever it was given: a lower rate only narrows its band.
 constexpr int kOpusRate = 48000;
 
+constexpr bool kLossless = true;
+constexpr bool kLossy = false;
+// LAME's best variable rate, Vorbis's top quality.
+constexpr BestQuality kLameBest{"0", 0, 0};
+constexpr BestQuality kVorbisBest{"8", 0, 0};
+constexpr BestQuality kAacBest{"", 512, 160};
+constexpr BestQuality kOpusBest{"", 510, 128};
+constexpr BestQuality kAc3Best{"", 640, 0};
+constexpr BestQuality kWmaBest{"", 320, 0};
+constexpr BestQuality kMp2Best{"", 384, 0};  // the low-rate table ends at 160
+constexpr BestQuality kNone{"", 0, 0};
+
 const EncoderRow kRows[] = {
-    // encoder      channels layouts         rates       max rate       rate       formats
-    {"aac",         8,       kAacLayouts,    kAacRates,  0,             0,         kFltp},
-    {"ac3",         6,       kAc3Layouts,    kAc3Rates,  0,             0,         kFltp},
-    {"eac3",        6,       kAc3Layouts,    kAc3Rates,  0,             0,         kFltp},
-    {"alac",        8,       kAlacLayouts,   {},         0,             0,         kAlac},
-    {"flac",        8,       {},             {},         0,             0,         kFlac},
-    {"libmp3lame",  2,       kMonoStereo,    kMp3Rates,  0,             0,         kLame},
-    {"mp2",         2,       kMonoStereo,    kMp2Rates,  0,             0,         kS16},
-    {"libopus",     8,       kVorbisLayouts, kOpusRates, 0,             kOpusRate, kOpus},
-    {"libvorbis",   8,       kVorbisLayouts, {},         kVorbisMaxRate, 0,        kFltp},
-    {"wmav1",       2,       kMonoStereo,    {},         kWmaMaxRate,   0,         kFltp},
-    {"wmav2",       2,       kMonoStereo,    {},         kWmaMaxRate,   0,         kFltp},
+    // encoder     codec        lossless   ch layouts          rates       max rate        rate
+    //   formats   bit rates       low-rate bit rates  best
+    {"aac",        "aac",       kLossy,    8, kAacLayouts,    kAacRates,  0,              0,
+     kFltp,        {},             {},                 kAacBest},
+    {"ac3",        "ac3",       kLossy,    6, kAc3Layouts,    kAc3Rates,  0,              0,
+     kFltp,        kAc3BitRates,   {},                 kAc3Best},
+    {"eac3",       "eac3",      kLossy,    6, kAc3Layouts,    kAc3Rates,  0,              0,
+     kFltp,        {},             {},                 kAc3Best},
+    {"alac",       "alac",      kLossless, 8, kAlacLayouts,   {},         0,              0,
+     kAlac,        {},             {},                 kNone},
+    {"flac",       "flac",      kLossless, 8, {},             {},         0,              0,
+     kFlac,        {},             {},                 kNone},
+    {"libmp3lame", "mp3",       kLossy,    2, kMonoStereo,    kMp3Rates,  0,              0,
+     kLame,        kMp3BitRates,   kMpeg2BitRates,     kLameBest},
+    {"mp2",        "mp2",       kLossy,    2, kMonoStereo,    kMp2Rates,  0,              0,
+     kS16,         kMp2BitRates,   kMpeg2BitRates,     kMp2Best},
+    {"libopus",    "opus",      kLossy,    8, kVorbisLayouts, kOpusRates, 0,              kOpusRate,
+     kOpus,        {},             {},                 kOpusBest},
+    {"libvorbis",  "vorbis",    kLossy,    8, kVorbisLayouts, {},         kVorbisMaxRate, 0,
+     kFltp,        {},             {},                 kVorbisBest},
+    {"wmav1",      "wmav1",     kLossy,    2, kMonoStereo,    {},         kWmaMaxRate,    0,
+     kFltp,        {},             {},                 kWmaBest},
+    {"wmav2",      "wmav2",     kLossy,    2, kMonoStereo,    {},         kWmaMaxRate,    0,
+     kFltp,        {},             {},                 kWmaBest},
+    // PCM takes any channels and rate; little-endian for WAV, big-endian for AIFF and AU.
+    {"pcm_s16le",  "pcm_s16le", kLossless, 0, {},             {},         0,              0,
+     kS16,         {},             {},                 kNone},
+    {"pcm_s24le",  "pcm_s24le", kLossless, 0, {},             {},         0,              0,
+     kS24,         {},             {},                 kNone},
+    {"pcm_s32le",  "pcm_s32le", kLossless, 0, {},             {},         0,              0,
+     kS32,         {},             {},                 kNone},
+    {"pcm_f32le",  "pcm_f32le", kLossless, 0, {},             {},         0,              0,
+     kFlt,         {},             {},                 kNone},
+    {"pcm_s16be",  "pcm_s16be", kLossless, 0, {},             {},         0,              0,
+     kS16,         {},             {},                 kNone},
+    {"pcm_s24be",  "pcm_s24be", kLossless, 0, {},             {},         0,              0,
+     kS24,         {},             {},                 kNone},
+    {"pcm_s32be",  "pcm_s32be", kLossless, 0, {},             {},         0,              0,
+     kS32,         {},             {},                 kNone},
+    {"pcm_f32be",  "pcm_f32be", kLossless, 0, {},             {},         0,              0,
+     kFlt,         {},             {},                 kNone},
 };
 
 }  // namespace
@@ -61,6 +112,29 @@ const EncoderRow* rowOf(std::string_view encoder)
         if (row.encoder == encoder)
             return &row;
     return nullptr;
+}
+
+std::span<const EncoderRow> rows() { return kRows; }
+
+bool isLossless(std::string_view encoder)
+{
+    if (const EncoderRow* row = rowOf(encoder))
+        return row->lossless;
+    return encoder.substr(0, 4) == "pcm_";
+}
+
+bool isFloatPcm(std::string_view codec) { return codec.substr(0, 5) == "pcm_f"; }
+
+std::span<const int> bitRatesAt(const EncoderRow& row, int sampleRate)
+{
+    if (sampleRate > 0 && sampleRate < kLowSampleRate && !row.lowRateBitRates.empty())
+        return row.lowRateBitRates;
+    return row.bitRates;
+}
+
+int depthOf(const SampleFormat& format)
+{
+    return format.bits == 0 ? std::numeric_limits<int>::max() : format.bits;
 }
 
 }  // namespace encoder_table

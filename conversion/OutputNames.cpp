@@ -1,6 +1,7 @@
 #include "conversion/OutputNames.h"
 
 #include "app/MediaExtensions.h"
+#include "conversion/ContainerTable.h"
 
 #include <cstring>
 #include <string>
@@ -17,14 +18,6 @@ std::string lowerAscii(std::string text)
     for (char& c : text)
         if (c >= 'A' && c <= 'Z')
             c = static_cast<char>(c - 'A' + 'a');
-    return text;
-}
-
-std::string upperAscii(std::string text)
-{
-    for (char& c : text)
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
     return text;
 }
 
@@ -103,15 +96,8 @@ std::string outputExtension(const std::string& sourcePath, bool formatConverting
         else if (!belongsTo(sourcePath, audio_out_exts))
             extension = ".wav";
     }
-    if (belongsTo(sourcePath, video_exts) && !belongsTo(sourcePath, video_keep_exts)) {
-        const std::string upper = upperAscii(trimmed(extensionOf(sourcePath)));
-        if (upper == ".RMVB")
-            extension = ".rm";
-        else if (upper == ".H264")
-            extension = ".mkv";
-        else
-            extension = ".avi";
-    }
+    if (belongsTo(sourcePath, video_exts) && !belongsTo(sourcePath, video_keep_exts))
+        extension = container_table::writtenInstead(trimmed(extensionOf(sourcePath)));
     return extension;
 }
 

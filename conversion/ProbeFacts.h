@@ -11,7 +11,6 @@ struct ProbeFacts {
     std::int64_t overallBitRate = -1;      // bits per second; 0 or -1 when unknown
     std::int32_t streamCount = -1;         // -1 when unknown
     std::int32_t firstAudioStreamIndex = -1;
-    std::int64_t audioBitRate = -1;        // of the first audio stream; 0 or -1 when unknown
     std::vector<TStreamFacts> streams;     // every stream in file order; empty when unknown
 };
 
@@ -25,9 +24,6 @@ inline ProbeFacts probeFactsOf(TFFDecoder& decoder)
     facts.overallBitRate = file.BitRate;
     facts.streamCount = decoder.StreamCount();
     facts.firstAudioStreamIndex = decoder.FirstAudioStreamIndex();
-    TAudioStreamInfo audio;
-    if (decoder.GetAudioStreamInfo(audio))
-        facts.audioBitRate = audio.BitRate;
     for (int n = 0; n < facts.streamCount; ++n) {
         TStreamFacts stream;
         if (!decoder.GetStreamFacts(n, stream))

@@ -4,8 +4,8 @@
 #include "conversion/EncoderTable.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
-#include <initializer_list>
 #include <limits>
 
 namespace stream_rules {
@@ -13,116 +13,89 @@ namespace stream_rules {
 namespace {
 
 constexpr std::int64_t kKilo = 1000;
-// Sample rates from here on are MPEG-1's; below, MPEG-2's smaller rate table applies.
-constexpr int kMpeg1MinSampleRate = 32000;
 // Channels assumed when the probe does not know them.
 constexpr int kUsualChannels = 2;
-// Best-quality settings on each encoder's own scale.
-constexpr std::int64_t kAacBestPerChannel = 160 * kKilo;
-constexpr std::int64_t kAacBestMax = 512 * kKilo;
-constexpr std::int64_t kOpusBestPerChannel = 128 * kKilo;
-constexpr std::int64_t kOpusBestMax = 510 * kKilo;
-constexpr std::int64_t kAc3Best = 640 * kKilo;
-constexpr std::int64_t kWmaBest = 320 * kKilo;
-constexpr std::int64_t kMp2Best = 384 * kKilo;
-constexpr std::int64_t kMp2LowRateBest = 160 * kKilo;
-constexpr const char* kLameBestVbr = "0";
-constexpr const char* kVorbisBest = "8";
 constexpr int kCdBits = 16;
-constexpr int kStudioBits = 24;
 // soxr's "very high quality": 28 bits of precision.
 constexpr const char* kResampler = "resampler=soxr:precision=28";
 constexpr const char* kDither = "dither_method=triangular";
 
-constexpr std::int64_t kAc3Rates[] = {32, 40, 48, 56, 64, 80, 96, 112, 128, 160,
-                                      192, 224, 256, 320, 384, 448, 512, 576, 640};
-constexpr std::int64_t kMp2Rates[] = {32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384};
-constexpr std::int64_t kMp3Rates[] = {32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320};
-constexpr std::int64_t kMpeg2Rates[] = {8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160};
-
-bool isOneOf(std::string_view value, std::initializer_list<std::string_view> list)
+bool isListed(std::span<const std::string_view> list, std::string_view name)
 {
-    return std::find(list.begin(), list.end(), value) != list.end();
-}
-
-bool isMatroska(std::string_view out) { return isOneOf(out, {".mkv", ".mka"}); }
-
-bool isMp4Family(std::string_view out)
-{
-    return isOneOf(out, {".mp4", ".m4v", ".m4a", ".mov", ".3gp", ".3g2"});
-}
-
-template <std::size_t N>
-std::int64_t nearestIn(const std::int64_t (&kilobits)[N], std::int64_t bitRate)
-{
-    std::int64_t best = kilobits[0] * kKilo;
-    for (std::int64_t rate : kilobits)
-        if (std::llabs(rate * kKilo - bitRate) < std::llabs(best - bitRate))
-            best = rate * kKilo;
-    return best;
+    return std::find(list.begin(), list.end(), name) != list.end() ||
+           std::find(list.begin(), list.end(), "*") != list.end();
 }
 
 int channelsOf(const TStreamFacts& s) { return s.Channels > 0 ? s.Channels : kUsualChannels; }
 
-bool isFloatPcm(const TStreamFacts& s) { return s.Codec.rfind("pcm_f", 0) == 0; }
-
-bool isLossless(const std::string& encoder)
+// The depth the source's samples need: floating point for float PCM, else their bits and at
+// least 16 (lossy sources have none of their own).
+int sourceDepth(const TStreamFacts& s)
 {
-    return encoder == "flac" || encoder == "alac" || encoder.rfind("pcm_", 0) == 0;
+    return encoder_table::isFloatPcm(s.Codec) ? std::numeric_limits<int>::max() : std::max(s.Bits, kCdBits);
 }
 
-// The container's own best audio encoder, for a source codec it does not take or that has
-// no encoder.
-std::string containerEncoder(const TStreamFacts& s, std::string_view out)
+int encoderDepth(std::string_view encoder)
 {
-    if (isOneOf(out, {".wav", ".wave"}))
-        return pcmEncoder(s, false);
-    if (isOneOf(out, {".aif", ".aiff", ".aifc", ".au", ".snd"}))
-        return pcmEncoder(s, true);
-    if (out == ".flac")
-        return "flac";
-    if (isOneOf(out, {".mp3", ".avi", ".swf"}))
-        return "libmp3lame";
-    if (isOneOf(out, {".ogg", ".oga", ".mkv", ".mka"}))
-        return "libvorbis";
-    if (isOneOf(out, {".opus", ".webm"}))
-        return "libopus";
-    if (isMp4Family(out) || isOneOf(out, {".aac", ".flv", ".ts", ".mts", ".m2ts", ".tp"}))
-        return "aac";
-    if (isOneOf(out, {".ac3", ".ra", ".rm", ".vob"}))
-        return "ac3";
-    if (isOneOf(out, {".wma", ".wmv", ".asf"}))
-        return "wmav2";
-    if (isOneOf(out, {".mp2", ".mpg", ".mpeg"}))
-        return "mp2";
-    return {};
+    int deepest = 0;
+    if (const encoder_table::EncoderRow* row = encoder_table::rowOf(encoder))
+        for (const encoder_table::SampleFormat& f : row->sampleFormats)
+            deepest = std::max(deepest, encoder_table::depthOf(f));
+    return deepest;
 }
 
-// True when the container takes the source's codec as it is.
-bool takesCodec(std::string_view codec, std::string_view out)
+// The first of a list (shallowest first) whose depth keeps the source's, else its last.
+template <typename T, typename Depth>
+const T& keepingDepth(std::span<const T> list, const TStreamFacts& s, Depth depth)
 {
-    if (isMatroska(out))
-        return true;
-    if (isMp4Family(out))
-        return isOneOf(codec, {"aac", "alac"});
-    return false;
+    for (const T& item : list)
+        if (depth(item) >= sourceDepth(s))
+            return item;
+    return list.back();
 }
 
-// Bits of depth; floating point deeper than any integer.
-int depthOf(int bits) { return bits == 0 ? std::numeric_limits<int>::max() : bits; }
+std::string limitText(int limit, const std::string& kind)
+{
+    if (limit == 1)
+        return "holds one " + kind + " stream only";
+    return "holds " + std::to_string(limit) + " " + kind + " streams only";
+}
 
-// The shallowest format of a lossless encoder that keeps the source's depth (16 bits for a
-// lossy source), else its deepest; "" for an encoder without a row.
-std::string losslessFormat(const TStreamFacts& s, const std::string& encoder)
+std::int64_t nearestBitRate(const encoder_table::EncoderRow* row, std::int64_t bitRate, int sampleRate)
+{
+    if (!row || encoder_table::bitRatesAt(*row, sampleRate).empty())
+        return bitRate;
+    std::int64_t best = 0;
+    for (const int kilobits : encoder_table::bitRatesAt(*row, sampleRate))
+        if (best == 0 || std::llabs(kilobits * kKilo - bitRate) < std::llabs(best - bitRate))
+            best = kilobits * kKilo;
+    return best;
+}
+
+// The options that make `encoder` write the stream at the source's rate (when it is the
+// source's own codec and `rateKnown`) or else at the encoder's best quality; lossless encoders
+// keep the source's bit depth.
+std::vector<Option> audioOptions(const TStreamFacts& s, const std::string& encoder, bool rateKnown)
 {
     const encoder_table::EncoderRow* row = encoder_table::rowOf(encoder);
-    if (!row || row->sampleFormats.empty())
+    if (encoder_table::isLossless(encoder)) {
+        // The volume filter hands over floating point: say which depth the encoder keeps.
+        if (row && row->sampleFormats.size() > 1)
+            return {{"-sample_fmt", std::string(keepingDepth(row->sampleFormats, s, encoder_table::depthOf).name)}};
         return {};
-    const int wanted = std::max(s.Bits, kCdBits);
-    for (const encoder_table::SampleFormat& f : row->sampleFormats)
-        if (depthOf(f.bits) >= wanted)
-            return std::string(f.name);
-    return std::string(row->sampleFormats.back().name);
+    }
+    if (rateKnown && encoder == s.Encoder && s.BitRate > 0)
+        return {{"-b", std::to_string(nearestBitRate(row, s.BitRate, s.SampleRate))}};
+    if (!row)
+        return {{"-q", "0"}};
+    if (!row->best.scale.empty())
+        return {{"-q", std::string(row->best.scale)}};
+    std::int64_t best = row->best.kilobits;
+    if (row->best.perChannel > 0)
+        best = std::min<std::int64_t>(row->best.perChannel * channelsOf(s), best);
+    if (const auto rates = encoder_table::bitRatesAt(*row, s.SampleRate); !rates.empty())
+        best = std::min<std::int64_t>(best, rates.back());
+    return {{"-b", std::to_string(best * kKilo)}};
 }
 
 std::string layoutText(const TStreamFacts& s)
@@ -207,18 +180,6 @@ int fittingRate(int rate, const encoder_table::EncoderRow& row)
     return row.maxRate > 0 ? std::min(rate, row.maxRate) : rate;
 }
 
-}  // namespace
-
-std::string AudioFit::resampleFilter() const
-{
-    std::string options;
-    if (sampleRate > 0)
-        options = std::string(kResampler) + ":osr=" + std::to_string(sampleRate);
-    if (dither)
-        options += std::string(options.empty() ? "" : ":") + "osf=s16:" + kDither;
-    return options.empty() ? std::string() : "aresample=" + options;
-}
-
 AudioFit audioFit(const TStreamFacts& s, const std::string& encoder)
 {
     AudioFit fit;
@@ -232,133 +193,101 @@ AudioFit audioFit(const TStreamFacts& s, const std::string& encoder)
             fit.changes.push_back(rateText(s.SampleRate) + " resampled to " + rateText(rate));
         }
     }
-    int deepest = 0;
-    for (const encoder_table::SampleFormat& f : row->sampleFormats)
-        deepest = std::max(deepest, depthOf(f.bits));
-    if (deepest == kCdBits && s.Bits > kCdBits) {
+    if (encoderDepth(encoder) == kCdBits && s.Bits > kCdBits) {
         fit.dither = true;
         fit.changes.push_back(std::to_string(s.Bits) + "-bit reduced to 16-bit with dither");
     }
     return fit;
 }
 
-std::string pcmEncoder(const TStreamFacts& s, bool bigEndian)
+}  // namespace
+
+std::string AudioFit::resampleFilter() const
 {
-    const char* end = bigEndian ? "be" : "le";
-    if (isFloatPcm(s))
-        return std::string("pcm_f32") + end;
-    if (s.Bits > kStudioBits)
-        return std::string("pcm_s32") + end;
-    if (s.Bits > kCdBits)
-        return std::string("pcm_s24") + end;
-    return std::string("pcm_s16") + end;
+    std::string options;
+    if (sampleRate > 0)
+        options = std::string(kResampler) + ":osr=" + std::to_string(sampleRate);
+    if (dither)
+        options += std::string(options.empty() ? "" : ":") + "osf=s16:" + kDither;
+    return options.empty() ? std::string() : "aresample=" + options;
 }
 
-std::string audioEncoder(const TStreamFacts& s, std::string_view out, bool kept)
+std::string audioEncoder(const TStreamFacts& s, const Target& t)
 {
-    if (!s.Encoder.empty() && (kept || takesCodec(s.Codec, out)))
+    if (!s.Encoder.empty() && (t.kept || isListed(t.container.audioCodecs, s.Codec)))
         return s.Encoder;
-    return containerEncoder(s, out);
-}
-
-std::int64_t nearestBitRate(const std::string& encoder, std::int64_t bitRate, int sampleRate)
-{
-    const bool mpeg2Rates = sampleRate > 0 && sampleRate < kMpeg1MinSampleRate;
-    if (encoder == "ac3" || encoder == "ac3_fixed")
-        return nearestIn(kAc3Rates, bitRate);
-    if (encoder == "mp2" || encoder == "mp2fixed")
-        return mpeg2Rates ? nearestIn(kMpeg2Rates, bitRate) : nearestIn(kMp2Rates, bitRate);
-    if (encoder == "libmp3lame")
-        return mpeg2Rates ? nearestIn(kMpeg2Rates, bitRate) : nearestIn(kMp3Rates, bitRate);
-    return bitRate;
-}
-
-std::vector<Option> audioOptions(const TStreamFacts& s, const std::string& encoder, bool rateKnown)
-{
-    if (isLossless(encoder)) {
-        // The volume filter hands over floating point: say which depth the encoder keeps.
-        if (const std::string format = losslessFormat(s, encoder); !format.empty())
-            return {{"-sample_fmt", format}};
+    if (t.container.audioEncoders.empty())
         return {};
+    return std::string(keepingDepth(t.container.audioEncoders, s, encoderDepth));
+}
+
+AudioPlan planAudio(const TStreamFacts& s, const Target& t, int written, bool unchanged, bool rateKnown)
+{
+    AudioPlan plan;
+    if (written >= t.container.audioStreams) {
+        plan.refusal = limitText(t.container.audioStreams, "audio");
+        return plan;
     }
-    if (rateKnown && encoder == s.Encoder && s.BitRate > 0)
-        return {{"-b", std::to_string(nearestBitRate(encoder, s.BitRate, s.SampleRate))}};
-    if (encoder == "libmp3lame")
-        return {{"-q", kLameBestVbr}};
-    if (encoder == "libvorbis")
-        return {{"-q", kVorbisBest}};
-    std::int64_t best = 0;
-    if (encoder == "aac")
-        best = std::min(kAacBestPerChannel * channelsOf(s), kAacBestMax);
-    else if (encoder == "libopus")
-        best = std::min(kOpusBestPerChannel * channelsOf(s), kOpusBestMax);
-    else if (encoder == "ac3" || encoder == "ac3_fixed" || encoder == "eac3")
-        best = kAc3Best;
-    else if (encoder == "wmav2" || encoder == "wmav1")
-        best = kWmaBest;
-    else if (encoder == "mp2" || encoder == "mp2fixed")
-        best = s.SampleRate > 0 && s.SampleRate < kMpeg1MinSampleRate ? kMp2LowRateBest : kMp2Best;
-    if (best > 0)
-        return {{"-b", std::to_string(best)}};
-    return {{"-q", "0"}};
-}
-
-int audioLimit(std::string_view out)
-{
-    return isOneOf(out, {".wav", ".wave", ".mp3", ".flac", ".aac", ".ac3", ".mp2", ".aif", ".aiff",
-                         ".aifc", ".au", ".snd", ".ra", ".rm", ".opus"})
-               ? 1
-               : -1;
-}
-
-int videoLimit(std::string_view out) { return out == ".rm" ? 1 : -1; }
-
-bool holdsPictures(std::string_view out)
-{
-    return isMp4Family(out) || isMatroska(out) || isOneOf(out, {".mp3", ".flac"});
-}
-
-bool holdsVideo(std::string_view out)
-{
-    return !isOneOf(out, {".wav", ".wave", ".mp3", ".wma", ".aac", ".ac3", ".flac", ".m4a", ".mka",
-                          ".mp2", ".ogg", ".oga", ".opus", ".ra", ".aif", ".aiff", ".aifc", ".au",
-                          ".snd"});
-}
-
-bool holdsAttachments(std::string_view out) { return isMatroska(out); }
-
-std::string subtitleEncoder(std::string_view codec, std::string_view out, bool kept)
-{
-    if (kept)
-        return "copy";
-    const bool text = isOneOf(codec, {"subrip", "ass", "ssa", "mov_text", "webvtt", "text"});
-    if (isMatroska(out)) {
-        if (codec == "mov_text")
-            return "srt";
-        return text || isOneOf(codec, {"dvd_subtitle", "dvb_subtitle", "hdmv_pgs_subtitle"}) ? "copy"
-                                                                                           : "";
+    plan.copied = unchanged && t.kept;
+    if (plan.copied) {
+        plan.options = {{"-c", "copy"}};
+        return plan;
     }
-    if (isOneOf(out, {".mp4", ".m4v", ".mov", ".3gp", ".3g2"}))
-        return codec == "mov_text" ? "copy" : text ? "mov_text" : "";
-    if (out == ".webm")
-        return codec == "webvtt" ? "copy" : text ? "webvtt" : "";
-    if (isOneOf(out, {".ts", ".mts", ".m2ts"}))
-        return codec == "dvb_subtitle" ? "copy" : "";
-    if (isOneOf(out, {".vob", ".mpg", ".mpeg"}))
-        return codec == "dvd_subtitle" ? "copy" : "";
-    return {};
+    plan.encoder = audioEncoder(s, t);
+    plan.fit = audioFit(s, plan.encoder);
+    if (!plan.encoder.empty())
+        plan.options = {{"-c", plan.encoder}};
+    for (Option& o : audioOptions(s, plan.encoder, rateKnown))
+        plan.options.push_back(std::move(o));
+    return plan;
 }
 
-std::string videoFilter(std::string_view out, int width, int height)
+StreamPlan planVideo(const TStreamFacts& s, const Target& t, int written)
 {
-    if (out != ".rm")
-        return {};
-    // RealVideo 1.0 takes whole macroblocks only; the scaler keeps the shape on screen.
-    static constexpr int kBlock = 16;
-    auto rounded = [](int size) { return std::max(kBlock, (size + kBlock / 2) / kBlock * kBlock); };
-    if (width > 0 && height > 0)
-        return "scale=" + std::to_string(rounded(width)) + ":" + std::to_string(rounded(height));
-    return "scale=trunc(iw/16)*16:trunc(ih/16)*16";
+    const container_table::ContainerRow& c = t.container;
+    if (s.Picture)
+        return c.pictures != container_table::Pictures::Lost ? StreamPlan{{{"-c", "copy"}}, {}}
+                                                             : StreamPlan{{}, "cannot hold a cover picture"};
+    if (c.videoStreams == 0)
+        return {{}, "holds no video"};
+    if (written >= c.videoStreams)
+        return {{}, limitText(c.videoStreams, "video")};
+    if (t.kept)
+        return {{{"-c", "copy"}}, {}};
+    StreamPlan plan{{{"-q", "0"}}, {}};
+    if (const int block = c.frameBlock; block > 0) {
+        // Sizes rounded to whole blocks; the scaler keeps the shape on screen.
+        auto rounded = [block](int size) { return std::max(block, (size + block / 2) / block * block); };
+        const std::string b = std::to_string(block);
+        plan.options.push_back({"-filter", s.Width > 0 && s.Height > 0
+                                               ? "scale=" + std::to_string(rounded(s.Width)) + ":" +
+                                                     std::to_string(rounded(s.Height))
+                                               : "scale=trunc(iw/" + b + ")*" + b + ":trunc(ih/" + b + ")*" + b});
+    }
+    return plan;
+}
+
+StreamPlan planSubtitle(const TStreamFacts& s, const Target& t)
+{
+    if (t.kept || isListed(t.container.subtitleCodecs, s.Codec))
+        return {{{"-c", "copy"}}, {}};
+    if (!t.container.textSubtitles.empty() && container_table::isTextSubtitle(s.Codec))
+        return {{{"-c", std::string(t.container.textSubtitles)}}, {}};
+    return {{}, "cannot hold " + s.Codec + " subtitles"};
+}
+
+StreamPlan planAttachment(const TStreamFacts&, const Target& t)
+{
+    if (t.kept || t.container.attachments)
+        return {{{"-c", "copy"}}, {}};
+    return {{}, "cannot hold attachments"};
+}
+
+StreamPlan planData(const TStreamFacts&, const Target& t)
+{
+    if (t.container.dataStreams)
+        return {{{"-c", "copy"}}, {}};
+    return {{}, "is written without data streams"};
 }
 
 }  // namespace stream_rules

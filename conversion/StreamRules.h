@@ -1,31 +1,33 @@
 #pragma once
 
+#include "conversion/ContainerTable.h"
 #include "media/StreamInfo.h"
 
-#include <cstdint>
 #include <string>
-#include <string_view>
 #include <vector>
 
-// What an output container holds and how each stream is written into it. Extensions are
-// lower case with their dot (".mkv"); codec and encoder names are FFmpeg's.
+// How each stream of a source is written into an output container, by the container's and the
+// encoders' tables: one planner per kind of stream, each returning the stream's options or the
+// reason it is left out.
 namespace stream_rules {
 
-// The encoder for an audio stream of `source` written into a file with extension `out`;
-// `kept` when the output keeps the source's container. The source's own codec wherever the
-// container takes it and an encoder exists, otherwise the container's best encoder; "" leaves
-// the choice to the converter.
-std::string audioEncoder(const TStreamFacts& source, std::string_view out, bool kept);
+// Where the streams go: the output container, and whether it is the source's own.
+struct Target {
+    const container_table::ContainerRow& container;
+    bool kept = false;
+};
 
-// The options (without stream specifier; the caller adds ":<index>") that make `encoder`
-// write the stream at the source's rate (when it is the source's own codec and `rateKnown`)
-// or else at the encoder's best quality; lossless encoders keep the source's bit depth.
+// One option without its stream specifier (the caller adds ":<index>").
 struct Option {
-    std::string name;   // "-b", "-q", "-sample_fmt"
+    std::string name;   // "-c", "-b", "-q", "-sample_fmt", "-filter"
     std::string value;
 };
-std::vector<Option> audioOptions(const TStreamFacts& source, const std::string& encoder,
-                                 bool rateKnown);
+
+// What a planner decides for one stream.
+struct StreamPlan {
+    std::vector<Option> options;
+    std::string refusal;  // why the container cannot take it; "" when it is written
+};
 
 // How an audio stream changes to fit its encoder (see EncoderTable): channels it cannot hold
 // are mixed down, a layout it cannot name gets its equivalent's name, a rate it cannot take
@@ -41,32 +43,27 @@ struct AudioFit {
     // The filters after the level change: resampling (soxr, very high quality) and dither.
     std::string resampleFilter() const;
 };
-AudioFit audioFit(const TStreamFacts& source, const std::string& encoder);
 
-// The rate nearest to `bitRate` that the encoder accepts (bits per second); the rate itself
-// for encoders that take any.
-std::int64_t nearestBitRate(const std::string& encoder, std::int64_t bitRate, int sampleRate);
+struct AudioPlan : StreamPlan {
+    bool copied = false;  // taken over as it is
+    std::string encoder;  // "" when copied or left to the converter
+    AudioFit fit;
+};
 
-// The PCM encoder that keeps the source's depth: `bigEndian` for AIFF and AU.
-std::string pcmEncoder(const TStreamFacts& source, bool bigEndian);
+// `written`: the streams of the kind that the output holds so far.
+// Audio: the source's own codec wherever the container takes it and an encoder exists, else the
+// container's encoder that keeps its depth; at the source's bit rate where the codec stays and
+// `rateKnown`, else at the encoder's best; `unchanged` (its level stays) copies it into its own
+// container.
+AudioPlan planAudio(const TStreamFacts& s, const Target& t, int written, bool unchanged, bool rateKnown);
+// Video: copied into its own container, else at the best quality; covers only where they stay covers.
+StreamPlan planVideo(const TStreamFacts& s, const Target& t, int written);
+// Subtitles: copied where the container takes the codec, text rewritten by its text encoder.
+StreamPlan planSubtitle(const TStreamFacts& s, const Target& t);
+StreamPlan planAttachment(const TStreamFacts& s, const Target& t);
+StreamPlan planData(const TStreamFacts& s, const Target& t);
 
-// How many streams of a kind the container takes; -1 for any number.
-int audioLimit(std::string_view out);
-int videoLimit(std::string_view out);
-
-// True when the container takes attached pictures (covers) as pictures.
-bool holdsPictures(std::string_view out);
-// True when the container takes real video streams.
-bool holdsVideo(std::string_view out);
-// True for the Matroska family, which takes attachments (fonts).
-bool holdsAttachments(std::string_view out);
-
-// The encoder for a subtitle stream going into the container: "copy" when it takes the
-// codec as it is, its own text codec's encoder for a text subtitle, "" when it takes neither.
-std::string subtitleEncoder(std::string_view codec, std::string_view out, bool kept);
-
-// The video filter a video encoder of the container needs, e.g. RealVideo 1.0's frame size in
-// multiples of 16; "" for none. Width and height of the source, 0 when unknown.
-std::string videoFilter(std::string_view out, int width, int height);
+// The encoder an audio stream is written with (see planAudio); "" leaves it to the converter.
+std::string audioEncoder(const TStreamFacts& s, const Target& t);
 
 }  // namespace stream_rules

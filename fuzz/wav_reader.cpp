@@ -2,9 +2,9 @@
 // the measurement that the gain is decided from, on whatever bytes the file holds.
 #include "FuzzCheck.h"
 
-#include "normalizer/ChannelMap.h"
+#include "ChannelMap.h"
+#include "GainRules.h"
 #include "normalizer/FileAnalysis.h"
-#include "normalizer/GainRules.h"
 #include "normalizer/SampleCodec.h"
 #include "normalizer/WavError.h"
 #include "normalizer/WavParser.h"

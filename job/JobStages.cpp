@@ -283,9 +283,16 @@ stage_rules::RunVerdict Job::judge(int row, RowRun& run, const ToolRunResult& re
     JobRow& record = state_->row(row);
     JobError::Kind failure = JobError::Kind::Tool;
     const bool done = verdict.kind == Kind::Done;
-    // The measuring runs: the peak run, the extraction and a run before the conversion.
-    if (done && (stage_ != Stage::Conversion || !record.command))
-        record.downmixGains = conversion_command::downmixGains(run.loudness.integrated);
+    // The measuring runs: the peak run, the extraction and a run before the conversion. Peak
+    // mode promises no sample above full scale, in a downmix too (no gain: a silent file, 0 dB).
+    if (done && (stage_ != Stage::Conversion || !record.command)) {
+        const std::optional<PeakGain>& peak = stage_ == Stage::PeakMeasurement ? run.gain : record.gain;
+        const std::optional<double> peakGainDb = settings_.mode == conversion_command::VolumeMode::PeakTrackGain
+                                                     ? std::optional(peak ? peak->db : 0.0)
+                                                     : std::nullopt;
+        record.downmixGains =
+            conversion_command::downmixGains(run.loudness.integrated, run.loudness.samplePeak, peakGainDb);
+    }
     switch (stage_) {
     case Stage::PeakMeasurement:
         record.gain = done ? run.gain : std::nullopt;

@@ -1,7 +1,7 @@
 #include "normalizer/BatchNormalizer.h"
 
+#include "Decibels.h"
 #include "NormalizerMarkers.h"
-#include "normalizer/Decibels.h"
 #include "normalizer/LimitPlan.h"
 #include "normalizer/ParallelFor.h"
 #include "normalizer/WavRewriter.h"

@@ -1,8 +1,8 @@
 #pragma once
 
+#include "GainRules.h"
 #include "normalizer/CommandLine.h"
 #include "normalizer/FileAnalysis.h"
-#include "normalizer/GainRules.h"
 #include "normalizer/LineWriter.h"
 
 #include <optional>

@@ -1,12 +1,15 @@
 #pragma once
 
-#include "normalizer/GainRules.h"
+#include "GainRules.h"
+#include "normalizer/WavFormat.h"
 
 #include <string>
 #include <vector>
 
 // The normaliser's command line: client [-b | -bv | -m] [-n] [--target=LUFS]
 // [--ceiling=DBTP] [--limiter=on|off] "<pattern>"...
+// or, measuring raw samples on standard input:
+// client --measure --format=s16le|f32le --channels=N --rate=HZ [--layout=MASK] -
 namespace command_line {
 
 struct Options {
@@ -16,6 +19,8 @@ struct Options {
     bool help = false;
     bool version = false;
     std::vector<std::string> patterns;
+    bool measure = false;
+    WavFormat rawFormat;  // of the samples --measure reads
 };
 
 struct ParseResult {

@@ -1,9 +1,9 @@
 #include "normalizer/FileAnalysis.h"
 
+#include "TruePeakMeter.h"
 #include "normalizer/GainProcessor.h"
 #include "normalizer/SampleCodec.h"
 #include "normalizer/StopSignal.h"
-#include "normalizer/TruePeakMeter.h"
 #include "normalizer/UniqueFd.h"
 #include "normalizer/WavError.h"
 #include "normalizer/WavParser.h"
@@ -26,13 +26,6 @@ bool FileIdentity::operator==(const FileIdentity& o) const
 }
 
 namespace file_analysis {
-
-namespace {
-
-// Gating blocks are 400 ms long: anything shorter has no loudness.
-constexpr double kShortestSeconds = 0.4;
-
-}  // namespace
 
 LoudnessMeter loudnessMeter(const WavFormat& format)
 {
@@ -86,10 +79,7 @@ FileAnalysis analyse(const std::string& path)
     // The meter the limiter uses, so that what it holds and what is measured agree.
     levels.truePeak = truePeakMeter.truePeak();
     levels.quantisationHeadroom = GainProcessor::quantisationHeadroom(format);
-    if (levels.seconds < kShortestSeconds)
-        levels.status = gain_rules::Status::TooShort;
-    else if (!std::isfinite(levels.loudnessLufs))
-        levels.status = gain_rules::Status::Silent;
+    levels.status = gain_rules::statusOf(levels.seconds, levels.loudnessLufs);
     return result;
 }
 

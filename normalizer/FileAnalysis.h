@@ -1,7 +1,7 @@
 #pragma once
 
-#include "normalizer/GainRules.h"
-#include "normalizer/LoudnessMeter.h"
+#include "GainRules.h"
+#include "LoudnessMeter.h"
 #include "normalizer/WavLayout.h"
 
 #include <cstdint>

@@ -1,6 +1,7 @@
 #include "normalizer/GainProcessor.h"
 
-#include "normalizer/Decibels.h"
+#include "Decibels.h"
+#include "GainRules.h"
 #include "normalizer/SampleBytes.h"
 
 #include <cmath>
@@ -31,11 +32,7 @@ GainProcessor::GainProcessor(const WavFormat& format, double gainDb, std::uint64
 
 double GainProcessor::quantisationHeadroom(const WavFormat& format)
 {
-    if (!format.isInteger())
-        return 0.0;
-    // Rounding adds up to half a step, TPDF dither up to one more.
-    double steps = needsDither(format) ? 1.5 : 0.5;
-    return steps * std::ldexp(1.0, 1 - format.validBits);
+    return gain_rules::quantisationHeadroom(format.isInteger() ? format.validBits : 0);
 }
 
 // factor(i) is the gain of sample i; in steps of the significant bits for integers.

@@ -1,6 +1,6 @@
 #include "normalizer/LimitPlan.h"
 
-#include "normalizer/Decibels.h"
+#include "Decibels.h"
 #include "normalizer/LimitedStream.h"
 #include "normalizer/UniqueFd.h"
 #include "normalizer/WavError.h"
@@ -27,11 +27,6 @@ constexpr double kMostExtraGainDb = 9.0;
 
 }  // namespace
 
-double limiterCeiling(double ceilingDbtp, const gain_rules::Levels& levels)
-{
-    return std::max(decibels::fromDb(ceilingDbtp - kMeterMarginDb) - levels.quantisationHeadroom, 1e-6);
-}
-
 double nextGain(const Trial& last, const Trial* previous, double wantedLufs)
 {
     double slope = kFirstSlope;
@@ -43,7 +38,7 @@ double nextGain(const Trial& last, const Trial* previous, double wantedLufs)
 Plan apply(const std::string& path, const FileAnalysis& analysis, double wantedLufs, double ceilingDbtp)
 {
     const WavFormat& format = analysis.layout.format;
-    const double ceiling = limiterCeiling(ceilingDbtp, analysis.levels);
+    const double ceiling = gain_rules::limiterCeiling(ceilingDbtp, analysis.levels);
     const double firstGain = wantedLufs - analysis.levels.loudnessLufs;
 
     Trial last{firstGain, 0};

@@ -11,16 +11,11 @@ namespace limit_plan {
 
 inline constexpr double kTolerance = 0.2;  // LU
 inline constexpr int kMostTrials = 4;
-// The limiter aims this far under the ceiling: meters oversample in different ways.
-inline constexpr double kMeterMarginDb = 0.15;
 
 struct Plan {
     double gainDb = 0;
     double deepestDb = 0;  // the deepest gain reduction, negative or 0
 };
-
-// The limiter's ceiling, linear, for a file of these levels.
-double limiterCeiling(double ceilingDbtp, const gain_rules::Levels& levels);
 
 // The next gain to try, from the last two trials (a secant, its slope kept within
 // limits); after the first trial alone, a typical slope.

@@ -1,6 +1,6 @@
 #include "normalizer/LimitedStream.h"
 
-#include "normalizer/Decibels.h"
+#include "Decibels.h"
 #include "normalizer/FileAnalysis.h"
 #include "normalizer/SampleCodec.h"
 #include "normalizer/StopSignal.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "normalizer/TruePeakMeter.h"
+#include "TruePeakMeter.h"
 
 #include <cstddef>
 #include <deque>

@@ -1,8 +1,8 @@
 #include "normalizer/WavRewriter.h"
 
+#include "LoudnessMeter.h"
 #include "normalizer/GainProcessor.h"
 #include "normalizer/LimitedStream.h"
-#include "normalizer/LoudnessMeter.h"
 #include "normalizer/StopSignal.h"
 #include "normalizer/TempFile.h"
 #include "normalizer/UniqueFd.h"

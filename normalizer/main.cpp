@@ -1,10 +1,31 @@
-// client: the loudness normaliser that Auralon runs over its WAV copies.
+// client: the loudness normaliser that Auralon runs over its WAV copies, and the meter of its reports.
+#include "MeasureLine.h"
 #include "normalizer/BatchNormalizer.h"
 #include "normalizer/CommandLine.h"
 #include "normalizer/LineWriter.h"
 #include "normalizer/StopSignal.h"
+#include "normalizer/StreamMeasure.h"
 
+#include <stdexcept>
 #include <unistd.h>
+
+namespace {
+
+// The measuring mode: standard input measured, one line on standard output.
+int measure(const WavFormat& format, LineWriter& lines)
+{
+    try {
+        lines.out(measure_line::format(stream_measure::measure(STDIN_FILENO, format)));
+        return 0;
+    } catch (const std::runtime_error& e) {  // WavError, or a format the meter cannot take
+        lines.err("client: cannot measure standard input: " + std::string(e.what()));
+    } catch (const std::bad_alloc&) {
+        lines.err("client: cannot measure standard input: out of memory");
+    }
+    return 1;
+}
+
+}  // namespace
 
 int main(int argc, char** argv)
 {
@@ -23,8 +44,8 @@ int main(int argc, char** argv)
         lines.out("client (Auralon) " AURALON_VERSION);
         return 0;
     }
-    BatchNormalizer batch(parsed.options, lines);
-    int status = batch.run();
+    int status = parsed.options.measure ? measure(parsed.options.rawFormat, lines)
+                                        : BatchNormalizer(parsed.options, lines).run();
     if (stop_signal::pending())
         stop_signal::reraise();
     return status;

@@ -1,7 +1,7 @@
 #include "tools/ToolContracts.h"
 
-#include <algorithm>
-#include <cctype>
+#include "conversion/ContainerTable.h"
+
 #include <charconv>
 
 namespace tool_contracts {
@@ -17,15 +17,7 @@ std::string_view normalizerFlag(NormalizerMode mode)
     return "";
 }
 
-bool isLossyExtension(std::string_view extension)
-{
-    static constexpr std::string_view kLossless[] = {".wav", ".wave", ".flac", ".aif", ".aiff", ".aifc", ".au",
-                                                     ".snd", ".pcm", ".ape", ".wv", ".tta", ".ofr", ".alac"};
-    std::string lower(extension);
-    for (char& c : lower)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return std::find(std::begin(kLossless), std::end(kLossless), lower) == std::end(kLossless);
-}
+bool isLossyExtension(std::string_view extension) { return !container_table::writesLossless(extension); }
 
 namespace {
 
@@ -76,6 +68,22 @@ std::vector<std::string> normalizerArgs(NormalizerMode mode, const NormalizerLev
 std::vector<std::string> peakMeasurementArgs(const std::string& source)
 {
     return {"-i", source, "-af", "volumedetect", "-f", "null", "nul"};
+}
+
+std::vector<std::string> measureDecodeArgs(const MeasureInput& input)
+{
+    const bool s16 = input.samples == RawSamples::S16;
+    return {"-nostdin", "-hide_banner", "-loglevel", "error", "-stats", "-i", input.source,
+            "-map", "0:a:" + std::to_string(input.audioStream), "-ac", std::to_string(input.channels),
+            "-ar", std::to_string(input.sampleRate), "-c:a", s16 ? "pcm_s16le" : "pcm_f32le",
+            "-f", s16 ? "s16le" : "f32le", "pipe:1"};
+}
+
+std::vector<std::string> measureArgs(const MeasureInput& input)
+{
+    return {"--measure", input.samples == RawSamples::S16 ? "--format=s16le" : "--format=f32le",
+            "--channels=" + std::to_string(input.channels), "--rate=" + std::to_string(input.sampleRate),
+            "--layout=" + std::to_string(input.channelMask), "-"};
 }
 
 }  // namespace tool_contracts

@@ -1,8 +1,10 @@
 #pragma once
 
+#include "MeasureLine.h"
 #include "NormalizerMarkers.h"
 
 #include <array>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -52,8 +54,8 @@ inline constexpr std::array<LoudnessTarget, 5> kLoudnessTargets{{
 // rates): copies that become lossy outputs are held this far under the ceiling.
 inline constexpr double kLossyMarginDb = 1.0;
 
-// Whether an output extension (".mp3", ".FLAC", ...) stands for a lossy format. Every
-// extension that is not a known lossless one counts as lossy, video containers included.
+// Whether an output extension (".mp3", ".FLAC", ...) stands for a lossy format: every one but
+// the containers whose audio is always lossless (see container_table), video containers included.
 bool isLossyExtension(std::string_view extension);
 
 // What the normaliser aims for; as constructed, what it does when given no option.
@@ -77,5 +79,33 @@ std::vector<std::string> normalizerArgs(NormalizerMode mode, const NormalizerLev
 // Peak measurement of one source: -i <source> -af volumedetect -f null nul.
 // With "-f null" nothing is written, so the output name "nul" never becomes a file.
 std::vector<std::string> peakMeasurementArgs(const std::string& source);
+
+// ---- Measuring a file for a loudness report ----
+// Two runs joined by a pipe: the converter decodes one audio stream into raw samples on its
+// standard output, and the normaliser's measuring mode reads them on its standard input and
+// prints one line (measure_line), so that nothing is decoded in the program's own process and
+// the figures are the normaliser's own. The converter's standard error carries its errors and
+// its progress lines ("size=... time=... bitrate=...").
+inline constexpr std::string_view kMeasuredMarker = measure_line::kMarker;
+
+// 16-bit integers, as a 16-bit WAV copy holds them (lossy sources are decoded to it), or
+// 32-bit floats, which hold every deeper integer copy exactly.
+enum class RawSamples { S16, F32 };
+
+struct MeasureInput {
+    std::string source;             // absolute, so that no name reads as an option or protocol
+    int audioStream = 0;            // counted among the file's audio streams
+    int channels = 0;
+    int sampleRate = 0;
+    std::uint32_t channelMask = 0;  // speaker positions (WAVE_FORMAT_EXTENSIBLE bits); 0: usual order
+    RawSamples samples = RawSamples::F32;
+};
+
+// -nostdin -hide_banner -loglevel error -stats -i <source> -map 0:a:<n> -ac <channels>
+// -ar <rate> -c:a pcm_s16le|pcm_f32le -f s16le|f32le pipe:1
+std::vector<std::string> measureDecodeArgs(const MeasureInput& input);
+
+// --measure --format=s16le|f32le --channels=<channels> --rate=<rate> --layout=<mask> -
+std::vector<std::string> measureArgs(const MeasureInput& input);
 
 }  // namespace tool_contracts

@@ -1,6 +1,9 @@
 #include "conversion/ConversionCommand.h"
 
 #include "conversion/ChannelLayouts.h"
+#include "conversion/EncoderTable.h"
+#include "conversion/StreamRules.h"
+#include "tools/ToolContracts.h"
 
 #include "support/TempDir.h"
 
@@ -37,27 +40,6 @@ Args expand(const std::string& pattern, const std::string& src, const std::strin
     return args;
 }
 
-struct Row {
-    VolumeMode mode;
-    std::string source, outName, pattern;
-    std::string value = {};   // percentage, gain text or measured peak gain, by mode
-    std::string format = {};  // the format box ticked with this item
-    ProbeFacts probe = {};
-    std::string note = {};  // in the command's note
-    std::map<int, double> gains = {};  // measured for downmixes
-    std::string measurement = {};      // the run that measures first
-};
-
-const std::string kHead = "-i <SRC> -y -map_metadata 0:g ";
-const std::string kRmsHead = "-i <WAV> -i <SRC> -y -map_metadata 0:g -map 0:a:0 ";
-const std::string kRmsTags = "-map_metadata 1:g -map_metadata:s:a:0 1:s:a:0 ";
-
-ProbeFacts facts(std::int64_t audioBitRate, std::int64_t overall, int streams = -1, int firstAudio = -1)
-{
-    return {.durationUs = -1, .overallBitRate = overall, .streamCount = streams,
-            .firstAudioStreamIndex = firstAudio, .audioBitRate = audioBitRate, .streams = {}};
-}
-
 TStreamFacts stream(TStreamKind kind, const char* codec, const char* encoder = "", std::int64_t rate = 0,
                     int bits = 0)
 {
@@ -75,15 +57,42 @@ TStreamFacts stream(TStreamKind kind, const char* codec, const char* encoder = "
     return s;
 }
 
-ProbeFacts withStreams(std::vector<TStreamFacts> streams)
+ProbeFacts withStreams(std::vector<TStreamFacts> streams, std::int64_t overallBitRate = 0)
 {
-    ProbeFacts p = facts(-1, 0, static_cast<int>(streams.size()));
+    ProbeFacts p;
+    p.overallBitRate = overallBitRate;
+    p.streamCount = static_cast<int>(streams.size());
     for (std::size_t n = 0; n < streams.size() && p.firstAudioStreamIndex < 0; ++n)
         if (streams[n].Kind == TStreamKind::Audio)
             p.firstAudioStreamIndex = static_cast<int>(n);
     p.streams = std::move(streams);
     return p;
 }
+
+using K = TStreamKind;
+ProbeFacts song(const char* codec, const char* encoder) { return withStreams({stream(K::Audio, codec, encoder)}); }
+ProbeFacts mp3(std::int64_t rate, std::int64_t overall)
+{
+    return withStreams({stream(K::Audio, "mp3", "libmp3lame", rate)}, overall);
+}
+const ProbeFacts kFlacSong = song("flac", "flac");
+
+struct Row {
+    VolumeMode mode;
+    std::string source, outName, pattern;
+    std::string value = {};   // percentage, gain text or measured peak gain, by mode
+    std::string format = {};  // the format box ticked with this item
+    ProbeFacts probe = song("mp3", "libmp3lame");
+    std::string note = {};  // in the command's note
+    std::map<int, double> gains = {};  // measured for downmixes
+    std::string measurement = {};      // the run that measures first
+};
+
+const std::string kHead = "-i <SRC> -y -map_metadata 0:g ";
+const std::string kMp3 = kHead + "-map 0:0 -c:0 libmp3lame ";
+const std::string kFlac = kHead + "-map 0:0 -c:0 flac -sample_fmt:0 ";
+const std::string kRmsHead = "-i <WAV> -i <SRC> -y -map_metadata 0:g ";
+const std::string kRmsTags = "-map_metadata 1:g -map_chapters 1 <NOTAGS> <OUT>";
 
 // An audio stream of a layout, rate and depth.
 TStreamFacts audio(const char* codec, const char* encoder, const char* layout, int rate, int bits = 0)
@@ -99,10 +108,24 @@ TStreamFacts audio(const char* codec, const char* encoder, const char* layout, i
 const std::string kDownmix = "pan=stereo|c0=c0+0.7071*c2+0.7071*c4|c1=c1+0.7071*c2+0.7071*c5";
 const std::string kSoxr = "aresample=resampler=soxr:precision=28:osr=";
 
-using K = TStreamKind;
+const TStreamFacts kCover = [] {
+    TStreamFacts s = stream(K::Video, "mjpeg", "mjpeg");
+    s.Picture = true;
+    return s;
+}();
+const ProbeFacts kClip = withStreams({stream(K::Video, "h264", "libx264"), stream(K::Audio, "aac", "aac")});
 const ProbeFacts kFilm = withStreams({stream(K::Video, "h264", "libx264"), stream(K::Audio, "aac", "aac", 129000),
                                       stream(K::Audio, "aac", "aac"), stream(K::Subtitle, "subrip", "srt"),
                                       stream(K::Attachment, "ttf"), stream(K::Data, "bin_data")});
+
+// Options as words, or why the stream is left out.
+std::string decided(const stream_rules::StreamPlan& plan)
+{
+    std::string text = plan.refusal;
+    for (const stream_rules::Option& o : plan.options)
+        text += (text.empty() ? "" : " ") + o.name + " " + o.value;
+    return text;
+}
 
 }  // namespace
 
@@ -110,41 +133,36 @@ TEST(ConversionCommand, ArgumentsForEveryModeAndContainer)
 {
     using M = VolumeMode;
     const Row rows[] = {
-        {M::ChangeGain, "a.flac", "a.flac", kHead + "-c:v copy -q:a 0 <NOTAGS> -af volume=2.5dB <OUT>", "2.5"},
-        {M::ChangeGain, "a.flac", "a.flac", kHead + "-c:v copy -q:a 0 -af volume=-0.0dB <OUT>", "-0.0"},
-        {M::ChangePercent, "a.mp3", "a.mp3", kHead + "-c:v copy -b:a 128000 -af volume=1 <OUT>", "100", "",
-         facts(128000, 130000)},
-        {M::ChangePercent, "a.mp3", "a.mp3", kHead + "-c:v copy -q:a 0 <NOTAGS> -af volume=1.5 <OUT>", "150", "",
-         facts(200000, 130000)},
-        {M::ChangePercent, "a.mp3", "a.mp3", kHead + "-c:v copy -q:a 0 <NOTAGS> -af volume=0 <OUT>", "0"},
-        {M::PeakTrackGain, "a.mp3", "a.mp3", kHead + "-c:v copy -q:a 0 <OUT>", ""},
+        {M::ChangeGain, "a.flac", "a.flac", kFlac + "s16 <NOTAGSA> -af volume=2.5dB <OUT>", "2.5", "", kFlacSong},
+        {M::ChangeGain, "a.flac", "a.flac", kFlac + "s16 -af volume=-0.0dB <OUT>", "-0.0", "", kFlacSong},
+        {M::ChangePercent, "a.mp3", "a.mp3", kMp3 + "-b:0 128000 -af volume=1 <OUT>", "100", "", mp3(128000, 130000)},
+        {M::ChangePercent, "a.mp3", "a.mp3", kMp3 + "-q:0 0 <NOTAGSA> -af volume=1.5 <OUT>", "150", "", mp3(200000, 130000)},
+        {M::ChangePercent, "a.mp3", "a.mp3", kMp3 + "-q:0 0 <NOTAGSA> -af volume=0 <OUT>", "0"},
+        {M::PeakTrackGain, "a.mp3", "a.mp3", kMp3 + "-q:0 0 <OUT>", ""},
         // The cell's figure is rounded: the gain is half its last digit smaller, never a clip.
-        {M::PeakTrackGain, "a.mp3", "a.mp3", kHead + "-c:v copy -q:a 0 <NOTAGS> -af volume=4.15dB <OUT>", " 4.2\t"},
-        {M::PeakTrackGain, "a.mp3", "a.mp3", kHead + "-c:v copy -q:a 0 <NOTAGS> -af volume=-12.255dB <OUT>", "-12.25"},
-        {M::PeakTrackGain, "a.mp3", "a.mp3", kHead + "-c:v copy -q:a 0 -af volume=0.0dB <OUT>", "0.0"},
-        // Containers without pictures, Vorbis encoders.
-        {M::ChangePercent, "x.ogg", "x.ogg", kHead + "-vn -q:a 8 <NOTAGS> -af volume=0.5 <OUT>", "50"},
-        {M::ChangePercent, "x.ape", "x.wav", kHead + "-q:v 0 -q:a 0 <NOTAGS> -af volume=0.5 <OUT>", "50"},
-        {M::ChangePercent, "x.ape", "x.mp3", kHead + "-q:v 0 -q:a 0 <NOTAGS> -af volume=0.5 <OUT>", "50", "*.MP3"},
-        {M::ChangePercent, "x.MP3", "x.mp3", kHead + "-c:v copy -b:a 64000 <NOTAGS> -af volume=0.5 <OUT>", "50",
-         "*.MP3", facts(64000, 64000)},
-        {M::ChangePercent, "x.flac", "x.m4a", kHead + "-c:v copy -q:a 0 <NOTAGS> -af volume=0.5 <OUT>", "50", "*.M4A"},
-        {M::ChangePercent, "x.flac", "x.wma", kHead + "-vn -q:a 0 <NOTAGS> -af volume=0.5 <OUT>", "50", "*.WMA"},
-        {M::ChangePercent, "x.flac", "x.mka", kHead + "-q:v 0 -q:a 8 <NOTAGS> -af volume=0.5 <OUT>", "50", "*.MKA"},
+        {M::PeakTrackGain, "a.mp3", "a.mp3", kMp3 + "-q:0 0 <NOTAGSA> -af volume=4.15dB <OUT>", " 4.2\t"},
+        {M::PeakTrackGain, "a.mp3", "a.mp3", kMp3 + "-q:0 0 <NOTAGSA> -af volume=-12.255dB <OUT>", "-12.25"},
+        {M::PeakTrackGain, "a.mp3", "a.mp3", kMp3 + "-q:0 0 -af volume=0.0dB <OUT>", "0.0"},
+        // Each container's own encoder at its best, or the source's codec where it takes it.
+        {M::ChangePercent, "x.ogg", "x.ogg", kHead + "-map 0:0 -c:0 libvorbis -q:0 8 <NOTAGSA> -af volume=0.5 <OUT>",
+         "50", "", song("vorbis", "libvorbis")},
+        {M::ChangePercent, "x.ape", "x.wav", kHead + "-map 0:0 -c:0 pcm_s16le <NOTAGSA> -af volume=0.5 <OUT>", "50", "",
+         song("ape", "")},
+        {M::ChangePercent, "x.ape", "x.mp3", kMp3 + "-q:0 0 <NOTAGSA> -af volume=0.5 <OUT>", "50", "*.MP3",
+         song("ape", "")},
+        {M::ChangePercent, "x.MP3", "x.mp3", kMp3 + "-b:0 64000 <NOTAGSA> -af volume=0.5 <OUT>", "50", "*.MP3",
+         mp3(64000, 64000)},
         // Video containers.
-        {M::ChangePercent, "c.rmvb", "c.rm", kHead + "-q:v 0 -q:a 0 <NOTAGS> -af volume=2 <OUT>", "200"},
-        {M::ChangePercent, "c.h264", "c.mkv", kHead + "-q:v 0 -q:a 8 <NOTAGS> -af volume=2 <OUT>", "200"},
-        {M::ChangePercent, "c.dat", "c.avi", kHead + "-q:v 0 -q:a 0 <NOTAGS> -af volume=2 <OUT>", "200"},
-        {M::ChangePercent, "c.mp4", "c.mp4", kHead + "-c:v copy -q:a 0 <NOTAGS> -af volume=2 <OUT>", "200", "*.MP3"},
+        {M::ChangePercent, "c.h264", "c.mkv", kHead + "-map 0:0 -q:0 0 -map 0:1 -c:1 aac -b:1 320000 <NOTAGSA> "
+         "-af volume=2 <OUT>", "200", "", kClip},
+        {M::ChangePercent, "c.dat", "c.avi", kHead + "-map 0:0 -q:0 0 -map 0:1 -c:1 libmp3lame -q:1 0 <NOTAGSA> "
+         "-af volume=2 <OUT>", "200", "", kClip},
+        {M::ChangePercent, "c.mp4", "c.mp4", kHead + "-map 0:0 -c:0 copy -map 0:1 -c:1 aac -b:1 320000 <NOTAGSA> "
+         "-af volume=2 <OUT>", "200", "*.MP3", kClip},
         // RMS: the WAV copy in place of the first audio stream.
-        {M::RmsCollectively, "c.mp4", "c.mp4",
-         kRmsHead + "-map 1:0 -map 1:2 -disposition:a:0 default " + kRmsTags + "-c:v copy -q:a 0 <NOTAGS> <OUT>",
-         "", "", facts(-1, -1, 3, 1)},
-        {M::RmsWeighted, "c.mkv", "c.mkv",
-         kRmsHead + "-map 1 -map -1:a:0 -disposition:a:0 default " + kRmsTags + "-c:v copy -q:a 8 <NOTAGS> <OUT>"},
-        {M::RmsSingularly, "a.flac", "a.flac",
-         kRmsHead + "-map 1:v? -map -1:V? " + kRmsTags + "-c:v copy -q:a 0 <NOTAGS> <OUT>"},
-        {M::RmsArithmetic, "a.flac", "a.ogg", kRmsHead + kRmsTags + "-vn -q:a 8 <NOTAGS> <OUT>", "", "*.OGG"},
+        {M::RmsCollectively, "c.mp4", "c.mp4", kRmsHead + "-map 1:0 -c:0 copy -map_metadata:s:0 1:s:0 -map 0:a:0 "
+         "-c:1 aac -b:1 320000 -map_metadata:s:1 1:s:1 -disposition:1 default -map 1:2 -c:2 copy -map_metadata:s:2 "
+         "1:s:2 " + kRmsTags, "", "", withStreams({kClip.streams[0], kClip.streams[1], stream(K::Subtitle, "mov_text")})},
         // Streams known: each one mapped and written in its own codec where the container holds it.
         {M::ChangeGain, "g.mkv", "g.mkv", kHead + "-map 0:0 -c:0 copy -map 0:1 -c:1 aac -b:1 129000 -map 0:2 -c:2 aac "
          "-b:2 320000 -map 0:3 -c:3 copy -map 0:4 -c:4 copy <NOTAGSA> -af volume=3dB <OUT>", "3", "", kFilm,
@@ -172,7 +190,7 @@ TEST(ConversionCommand, ArgumentsForEveryModeAndContainer)
         {M::ChangeGain, "f.ac3", "f.wma", kHead + "-map 0:0 -c:0 wmav2 -b:0 320000 <NOTAGSA> -filter:0 " + kDownmix +
          ",volume=-3dB <OUT>", "-3", "*.WMA", withStreams({audio("ac3", "ac3", "5.1(side)", 48000)}),
          "5.1(side) downmixed to stereo", {}, "-i <SRC> -map 0:0 -filter:0 ebur128@src0=framelog=verbose," + kDownmix +
-         ",ebur128@mix0=framelog=verbose -f null nul"},
+         ",ebur128@mix0=framelog=verbose:peak=sample -f null nul"},
         {M::RmsSingularly, "f.ac3", "f.mp2", "-i <WAV> -i <SRC> -y -map_metadata 0:g -map 0:a:0 -c:0 mp2 -b:0 384000 "
          "-map_metadata:s:0 1:s:0 -disposition:0 default -map_metadata 1:g -map_chapters 1 <NOTAGS> -filter:0 " +
          kDownmix + ",volume=-0.50dB <OUT>", "", "*.MP2", withStreams({audio("ac3", "ac3", "5.1(side)", 48000)}),
@@ -231,9 +249,11 @@ TEST(ConversionCommand, ArgumentsForEveryModeAndContainer)
             EXPECT_TRUE(std::equal(part.begin(), part.end(), result.command->measurement.begin() + 2));
         }
     }
-    EXPECT_EQ(downmixGains({{"src0", -20.0}, {"mix0", -21.5}, {"src3", -9.0}, {"mixx", -2.0}, {"src1", -70.0},
-                            {"mix1", -99.0}}),
-              (std::map<int, double>{{0, 1.5}, {1, 20.0}}));
+    const std::map<std::string, double> loudness{{"src0", -20.0}, {"mix0", -21.5}, {"src3", -9.0}, {"mixx", -2.0},
+                                                 {"src1", -70.0}, {"mix1", -99.0}};
+    EXPECT_EQ(downmixGains(loudness), (std::map<int, double>{{0, 1.5}, {1, 20.0}}));
+    // With the Peak mode's gain the downmix's own peak stays at full scale.
+    EXPECT_EQ(downmixGains(loudness, {{"mix0", -6.0}, {"mix1", -30.0}}, 5.0), (std::map<int, double>{{0, 1.0}, {1, 20.0}}));
 }
 
 TEST(ConversionCommand, NumbersReachingTheFilter)
@@ -260,6 +280,9 @@ TEST(ConversionCommand, NumbersReachingTheFilter)
     for (const char* notGain : {"inf", "", "1,5"})
         EXPECT_FALSE(PeakGain::fromText(notGain)) << notGain;
     EXPECT_EQ(PeakGain::fromText("-0.0")->text(), "0.0");
+    // Streams that could not be read could not all be written again.
+    r.gainText = "1";
+    EXPECT_EQ(buildConversion(r).refusal, "Cannot convert /in/a.mp3: its streams could not be read");
 }
 
 TEST(ConversionCommand, PathsArriveWholeAndAbsolute)
@@ -271,6 +294,7 @@ TEST(ConversionCommand, PathsArriveWholeAndAbsolute)
     r.sourcePath = folder + "/-q:a 9\n$HOME's \"song\".mp3";
     r.outputFolder = folder;
     r.percent = 80;
+    r.probe = song("mp3", "libmp3lame");
     ConversionResult result = buildConversion(r);
     ASSERT_TRUE(result.command) << result.refusal;
     EXPECT_EQ(Args(result.command->args.begin(), result.command->args.begin() + 2), (Args{"-i", r.sourcePath}));
@@ -293,4 +317,102 @@ TEST(ConversionCommand, PathsArriveWholeAndAbsolute)
     EXPECT_EQ(wavExtractionArgs("/m/a.flac", "/t/0.wav", withStreams({stream(K::Audio, "flac", "flac", 0, 24)})),
               (Args{"-i", "/m/a.flac", "-y", "-map_metadata", "0:g", "-map", "0:a:0", "-c:a", "pcm_s24le", "/t/0.wav"}));
     EXPECT_EQ(wavExtractionArgs("/m/a.mp3", "/t/0.wav", withStreams({stream(K::Audio, "mp3", "libmp3lame")})).size(), 8u);
+}
+
+TEST(ConversionTables, EveryContainerRowAsThePlannersReadIt)
+{
+    // From another container: a 24-bit FLAC, a second audio stream, H.264, a cover, SubRip and a
+    // font, each by its options, "+" (copied) or "-" (left out); then whether its audio is lossless.
+    auto decisions = [](const char* extension) {
+        using namespace stream_rules;
+        const Target t{container_table::rowOf(extension)};
+        auto shown = [](const StreamPlan& p) {
+            return !p.refusal.empty() ? "-" : p.options[0].value == "copy" ? "+" : decided(p);
+        };
+        return shown(planAudio(stream(K::Audio, "flac", "flac", 0, 24), t, 0, false, false)) + " | " +
+               (planAudio(kFilm.streams[2], t, 1, false, false).refusal.empty() ? "+" : "-") + " | " +
+               shown(planVideo(stream(K::Video, "h264", "libx264"), t, 0)) + " | " + shown(planVideo(kCover, t, 0)) +
+               " | " + shown(planSubtitle(kFilm.streams[3], t)) + " | " + shown(planAttachment(kFilm.streams[4], t)) +
+               " | " + (tool_contracts::isLossyExtension(extension) ? "lossy" : "lossless");
+    };
+    const std::pair<std::vector<const char*>, const char*> rows[] = {
+        {{".wav"}, "-c pcm_s24le | - | - | - | - | - | lossless"},
+        {{".aif", ".aiff", ".aifc", ".au"}, "-c pcm_s24be | - | - | - | - | - | lossless"},
+        {{".flac"}, "-c flac -sample_fmt s32 | - | - | + | - | - | lossless"},
+        {{".mp3"}, "-c libmp3lame -q 0 | - | - | + | - | - | lossy"},
+        {{".aac"}, "-c aac -b 320000 | - | - | - | - | - | lossy"},
+        {{".ac3", ".ra"}, "-c ac3 -b 640000 | - | - | - | - | - | lossy"},
+        {{".mp2"}, "-c mp2 -b 384000 | - | - | - | - | - | lossy"},
+        {{".opus"}, "-c libopus -b 256000 | - | - | - | - | - | lossy"},
+        {{".wma"}, "-c wmav2 -b 320000 | + | - | - | - | - | lossy"},
+        {{".ogg"}, "-c libvorbis -q 8 | + | - | - | - | - | lossy"},
+        {{".m4a"}, "-c aac -b 320000 | + | - | + | -c mov_text | - | lossy"},
+        // Matroska takes every codec; a cover is kept as a one-frame picture track.
+        {{".mka"}, "-c flac -sample_fmt s32 | + | - | + | + | + | lossy"},
+        {{".mkv"}, "-c flac -sample_fmt s32 | + | -q 0 | + | + | + | lossy"},
+        {{".mp4", ".m4v"}, "-c aac -b 320000 | + | -q 0 | + | -c mov_text | - | lossy"},
+        {{".mov", ".3gp"}, "-c aac -b 320000 | + | -q 0 | - | -c mov_text | - | lossy"},
+        {{".webm"}, "-c libopus -b 256000 | + | -q 0 | - | -c webvtt | - | lossy"},
+        {{".avi", ".SWF"}, "-c libmp3lame -q 0 | + | -q 0 | - | - | - | lossy"},
+        {{".mpg", ".mpeg"}, "-c mp2 -b 384000 | + | -q 0 | - | - | - | lossy"},
+        {{".vob"}, "-c ac3 -b 640000 | + | -q 0 | - | - | - | lossy"},
+        {{".wmv", ".asf"}, "-c wmav2 -b 320000 | + | -q 0 | - | - | - | lossy"},
+        {{".flv", ".ts", ".mts", ".m2ts"}, "-c aac -b 320000 | + | -q 0 | - | - | - | lossy"},
+        {{".rm"}, "-c ac3 -b 640000 | - | -q 0 -filter scale=640:368 | - | - | - | lossy"},
+        // Without a row: the converter's own choices.
+        {{".xyz", ""}, "-q 0 | + | -q 0 | - | - | - | lossy"},
+    };
+    std::size_t covered = 0;
+    for (const auto& [extensions, expected] : rows) {
+        for (const char* extension : extensions) {
+            EXPECT_EQ(decisions(extension), expected) << extension;
+            covered += container_table::rowOf(extension).extension.empty() ? 0 : 1;
+        }
+    }
+    EXPECT_EQ(covered, container_table::rows().size());
+}
+
+TEST(ConversionTables, EveryEncoderRowAsThePlannersReadIt)
+{
+    // Alone in a container ("*" for its name): 24-bit 5.1 at 96 kHz and what the note tells of
+    // it, then its own codec kept at 22.05 kHz and 130 kbit/s.
+    auto decisions = [](const encoder_table::EncoderRow& e) {
+        const std::string_view names[] = {e.encoder};
+        const container_table::ContainerRow only{".x", {}, names, 1, 0, 0, container_table::Pictures::Lost, {}, "", false, false};
+        const auto plan = stream_rules::planAudio(audio("flac", "flac", "5.1(side)", 96000, 24), {only}, 0, false, false);
+        std::string text = decided(plan);
+        for (const std::string& change : plan.fit.changes)
+            text += "; " + change;
+        TStreamFacts own = stream(K::Audio, std::string(e.codec).c_str(), e.encoder.data(), 130000);
+        own.SampleRate = 22050;
+        text += " | " + decided(stream_rules::planAudio(own, {only, true}, 0, false, true));
+        for (std::size_t at; (at = text.find(e.encoder)) != std::string::npos;)
+            text.replace(at, e.encoder.size(), "*");
+        return text;
+    };
+    const std::string up = "; 96 kHz resampled to 48 kHz", down = "; 5.1(side) downmixed to stereo" + up;
+    const std::string dither = "; 24-bit reduced to 16-bit with dither";
+    const std::pair<std::vector<const char*>, std::string> rows[] = {
+        {{"aac"}, "-c * -b 512000 | -c * -b 130000"},
+        {{"ac3"}, "-c * -b 640000" + up + " | -c * -b 128000"},
+        {{"eac3"}, "-c * -b 640000" + up + " | -c * -b 130000"},
+        {{"alac"}, "-c * -sample_fmt s32p | -c * -sample_fmt s16p"},
+        {{"flac"}, "-c * -sample_fmt s32 | -c * -sample_fmt s16"},
+        {{"libmp3lame"}, "-c * -q 0" + down + " | -c * -b 128000"},
+        {{"mp2"}, "-c * -b 384000" + down + dither + " | -c * -b 128000"},
+        {{"libopus"}, "-c * -b 510000" + up + " | -c * -b 130000"},
+        {{"libvorbis"}, "-c * -q 8 | -c * -b 130000"},
+        {{"wmav1", "wmav2"}, "-c * -b 320000" + down + " | -c * -b 130000"},
+        {{"pcm_s16le", "pcm_s16be"}, "-c *" + dither + " | -c *"},
+        {{"pcm_s24le", "pcm_s32le", "pcm_f32le", "pcm_s24be", "pcm_s32be", "pcm_f32be"}, "-c * | -c *"},
+    };
+    std::size_t covered = 0;
+    for (const auto& [encoders, expected] : rows) {
+        for (const char* name : encoders) {
+            ASSERT_TRUE(encoder_table::rowOf(name)) << name;
+            EXPECT_EQ(decisions(*encoder_table::rowOf(name)), expected) << name;
+            ++covered;
+        }
+    }
+    EXPECT_EQ(covered, encoder_table::rows().size());
 }

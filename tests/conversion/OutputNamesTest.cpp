@@ -34,6 +34,8 @@ ConversionResult build(const Row& row)
     r.sourcePath = row.source;
     r.outputFolder = row.folder;
     r.prefix = row.prefix;
+    r.probe.streams.resize(1);
+    r.probe.streams[0].Kind = TStreamKind::Audio;
     std::vector<std::string> taken = row.others;
     taken.push_back(row.source);
     taken.insert(taken.end(), row.used.begin(), row.used.end());

@@ -147,8 +147,13 @@ TEST(FormatBox, EveryEntryWritesEverySourceWithItsChannelsRateLayoutAndLevel)
         for (int row = 0; row < 2; ++row) {
             const fs::path& source = row == 0 ? paths[5] : paths[7];
             const fs::path out = h.outputFolder() / source.filename().replace_extension(".wma");
-            if (mode == h.main().radio_peak_trackgain) {
-                checkOutput(source, kSources[row == 0 ? 5 : 7], out, h.main().rowCell(row, 3).toDouble());
+            if (mode == h.main().radio_peak_trackgain && row == 0) {
+                // The dense 5.1 mix: its downmix's own peak, at full scale, sets the level.
+                const double peak = testsupport::measureLoudness(out, "a:0").samplePeakDb;
+                EXPECT_LE(peak, 0.0);
+                EXPECT_GT(peak, -0.5);
+            } else if (mode == h.main().radio_peak_trackgain) {
+                checkOutput(source, kSources[7], out, h.main().rowCell(row, 3).toDouble());
             } else {
                 EXPECT_NEAR(testsupport::measureLoudness(out, "a:0").integratedLufs, kRmsTargetLufs, 0.5)
                     << out.filename();

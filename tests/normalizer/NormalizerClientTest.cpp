@@ -329,6 +329,12 @@ TEST(NormalizerClient, BadCommandLinesChangeNothing)
         {"--ceiling=1", pattern(dir)},
         {"--limiter=yes", pattern(dir)},
         {},
+        {"--measure", "--format=s16le", "--channels=2", "-"},
+        {"--measure", "--format=u8", "--channels=2", "--rate=44100", "-"},
+        {"--measure", "--format=f32le", "--channels=0", "--rate=44100", "-"},
+        {"--measure", "-b", "--format=f32le", "--channels=2", "--rate=44100", "-"},
+        {"--measure", "--format=f32le", "--channels=2", "--rate=44100", pattern(dir)},
+        {"--rate=44100", pattern(dir)},
     };
     for (const auto& args : rows) {
         ClientRun run = runClient(args);
@@ -342,6 +348,7 @@ TEST(NormalizerClient, BadCommandLinesChangeNothing)
     ClientRun help = runClient({"--help"});
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_NE(help.out.find("--limiter=off"), std::string::npos);
+    EXPECT_NE(help.out.find("--measure"), std::string::npos);
     EXPECT_EQ(readFile(dir / "a.wav"), original);
 }
 

@@ -1,7 +1,7 @@
 // Files found by fuzzing the WAV reader.
+#include "GainRules.h"
+#include "LoudnessMeter.h"
 #include "normalizer/FileAnalysis.h"
-#include "normalizer/GainRules.h"
-#include "normalizer/LoudnessMeter.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>

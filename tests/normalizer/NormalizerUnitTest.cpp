@@ -1,11 +1,10 @@
 // The WAV reader, the sample processing and the rules, called directly.
 #include "NormalizerTestSupport.h"
 
+#include "LoudnessMeter.h"
+#include "TruePeakMeter.h"
 #include "normalizer/GainProcessor.h"
-#include "normalizer/GainRules.h"
-#include "normalizer/LoudnessMeter.h"
 #include "normalizer/TruePeakLimiter.h"
-#include "normalizer/TruePeakMeter.h"
 #include "normalizer/UniqueFd.h"
 #include "normalizer/WavError.h"
 #include "normalizer/WavParser.h"
@@ -225,57 +224,4 @@ TEST(NormalizerTruePeak, MeterFindsInterSamplePeaksAndLimiterHoldsThemWithoutTou
         EXPECT_LE(meter.truePeak(), row.ceiling * 1.01);
         EXPECT_GE(meter.truePeak(), row.ceiling * 0.9);
     }
-}
-
-namespace {
-
-gain_rules::Levels levels(double lufs, double peakDb, double seconds = 2,
-                          gain_rules::Status status = gain_rules::Status::Measured)
-{
-    return gain_rules::Levels{status, lufs, std::pow(10.0, peakDb / 20), seconds, 0};
-}
-
-}  // namespace
-
-TEST(NormalizerGainRules, EachModeReachesItsLevelUnderTheCeiling)
-{
-    using gain_rules::Mode;
-    const auto silent = levels(-HUGE_VAL, -200, 5, gain_rules::Status::Silent);
-    const auto shortOne = levels(-HUGE_VAL, -3, 0.2, gain_rules::Status::TooShort);
-    struct Row {
-        const char* name;
-        Mode mode;
-        std::vector<gain_rules::Levels> files;
-        double joint;
-        std::vector<double> gains;  // NAN: left alone
-        std::vector<bool> limited;  // lowered to the ceiling, or held by the limiter
-        bool limiter = false;
-    } rows[] = {
-        {"track", Mode::Track, {levels(-20, -10), levels(-10, -3), levels(-14.03, -5)}, 0, {6, -4, NAN}, {0, 0, 0}},
-        {"track, peak-limited", Mode::Track, {levels(-30, -6)}, 0, {5}, {1}},
-        {"album keeps the spread", Mode::Album, {levels(-20, -12), levels(-16, -8), silent}, -18, {4, 4, NAN}, {0, 0, 0}},
-        {"album under its loudest peak", Mode::Album, {levels(-20, -10), levels(-16, -4)}, -18, {3, 3}, {1, 1}},
-        {"weighted mean", Mode::WeightedMean, {levels(-20, -20, 1), levels(-10, -9, 3), silent}, 0, {7.5, -2.5, NAN}, {0, 0, 0}},
-        {"arithmetic mean", Mode::ArithmeticMean, {levels(-20, -20, 1), levels(-10, -9, 3), shortOne}, 0, {5, -5, NAN}, {0, 0, 0}},
-        {"a single file is its own mean", Mode::ArithmeticMean, {levels(-20, -10)}, 0, {NAN}, {0}},
-        {"track, limited", Mode::Track, {levels(-30, -6), levels(-14.03, -5)}, 0, {16, NAN}, {1, 0}, true},
-        {"album, each file limited by its own peaks", Mode::Album, {levels(-20, -10), levels(-16, -4)}, -18, {4, 4},
-         {0, 1}, true},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.name);
-        auto decisions = gain_rules::decide(row.mode, row.files, row.joint, {.limitPeaks = row.limiter});
-        ASSERT_EQ(decisions.size(), row.gains.size());
-        for (std::size_t i = 0; i < decisions.size(); ++i) {
-            SCOPED_TRACE(i);
-            EXPECT_EQ(decisions[i].apply, !std::isnan(row.gains[i]));
-            if (decisions[i].apply)
-                EXPECT_NEAR(decisions[i].gainDb, row.gains[i], 1e-9);
-            else
-                EXPECT_FALSE(decisions[i].reason.empty());
-            EXPECT_EQ(row.limiter ? decisions[i].limit : decisions[i].peakLimited, bool(row.limited[i]));
-        }
-    }
-    EXPECT_EQ(gain_rules::decide(Mode::Track, {silent}, 0, {})[0].reason, "silent");
-    EXPECT_EQ(gain_rules::decide(Mode::Track, {shortOne}, 0, {})[0].reason, "too short to measure");
 }

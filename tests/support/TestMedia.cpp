@@ -115,7 +115,7 @@ VolumeLevels measureVolume(const std::filesystem::path& file, const std::string&
 
 LoudnessLevels measureLoudness(const std::filesystem::path& file, const std::string& stream)
 {
-    CommandResult r = runCommand(FFMPEG_EXECUTABLE, measuring(file, stream, "ebur128=peak=true"));
+    CommandResult r = runCommand(FFMPEG_EXECUTABLE, measuring(file, stream, "ebur128=peak=sample+true"));
     // The summary comes last; search from its "Integrated loudness:" heading on.
     auto summary = r.output.rfind("Integrated loudness:");
     if (summary == std::string::npos)
@@ -123,7 +123,8 @@ LoudnessLevels measureLoudness(const std::filesystem::path& file, const std::str
     std::string tail = r.output.substr(summary);
     LoudnessLevels levels;
     levels.integratedLufs = matchNumber(tail, "I:\\s+(-?[0-9.]+|-inf) LUFS");
-    levels.truePeakDb = matchNumber(tail, "Peak:\\s+(-?[0-9.]+|-inf) dBFS");
+    levels.truePeakDb = matchNumber(tail, "True peak:\\s+Peak:\\s+(-?[0-9.]+|-inf) dBFS");
+    levels.samplePeakDb = matchNumber(tail, "Sample peak:\\s+Peak:\\s+(-?[0-9.]+|-inf) dBFS");
     return levels;
 }
 

@@ -41,10 +41,11 @@ struct VolumeLevels {
 // `stream` picks one stream ("a:1"); empty for the converter's own choice.
 VolumeLevels measureVolume(const std::filesystem::path& file, const std::string& stream = {});
 
-// Integrated loudness (LUFS) and true peak (dBTP) from ffmpeg's ebur128 filter.
+// Integrated loudness (LUFS), true peak (dBTP) and sample peak (dBFS) from ffmpeg's ebur128 filter.
 struct LoudnessLevels {
     double integratedLufs = 0;
     double truePeakDb = 0;
+    double samplePeakDb = 0;
 };
 LoudnessLevels measureLoudness(const std::filesystem::path& file, const std::string& stream = {});
 

@@ -1,4 +1,4 @@
-#include "normalizer/ChannelMap.h"
+#include "ChannelMap.h"
 
 #include <ebur128.h>
 

@@ -15,6 +15,8 @@ public:
     void addFrames(const double* frames, std::size_t count);
     // The highest true or sample peak of the frames added, linear.
     double truePeak() const { return truePeak_; }
+    // The largest magnitude of any sample taken in, linear.
+    double samplePeak() const { return samplePeak_; }
 
     // For a caller that acts on the peak of every frame (a limiter): the true peak of each of
     // `count` frames into `peaks`, except in runs of frames that cannot exceed `level`: those
@@ -32,8 +34,8 @@ private:
     bool runBelow(const double* frames, std::size_t count, double level);
     // Takes frames into the history without measuring them.
     void skipFrames(const double* frames, std::size_t count);
-    // Takes one frame; its true peak.
-    double takeFrame(const double* frame);
+    // Takes one run of frames (at most 64); the true peak of each into peaks.
+    void takeRun(const double* frames, std::size_t count, double* peaks);
 
     unsigned channels_;
     unsigned oversampling_;
@@ -44,4 +46,5 @@ private:
     double overshoot_ = 1;              // the most a phase can give from samples of at most 1
     double previousRunMax_ = 0;         // the largest sample of the previous run of frames
     double truePeak_ = 0;
+    double samplePeak_ = 0;
 };

@@ -1,6 +1,6 @@
-#include "normalizer/GainRules.h"
+#include "GainRules.h"
 
-#include "normalizer/Decibels.h"
+#include "Decibels.h"
 
 #include <algorithm>
 #include <cmath>
@@ -45,6 +45,21 @@ Decision finish(double gainDb, double limitDb, bool limitPeaks)
 
 }  // namespace
 
+Status statusOf(double seconds, double loudnessLufs)
+{
+    if (seconds < kShortestSeconds)
+        return Status::TooShort;
+    return std::isfinite(loudnessLufs) ? Status::Measured : Status::Silent;
+}
+
+double quantisationHeadroom(int integerBits)
+{
+    if (integerBits <= 0)
+        return 0.0;
+    const double steps = integerBits <= 16 ? 1.5 : 0.5;
+    return steps * std::ldexp(1.0, 1 - integerBits);
+}
+
 double peakLimitDb(const Levels& levels, double ceilingDbtp)
 {
     if (levels.truePeak <= 0)
@@ -53,6 +68,11 @@ double peakLimitDb(const Levels& levels, double ceilingDbtp)
     // gain, so low that the file is left alone.
     double room = decibels::fromDb(ceilingDbtp) - levels.quantisationHeadroom;
     return decibels::toDb(std::max(room, 1e-9) / levels.truePeak);
+}
+
+double limiterCeiling(double ceilingDbtp, const Levels& levels)
+{
+    return std::max(decibels::fromDb(ceilingDbtp - kLimiterMarginDb) - levels.quantisationHeadroom, 1e-6);
 }
 
 double weightedMeanLufs(const std::vector<Levels>& files)

@@ -32,6 +32,16 @@ struct Settings {
 };
 
 inline constexpr double kSmallestGainDb = 0.05;
+// Gating blocks are 400 ms long: anything shorter has no loudness.
+inline constexpr double kShortestSeconds = 0.4;
+
+// A file's status from its length and integrated loudness.
+Status statusOf(double seconds, double loudnessLufs);
+
+// What requantising can add to a peak of a file with integers of this many significant bits
+// (0: floating point, nothing), linear: half a step of rounding, and one more step of dither
+// at 16 bits and fewer.
+double quantisationHeadroom(int integerBits);
 
 struct Decision {
     bool apply = false;
@@ -44,6 +54,11 @@ struct Decision {
 // The highest gain that keeps the file's true peak at or under the ceiling, in dB
 // (+infinity for a file of zeros).
 double peakLimitDb(const Levels& levels, double ceilingDbtp);
+
+// The limiter aims this far under the ceiling: meters oversample in different ways.
+inline constexpr double kLimiterMarginDb = 0.15;
+// The true peak the limiter holds a file of these levels at, linear.
+double limiterCeiling(double ceilingDbtp, const Levels& levels);
 
 // The level every file is brought to: the target (Track), the mean of the measured
 // files (WeightedMean, ArithmeticMean). Not used for Album.

@@ -1,6 +1,6 @@
-#include "normalizer/LoudnessMeter.h"
+#include "LoudnessMeter.h"
 
-#include "normalizer/ChannelMap.h"
+#include "ChannelMap.h"
 
 #include <ebur128.h>
 
@@ -15,11 +15,13 @@ void LoudnessMeter::Destroy::operator()(ebur128_state* state) const
 }
 
 LoudnessMeter::LoudnessMeter(unsigned channels, unsigned sampleRate, std::uint32_t speakerMask, Measures measures)
-    : channels_(channels)
+    : channels_(channels), keepBlocks_(measures == Measures::ForReport)
 {
     int mode = EBUR128_MODE_I | EBUR128_MODE_HISTOGRAM;
     if (measures == Measures::LoudnessAndPeak)
         mode |= EBUR128_MODE_TRUE_PEAK;
+    else if (measures == Measures::ForReport)  // the blocks are gated here, not twice
+        mode = EBUR128_MODE_LRA | EBUR128_MODE_HISTOGRAM;
     state_.reset(ebur128_init(channels, sampleRate, mode));
     if (!state_)
         throw std::runtime_error("unsupported: " + std::to_string(channels) + " channels at " +
@@ -27,19 +29,54 @@ LoudnessMeter::LoudnessMeter(unsigned channels, unsigned sampleRate, std::uint32
     std::vector<int> types = channel_map::ebur128Channels(channels, speakerMask);
     for (unsigned c = 0; c < channels_; ++c)
         ebur128_set_channel(state_.get(), c, types[c]);
+    // The meter's block grid: its first block after 400 ms, then one every 100 ms (rounded).
+    blockStep_ = (sampleRate + 5) / 10;
+    toNextBlock_ = 4 * blockStep_;
 }
 
-void LoudnessMeter::addFrames(const double* frames, std::size_t count)
+void LoudnessMeter::add(const double* frames, std::size_t count)
 {
     if (ebur128_add_frames_double(state_.get(), frames, count) != EBUR128_SUCCESS)
         throw std::runtime_error("out of memory while measuring");
 }
 
+void LoudnessMeter::addFrames(const double* frames, std::size_t count)
+{
+    if (!keepBlocks_) {
+        add(frames, count);
+        return;
+    }
+    // Fed up to each block's end, the meter's momentary loudness is that very block's.
+    while (count > 0) {
+        const std::size_t part = std::min(count, toNextBlock_);
+        add(frames, part);
+        frames += part * channels_;
+        count -= part;
+        toNextBlock_ -= part;
+        if (toNextBlock_ == 0) {
+            double lufs = -HUGE_VAL;
+            ebur128_loudness_momentary(state_.get(), &lufs);
+            blocks_.addBlock(lufs);
+            toNextBlock_ = blockStep_;
+        }
+    }
+}
+
 double LoudnessMeter::integratedLoudness() const
 {
+    if (keepBlocks_)
+        return blocks_.integratedLoudness();
     double lufs = -HUGE_VAL;
     ebur128_loudness_global(state_.get(), &lufs);
     return lufs;
+}
+
+double LoudnessMeter::loudnessRange() const
+{
+    double range = 0;
+    if (keepBlocks_)
+        ebur128_loudness_range(state_.get(), &range);
+    return range;
 }
 
 double LoudnessMeter::truePeak() const

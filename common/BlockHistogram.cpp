@@ -1,0 +1,147 @@
+#include "BlockHistogram.h"
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <cmath>
+
+namespace {
+
+// Loudness to energy as the meter relates them (BS.1770's -0.691 dB offset of the K filter).
+double energyOf(double lufs) { return std::pow(10.0, (lufs + 0.691) / 10.0); }
+
+struct Bins {
+    std::array<double, BlockHistogram::kBins + 1> lower;  // energy where each bin begins
+    std::array<double, BlockHistogram::kBins> middle;     // the energy a block in it counts as
+};
+
+const Bins& bins()
+{
+    static const Bins table = [] {
+        Bins b;
+        for (int i = 0; i <= BlockHistogram::kBins; ++i)
+            b.lower[i] = energyOf(i / 10.0 - 70.0);
+        for (int i = 0; i < BlockHistogram::kBins; ++i)
+            b.middle[i] = energyOf(i / 10.0 - 69.95);
+        return b;
+    }();
+    return table;
+}
+
+// The bin of an energy at or above the absolute gate; the top bin takes everything louder.
+int binOf(double energy)
+{
+    const auto& lower = bins().lower;
+    const auto above = std::upper_bound(lower.begin(), lower.end(), energy);
+    return std::min(static_cast<int>(above - lower.begin()) - 1, BlockHistogram::kBins - 1);
+}
+
+}  // namespace
+
+void BlockHistogram::add(int bin, std::uint64_t count)
+{
+    if (counts_.empty()) {
+        first_ = bin;
+        counts_.assign(1, 0);
+    } else if (bin < first_) {
+        counts_.insert(counts_.begin(), static_cast<std::size_t>(first_ - bin), 0);
+        first_ = bin;
+    } else if (bin >= first_ + static_cast<int>(counts_.size())) {
+        counts_.resize(static_cast<std::size_t>(bin - first_ + 1), 0);
+    }
+    counts_[static_cast<std::size_t>(bin - first_)] += count;
+}
+
+void BlockHistogram::addBlock(double lufs)
+{
+    const double energy = energyOf(lufs);
+    if (energy >= bins().lower[0])  // also false for NaN
+        add(binOf(energy), 1);
+}
+
+void BlockHistogram::merge(const BlockHistogram& other)
+{
+    for (std::size_t i = 0; i < other.counts_.size(); ++i)
+        if (other.counts_[i] != 0)
+            add(other.first_ + static_cast<int>(i), other.counts_[i]);
+}
+
+std::uint64_t BlockHistogram::blockCount() const
+{
+    std::uint64_t total = 0;
+    for (std::uint64_t count : counts_)
+        total += count;
+    return total;
+}
+
+double BlockHistogram::integratedLoudness() const
+{
+    const Bins& b = bins();
+    auto meanFrom = [&](int fromBin, std::uint64_t& blocks) {
+        double energy = 0;
+        blocks = 0;
+        for (std::size_t i = 0; i < counts_.size(); ++i) {
+            const int bin = first_ + static_cast<int>(i);
+            if (bin >= fromBin && counts_[i] != 0) {
+                energy += static_cast<double>(counts_[i]) * b.middle[static_cast<std::size_t>(bin)];
+                blocks += counts_[i];
+            }
+        }
+        return blocks > 0 ? energy / static_cast<double>(blocks) : 0.0;
+    };
+    std::uint64_t blocks = 0;
+    const double relativeGate = meanFrom(0, blocks) * std::pow(10.0, -10.0 / 10.0);
+    if (blocks == 0)
+        return -HUGE_VAL;
+    // Bins whose middle lies under the gate are left out whole, as the meter leaves them.
+    int start = 0;
+    if (relativeGate >= b.lower[0]) {
+        start = binOf(relativeGate);
+        if (relativeGate > b.middle[static_cast<std::size_t>(start)])
+            ++start;
+    }
+    const double gated = meanFrom(start, blocks);
+    if (blocks == 0)
+        return -HUGE_VAL;
+    return 10.0 * (std::log(gated) / std::log(10.0)) - 0.691;
+}
+
+std::string BlockHistogram::text() const
+{
+    if (counts_.empty())
+        return "-";
+    std::string out = std::to_string(first_) + ":";
+    for (std::size_t i = 0; i < counts_.size(); ++i) {
+        if (i > 0)
+            out += ',';
+        out += std::to_string(counts_[i]);
+    }
+    return out;
+}
+
+std::optional<BlockHistogram> BlockHistogram::fromText(std::string_view text)
+{
+    BlockHistogram h;
+    if (text == "-")
+        return h;
+    const char* at = text.data();
+    const char* end = text.data() + text.size();
+    auto [afterFirst, error] = std::from_chars(at, end, h.first_);
+    if (error != std::errc() || afterFirst == end || *afterFirst != ':' || h.first_ < 0)
+        return std::nullopt;
+    at = afterFirst;
+    while (at != end) {
+        ++at;  // past ':' or ','
+        std::uint64_t count = 0;
+        auto [next, countError] = std::from_chars(at, end, count);
+        if (countError != std::errc() || (next != end && *next != ','))
+            return std::nullopt;
+        h.counts_.push_back(count);
+        at = next;
+    }
+    // Its own form only: no empty bins at either end, nothing beyond the top bin.
+    if (h.counts_.empty() || h.counts_.front() == 0 || h.counts_.back() == 0 ||
+        h.first_ + h.counts_.size() > static_cast<std::size_t>(kBins))
+        return std::nullopt;
+    return h;
+}

@@ -1,0 +1,27 @@
+#pragma once
+
+#include "Measurement.h"
+#include "report/LoudnessPlan.h"
+#include "report/Verification.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+// Everything a loudness report tells: each file's measurement and plan, and after a job its
+// output's measurement and verdict; the set's loudness for the modes that have one.
+struct LoudnessReport {
+    struct Row {
+        std::string file;
+        std::optional<Measurement> before;
+        loudness_plan::Row plan;
+        std::optional<Measurement> after;
+        std::optional<verification::Verdict> verdict;  // none before a job, or when its row failed
+        bool leftUnchanged = false;                    // written as a copy of its source
+        std::string error;  // why the file or its output could not be measured or written
+    };
+
+    loudness_plan::Settings settings;
+    std::optional<double> setLoudnessLufs;
+    std::vector<Row> rows;
+};
