@@ -10,33 +10,9 @@
 #include "app/Tmain.h"
 #include "app/Toptions.h"
 #include "app/stages/Tbatchaudioc.h"
+#include "job/StopSignals.h"
 
 #include <QApplication>
-#include <QSocketNotifier>
-
-#include <array>
-#include <cerrno>
-#include <csignal>
-#include <fcntl.h>
-#include <unistd.h>
-
-namespace {
-
-constexpr std::array<int, 3> kStopSignals{SIGTERM, SIGINT, SIGHUP};
-
-// A signal handler may only write to a descriptor: it tells the event loop through this
-// pipe, whose read end a socket notifier watches.
-int stopPipe[2] = {-1, -1};
-
-extern "C" void onStopSignal(int)
-{
-    const int savedErrno = errno;  // the interrupted code may be about to read it
-    const char byte = 1;
-    [[maybe_unused]] const ssize_t written = ::write(stopPipe[1], &byte, 1);
-    errno = savedErrno;
-}
-
-}  // namespace
 
 Startup::Startup()
 {
@@ -69,39 +45,19 @@ Startup::Startup()
     main_->show();
 }
 
-Startup::~Startup()
-{
-    if (!stopNotifier_)
-        return;
-    for (int signalNumber : kStopSignals)
-        std::signal(signalNumber, SIG_DFL);
-    stopNotifier_.reset();
-    ::close(stopPipe[0]);
-    ::close(stopPipe[1]);
-    stopPipe[0] = stopPipe[1] = -1;
-}
+Startup::~Startup() = default;
 
 void Startup::closeOnStopSignals()
 {
-    if (stopNotifier_ || ::pipe2(stopPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+    if (stopSignals_)
         return;
-    stopNotifier_ = std::make_unique<QSocketNotifier>(stopPipe[0], QSocketNotifier::Read);
-    QObject::connect(stopNotifier_.get(), &QSocketNotifier::activated, stopNotifier_.get(),
+    stopSignals_ = std::make_unique<StopSignals>();
+    QObject::connect(stopSignals_.get(), &StopSignals::arrived, stopSignals_.get(),
                      [this] { stopSignalArrived(); });
-    struct sigaction action {};
-    action.sa_handler = onStopSignal;
-    sigemptyset(&action.sa_mask);
-    // SA_RESETHAND: should closing hang, the next signal takes its default course.
-    action.sa_flags = SA_RESTART | SA_RESETHAND;
-    for (int signalNumber : kStopSignals)
-        ::sigaction(signalNumber, &action, nullptr);
 }
 
 void Startup::stopSignalArrived()
 {
-    char bytes[16];
-    while (::read(stopPipe[0], bytes, sizeof bytes) > 0) {
-    }
     // Modal windows (a stage of a job, a message) close first, then the main window; the
     // event loop ends with the last window.
     QApplication::closeAllWindows();

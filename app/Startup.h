@@ -2,7 +2,7 @@
 
 #include <memory>
 
-class QSocketNotifier;
+class StopSignals;
 class Tabout;
 class Tbatchaudioc;
 class Tdetails_peak;
@@ -45,5 +45,5 @@ private:
     std::unique_ptr<Tdetails_rms> details_rms_;
     std::unique_ptr<Tdetails_peak> details_peak_;
 
-    std::unique_ptr<QSocketNotifier> stopNotifier_;
+    std::unique_ptr<StopSignals> stopSignals_;
 };

@@ -5,6 +5,7 @@
 #include "base/ListTexts.h"
 #include "base/MediaExtensions.h"
 #include "app/MessageBoxes.h"
+#include "job/ListAdmission.h"
 
 #include <QApplication>
 #include <QDragEnterEvent>
@@ -19,13 +20,10 @@
 #include <QTreeWidget>
 #include <QUrl>
 
-#include <exception>
 #include <filesystem>
 #include <optional>
 #include <string_view>
 #include <system_error>
-
-#include <sys/stat.h>
 
 namespace {
 
@@ -38,15 +36,18 @@ std::string toBytes(const QString& name)
     return QFile::encodeName(name).toStdString();
 }
 
+QString shown(std::string_view bytes)
+{
+    return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
+}
+
 // The name as Qt text, or nothing when the bytes are not valid UTF-8: Qt would put
 // U+FFFD in their place, and that text names another file.
 std::optional<QString> faithfulText(const std::string& bytes)
 {
-    const QByteArray raw = QByteArray::fromStdString(bytes);
-    QString text = QFile::decodeName(raw);
-    if (QFile::encodeName(text) != raw)
+    if (!list_admission::isTextName(bytes))
         return std::nullopt;
-    return text;
+    return QFile::decodeName(QByteArray::fromStdString(bytes));
 }
 
 // A name handed over by a dialog as text: it must stand for the file the user saw. A
@@ -62,14 +63,6 @@ bool faithfulDialogName(const QString& name)
 std::string localFileBytes(const QUrl& url)
 {
     return QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()).toStdString();
-}
-
-// A FIFO would block the probe's open, and the window with it, until something writes to
-// it; a folder or a device is no media file either.
-bool existsButNotPlain(const std::string& path)
-{
-    struct stat entry {};
-    return ::stat(path.c_str(), &entry) == 0 && !S_ISREG(entry.st_mode);
 }
 
 bool isFolder(const std::string& path)
@@ -159,7 +152,7 @@ void Tmain::add_file_b(const QString& path)
 
 void Tmain::refuseFileName(const QString& shownName)
 {
-    message_boxes::showError(this, QString(), QStringLiteral("File load error: ") + shownName);
+    message_boxes::showError(this, QString(), shown(list_admission::kLoadError) + shownName);
 }
 
 void Tmain::addRawName(const std::string& bytes)
@@ -202,51 +195,21 @@ void Tmain::ListView1Change()
     // The row that was probed is the one refused, even if the selection moves while a
     // message is open.
     const QPersistentModelIndex probed(ListView1->indexFromItem(item));
-    const QString path = item->text(0);
-    const QLocale locale = QLocale::system();
-    bool refused = true;
-    TFFDecoder& probe = FFdirectc.Decoder();
-    try {
-        if (existsButNotPlain(toBytes(path))) {
-            message_boxes::showError(this, QString(), QStringLiteral("File load error: ") + path
-                                                          + QStringLiteral(": not a plain file"));
-        } else if (!probe.LoadFile(toBytes(path))) {
-            message_boxes::showError(this, QString(), QStringLiteral("File load error: ") + path);
-        } else if (probe.FirstAudioStreamIndex() < 0) {
-            message_boxes::showError(this, QString(), QStringLiteral("No audio stream: ") + path);
-        } else {
-            QString size = list_texts::sizeText(probe.FileSize(), locale);
-            QString time = QStringLiteral("N/A");
-            QString format = QStringLiteral("N/A");
-            TFileStreamInfo info;
-            probe.GetFileInfo(info);
-            if (info.Duration > 0) {
-                time = list_texts::duration_text(info.Duration);
-                TVideoStreamInfo video;
-                TAudioStreamInfo audio;
-                if (probe.GetVideoStreamInfo(video) && !video.CodecName.empty())
-                    format = QString::fromStdString(video.CodecName);
-                else if (probe.GetAudioStreamInfo(audio))
-                    format = QString::fromStdString(audio.CodecName);
-                else
-                    format.clear();
-            }
-            if (probed.isValid()) {
-                QTreeWidgetItem* row = ListView1->topLevelItem(probed.row());
-                row->setText(1, size);
-                row->setText(2, time);
-                row->setText(3, format);
-                updateTotalFiles();
-            }
-            refused = false;
-        }
-    } catch (const std::exception&) {
-        // Any failure of the probe refuses the row, silently.
-    } catch (...) {
-    }
-    probe.CloseFile();  // no descriptor is held for a listed file
-    if (refused && probed.isValid())
+    const list_admission::Admission admission = list_admission::admit(FFdirectc.Decoder(), toBytes(item->text(0)));
+    if (!admission.refusal.empty())
+        message_boxes::showError(this, QString(), shown(admission.refusal));
+    if (!probed.isValid())
+        return;
+    if (!admission.admitted) {
         deleteRow(probed.row());
+        return;
+    }
+    const bool timed = admission.durationUs > 0;
+    QTreeWidgetItem* row = ListView1->topLevelItem(probed.row());
+    row->setText(1, list_texts::sizeText(admission.sizeBytes, QLocale::system()));
+    row->setText(2, timed ? list_texts::duration_text(admission.durationUs) : QStringLiteral("N/A"));
+    row->setText(3, timed ? shown(admission.codec) : QStringLiteral("N/A"));
+    updateTotalFiles();
 }
 
 void Tmain::btn_addClick()
@@ -304,23 +267,9 @@ void Tmain::btn_openfolderClick()
     if (!isFolder(openfolder_path))
         return;
 
-    // Raw names, in the order the file system gives them; sub-folders are not entered.
-    std::vector<std::string> names;
-    std::error_code ec;
-    for (std::filesystem::directory_iterator it(openfolder_path, ec), end; !ec && it != end;
-         it.increment(ec))
-        names.push_back(it->path().filename().native());
-
-    static const std::string mediaLists =
-        std::string(media_extensions::video_exts) + std::string(media_extensions::audio_exts);
-    const std::string folder = openfolder_path;
-    for (const std::string& name : names) {
+    for (const std::string& path : list_admission::folderFiles(openfolder_path)) {
         if (closing_)
             break;
-        const std::string path = folder + name;
-        if (name == "." || name == ".." || isFolder(path)
-            || !media_extensions::belongsTo(name, mediaLists))
-            continue;
         addRawName(path);
     }
 }
@@ -380,8 +329,7 @@ void Tmain::addDroppedFiles(const std::vector<std::string>& names)
     for (const std::string& name : names) {
         if (closing_)
             break;
-        if (media_extensions::belongsTo(name, media_extensions::video_exts)
-            || media_extensions::belongsTo(name, media_extensions::audio_exts))
+        if (list_admission::hasMediaExtension(name))
             addRawName(name);
     }
 }

@@ -1,7 +1,7 @@
 // A whole Adjust Volume job over generated MP3 files, in-process on the offscreen platform with
-// its dialogs answered, beside the same tool commands run one after another and, with several
-// files at once, as many at once by a bare pool of threads. Three rounds of the three. Built
-// three times: JOB_BENCH_KIND "gain", "peak" or "rms" (RMS album).
+// its dialogs answered, beside the same job run by auralon-cli, the same tool commands run one
+// after another and, with several files at once, as many at once by a bare pool of threads.
+// Three rounds of them. Built three times: JOB_BENCH_KIND "gain", "peak" or "rms" (RMS album).
 //
 //   <kind>_job_bench [files, default 8] [seconds each, default 60] [load]
 //
@@ -24,7 +24,10 @@
 #include <QRadioButton>
 #include <QTimer>
 
+#include <spawn.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -33,7 +36,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fcntl.h>
 #include <fstream>
+#include <iterator>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -137,6 +143,51 @@ std::string mebibytes(long kib)
 double seconds(Clock::duration d)
 {
     return std::chrono::duration<double>(d).count();
+}
+
+// The job by the command line: its wall time and its own CPU time (not its tools').
+struct CommandLineRun {
+    double seconds = 0;
+    double cpu = 0;
+    bool ok = false;
+};
+
+CommandLineRun runCommandLine(const std::vector<std::string>& args)
+{
+    std::vector<char*> argv;
+    const std::string program = AURALON_BIN_DIR "/auralon-cli";
+    argv.push_back(const_cast<char*>(program.c_str()));
+    for (const std::string& a : args)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t quiet;
+    posix_spawn_file_actions_init(&quiet);
+    posix_spawn_file_actions_addopen(&quiet, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&quiet, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    CommandLineRun run;
+    const auto start = Clock::now();
+    pid_t pid = 0;
+    const bool spawned = posix_spawn(&pid, program.c_str(), &quiet, nullptr, argv.data(), environ) == 0;
+    posix_spawn_file_actions_destroy(&quiet);
+    if (!spawned)
+        return run;
+    // Ended but not yet reaped, its /proc entry still holds its own CPU times.
+    siginfo_t info{};
+    ::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT);
+    run.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    std::istringstream fields(text.substr(text.rfind(')') + 2));  // after "pid (name) "
+    std::string field;
+    long ticks = 0;
+    for (int n = 3; n <= 15 && fields >> field; ++n)
+        if (n >= 14)  // utime, stime
+            ticks += std::atol(field.c_str());
+    run.cpu = static_cast<double>(ticks) / static_cast<double>(::sysconf(_SC_CLK_TCK));
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    run.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return run;
 }
 
 struct Command {
@@ -254,8 +305,10 @@ int main(int argc, char** argv)
     // and then its reference runs, and the table takes the middle round by ratio.
     struct Round {
         double job = 0, cpu = 0, reference = 0, pooled = 0;
+        CommandLineRun cli;
         int outputs = 0;
         double ratio() const { return job / reference; }
+        double cliRatio() const { return cli.seconds / job; }
     };
     std::vector<Round> rounds;
     const int atOnce = main.filesAtOnce();
@@ -269,6 +322,23 @@ int main(int argc, char** argv)
         commands.clear();
         resetPeakResidentSize();
         Round round;
+        // The same job by the command line, into a folder of its own; before the window's job
+        // in every other round, so that the machine's drift favours neither.
+        auto byCommandLine = [&] {
+            if (load)
+                return;
+            const fs::path cliOut = dir / ("cli" + std::to_string(r));
+            fs::create_directories(cliOut);
+            std::vector<std::string> args{kKind == "gain" ? "--gain=6" : kKind == "peak" ? "--peak" : "--album",
+                                          "-q", "-j", std::to_string(atOnce), "-o", cliOut.string()};
+            for (const fs::path& source : sources)
+                args.push_back(source.string());
+            round.cli = runCommandLine(args);
+            round.cli.ok = round.cli.ok
+                           && std::distance(fs::directory_iterator(cliOut), fs::directory_iterator()) == fileCount;
+        };
+        if (r % 2 == 1)
+            byCommandLine();
         const double cpuBefore = cpuSeconds();
         const auto start = Clock::now();
         ticker.start();
@@ -288,6 +358,8 @@ int main(int argc, char** argv)
         main.setFileDialogs(nullptr);
         for (const auto& entry : fs::directory_iterator(out))
             round.outputs += entry.is_regular_file();
+        if (r % 2 == 0)
+            byCommandLine();
         round.reference = referenceRun(commands);
         if (atOnce >= 2)
             round.pooled = parallelReferenceRun(commands, atOnce);
@@ -342,6 +414,22 @@ int main(int argc, char** argv)
                            "same commands one after another " + bench::timeText(middle.reference),
                            bench::format("%.2fx", middle.pooled / middle.reference), "-",
                            std::nullopt);
+    if (!load) {
+        std::vector<Round> byCliRatio = rounds;
+        std::sort(byCliRatio.begin(), byCliRatio.end(),
+                  [](const Round& a, const Round& b) { return a.cliRatio() < b.cliRatio(); });
+        const Round& m = byCliRatio[byCliRatio.size() / 2];
+        const double cliShare = 100.0 * m.cli.cpu / m.cli.seconds;
+        const bool allDone = std::all_of(rounds.begin(), rounds.end(), [](const Round& r) { return r.cli.ok; });
+        for (const Round& r : rounds)
+            std::printf("  round: auralon-cli %.3f s (own CPU %.2f %% of one core), the window's job %.3f s,"
+                        " ratio %.3f%s\n",
+                        r.cli.seconds, 100.0 * r.cli.cpu / r.cli.seconds, r.job, r.cliRatio(), r.cli.ok ? "" : " FAILED");
+        bench::printResult(work + " by auralon-cli",
+                           bench::timeText(m.cli.seconds) + bench::format(" (own CPU %.2f %%)", cliShare),
+                           "the window's job " + bench::timeText(m.job), bench::format("%.2fx", m.cliRatio()),
+                           "at most 1.05x, own CPU under 3 %", allDone && m.cliRatio() <= 1.05 && cliShare < 3.0);
+    }
     if (load) {
         bench::printResult(work + ", peak resident size during the job",
                            mebibytes(peakKiB) + " (" + mebibytes(residentBeforeKiB) + " before)",

@@ -58,6 +58,11 @@ bool Job::rowRunning(int row) const
     return runs_.count(row) > 0;
 }
 
+const std::string& Job::rowOutput(int row) const
+{
+    return state_->row(row).output;
+}
+
 JobError Job::startProblem() const
 {
     // Everything in the scratch folder is deleted at the end of a job, and in the RMS modes the
@@ -187,7 +192,8 @@ void Job::finish(Outcome outcome, JobError error)
     // A row whose end ended the job leaves no later run behind it.
     killRuns();
     endStage();
-    if (outcome == Outcome::Completed)
+    // A job refused at its start has no rows: it never touched the scratch folder.
+    if (outcome == Outcome::Completed || (settings_.clearScratchAtEveryEnd && state_->rowCount() > 0))
         clearScratchFolder();
     scratchLock_->release();
     emit finished(outcome, error);

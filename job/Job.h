@@ -78,6 +78,8 @@ public:
     int runningCount() const;
     std::optional<int> firstRunningRow() const;
     bool rowRunning(int row) const;
+    // Where a row's output goes (in the conversion stage) or went (once told written).
+    const std::string& rowOutput(int row) const;
 
 signals:
     void stageStarted(Job::Stage stage);

@@ -28,6 +28,11 @@ struct JobSettings {
 
     int filesAtOnce = 1;  // tool runs a stage keeps going at once, at least 1
 
+    // The scratch folder is cleared however the job ends once it has begun (a front end that
+    // leaves nothing behind), not only when it completes (the window keeps the copies of a
+    // cancelled or failed job until a later job's start).
+    bool clearScratchAtEveryEnd = false;
+
     // Where the program keeps its tools and its scratch folder (program_folders gives them);
     // an empty scratch folder is one that could not be made.
     std::string converter;

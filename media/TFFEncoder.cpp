@@ -15,11 +15,11 @@ bool TFFEncoder::FFmpegLoaded() const
     return TFFLoader::Instance().LibrariesLoaded(all_libraries);
 }
 
-bool TFFEncoder::LoadFFmpeg(const std::string& folder)
+bool TFFEncoder::LoadFFmpeg(const std::string& folder, TLibrarySet libraries)
 {
     TFFLoader& loader = TFFLoader::Instance();
     loader.SetLibraryPath(folder);
-    if (loader.LoadLibraries(all_libraries))
+    if (loader.LoadLibraries(libraries))
         return true;
     lastError_ = loader.LastLoadError();
     return false;

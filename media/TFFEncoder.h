@@ -1,6 +1,7 @@
 #pragma once
 
 #include "media/TFFDecoder.h"
+#include "media/TLibraryIndex.h"
 
 #include <string>
 
@@ -13,9 +14,10 @@ public:
 
     // True when every FFmpeg library (and the C runtime row) is loaded and bound.
     bool FFmpegLoaded() const;
-    // Loads all libraries from folder (all or nothing); on failure LastError() holds
-    // the loader's LastLoadError.
-    bool LoadFFmpeg(const std::string& folder);
+    // Loads the libraries from folder (all or nothing); on failure LastError() holds
+    // the loader's LastLoadError. A program that only probes (the command line) may load
+    // probe_libraries: it starts sooner without avfilter and avdevice and their dependencies.
+    bool LoadFFmpeg(const std::string& folder, TLibrarySet libraries = all_libraries);
 
     TFFDecoder& Decoder() { return decoder_; }
     const std::string& LastError() const { return lastError_; }

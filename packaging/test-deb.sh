@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Makes the Debian package from a built tree, checks it with lintian, installs it, drives the
-# installed /usr/bin/auralon through the install tests, then removes and purges it and checks
-# that no file of it is left. Needs root; the package is removed however the test ends.
+# installed /usr/bin/auralon and /usr/bin/auralon-cli through the install tests, then removes
+# and purges it and checks that no file of it is left. Needs root; the package is removed
+# however the test ends.
 # usage: packaging/test-deb.sh <build folder>
 set -euo pipefail
 build=$(readlink -f "${1:?usage: $0 <build folder>}")
@@ -41,6 +42,9 @@ apt-get install -y -qq "$deb" >/dev/null
 version=$(dpkg-query -W -f='${Version}' auralon)
 /usr/lib/auralon/qvx/client --version | grep -qF "$version" \
   || { echo "test-deb: the program's version is not the package's $version" >&2; exit 1; }
+# The command line needs no display; the install tests also run a job through it.
+env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM auralon-cli --version | grep -qF "$version" \
+  || { echo "test-deb: auralon-cli does not run without a display, or is not version $version" >&2; exit 1; }
 
 # The scratch-folder case first: a job run by root afterwards would make /usr/lib/auralon/tmp.
 tests=$build/tests/test_install/test_install

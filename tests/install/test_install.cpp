@@ -1,7 +1,7 @@
 // The installed program: `cmake --install` of this build tree into a temporary prefix (or the
 // prefix named by AURALON_INSTALLED_PREFIX), the layout it leaves, the desktop entry, its
-// AppStream metadata and manual page, and whole jobs run through the installed launcher, the
-// windows worked by the auralon_driver plugin.
+// AppStream metadata and manual pages, and whole jobs run through the installed launchers: the
+// windows worked by the auralon_driver plugin, the command line with no display.
 #include "base/MediaExtensions.h"
 #include "support/TempDir.h"
 #include "support/TestMedia.h"
@@ -186,18 +186,22 @@ protected:
 TEST_F(Installed, LaysOutAProgramFolderWithItsToolsLauncherIconAndManual)
 {
     EXPECT_TRUE(executableByAll(programFolder / "auralon"));
+    EXPECT_TRUE(executableByAll(programFolder / "auralon-cli"));
     EXPECT_TRUE(executableByAll(programFolder / "qvx/client"));
     ASSERT_TRUE(fs::is_symlink(programFolder / "qvx/client123"));
     EXPECT_TRUE(fs::equivalent(programFolder / "qvx/client123", FFMPEG_EXECUTABLE));
 
-    // A relative link: the tree can be moved or packaged as a whole.
-    ASSERT_TRUE(fs::is_symlink(launcher));
-    EXPECT_TRUE(fs::read_symlink(launcher).is_relative());
-    EXPECT_EQ(fs::canonical(launcher), fs::canonical(programFolder / "auralon"));
+    // Relative links: the tree can be moved or packaged as a whole.
+    for (const char* program : {"auralon", "auralon-cli"}) {
+        ASSERT_TRUE(fs::is_symlink(prefix / "bin" / program)) << program;
+        EXPECT_TRUE(fs::read_symlink(prefix / "bin" / program).is_relative());
+        EXPECT_EQ(fs::canonical(prefix / "bin" / program), fs::canonical(programFolder / program));
+    }
 
     const std::string icon = readFile(prefix / "share/icons/hicolor/96x96/apps/auralon.png");
     EXPECT_EQ(icon.substr(0, 8), std::string("\x89PNG\r\n\x1a\n", 8));
-    for (const char* page : {"share/man/man1/auralon.1", "share/man/man1/auralon-client.1"})
+    for (const char* page : {"share/man/man1/auralon.1", "share/man/man1/auralon-client.1",
+                             "share/man/man1/auralon-cli.1"})
         EXPECT_TRUE(fs::is_regular_file(prefix / page) || fs::is_regular_file(prefix / (page + std::string(".gz"))))
             << page << " (compressed in the package)";
 
@@ -273,47 +277,52 @@ TEST_F(Installed, DesktopEntryStartsTheLauncherWithFilesOfEveryListedType)
             << type << " is no type of a listed extension";
 }
 
-TEST_F(Installed, ManualPageDescribesEveryOptionOfTheNormaliser)
+TEST_F(Installed, ManualPagesDescribeEveryOptionOfTheNormaliserAndTheCommandLine)
 {
-    const testsupport::CommandResult help =
-        testsupport::runCommand((programFolder / "qvx/client").string(), {"--help"});
-    ASSERT_EQ(help.exitCode, 0);
-    // The option column of the help: "  -b   ...", "  --target=LUFS  ...", "  --help, --version".
-    std::set<std::string> options;
-    for (const std::string& line : lines(help.output)) {
-        if (line.rfind("  -", 0) != 0)
-            continue;
-        const std::string column = line.substr(2, line.find("  ", 2) - 2);
-        for (std::string word : split(column, ' ')) {
-            if (word.back() == ',')
-                word.pop_back();
-            options.insert(word.substr(0, word.find('=') + (word.find('=') != std::string::npos)));
+    for (const auto& [program, pageName] : {std::pair{"qvx/client", "auralon-client.1"},
+                                            std::pair{"auralon-cli", "auralon-cli.1"}}) {
+        SCOPED_TRACE(program);
+        const testsupport::CommandResult help =
+            testsupport::runCommand((programFolder / program).string(), {"--help"});
+        ASSERT_EQ(help.exitCode, 0);
+        // The option column of the help: "  -b   ...", "  --target=LUFS  ...", "  --help, --version",
+        // "  -o, --output=DIR  ...".
+        std::set<std::string> options;
+        for (const std::string& line : lines(help.output)) {
+            if (line.rfind("  -", 0) != 0)
+                continue;
+            const std::string column = line.substr(2, line.find("  ", 2) - 2);
+            for (std::string word : split(column, ' ')) {
+                if (word.back() == ',')
+                    word.pop_back();
+                options.insert(word.substr(0, word.find('=') + (word.find('=') != std::string::npos)));
+            }
         }
-    }
-    ASSERT_GE(options.size(), 8u) << help.output;
+        ASSERT_GE(options.size(), 8u) << help.output;
 
-    const fs::path page = prefix / "share/man/man1/auralon-client.1";
-    const std::string roff = readFile(page);
-    for (const std::string& option : options) {
-        std::string escaped;
-        for (char c : option)
-            escaped += c == '-' ? std::string("\\-") : std::string(1, c);
-        const bool described = std::any_of(kBoldMacros.begin(), kBoldMacros.end(), [&](const char* macro) {
-            return roff.find(std::string("\n") + macro + ' ' + escaped) != std::string::npos;
-        });
-        EXPECT_TRUE(described) << option << " has no bold entry of its own (.B " << escaped << ")";
-    }
+        const fs::path page = prefix / "share/man/man1" / pageName;
+        const std::string roff = readFile(page);
+        for (const std::string& option : options) {
+            std::string escaped;
+            for (char c : option)
+                escaped += c == '-' ? std::string("\\-") : std::string(1, c);
+            const bool described = std::any_of(kBoldMacros.begin(), kBoldMacros.end(), [&](const char* macro) {
+                return roff.find(std::string("\n") + macro + ' ' + escaped) != std::string::npos;
+            });
+            EXPECT_TRUE(described) << option << " has no bold entry of its own (.B " << escaped << ")";
+        }
 
-    const QString groff = QStandardPaths::findExecutable("groff");
-    if (groff.isEmpty())
-        GTEST_SKIP() << "no groff to check the page's markup";
-    const testsupport::CommandResult render =
-        testsupport::runCommand(groff.toStdString(), {"-man", "-Tutf8", "-ww", "-z", page.string()});
-    EXPECT_EQ(render.exitCode, 0) << render.output;
-    EXPECT_EQ(render.output, "");
+        const QString groff = QStandardPaths::findExecutable("groff");
+        if (groff.isEmpty())
+            GTEST_SKIP() << "no groff to check the page's markup";
+        const testsupport::CommandResult render =
+            testsupport::runCommand(groff.toStdString(), {"-man", "-Tutf8", "-ww", "-z", page.string()});
+        EXPECT_EQ(render.exitCode, 0) << render.output;
+        EXPECT_EQ(render.output, "");
+    }
 }
 
-TEST_F(Installed, GainJobThroughTheLauncherFoundOnThePath)
+TEST_F(Installed, GainJobThroughTheLaunchersFoundOnThePathWindowAndCommandLine)
 {
     const fs::path work = dir / "work";
     const fs::path output = dir / "out";
@@ -343,15 +352,34 @@ TEST_F(Installed, GainJobThroughTheLauncherFoundOnThePath)
     EXPECT_EQ(report.messages, std::vector<std::string>{"|Process is finished!"});
     EXPECT_TRUE(report.closing);
 
-    std::vector<fs::path> outputs;
-    for (const auto& item : fs::directory_iterator(output))
-        outputs.push_back(item.path());
-    std::sort(outputs.begin(), outputs.end());
-    ASSERT_EQ(outputs.size(), 2u);
-    for (const fs::path& file : outputs) {
-        const fs::path source = work / (file.extension() == ".wav" ? "a.wav" : "b.flac");
-        EXPECT_NEAR(testsupport::measureVolume(file).maxDb,
-                    testsupport::measureVolume(source).maxDb - 6.0, 0.1) << file;
+
+    // The same job by the installed command line, on a machine with no display.
+    const fs::path byCommandLine = dir / "out-cli";
+    fs::create_directories(byCommandLine);
+    QProcess cli;
+    QProcessEnvironment bare = env;
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "QT_PLUGIN_PATH"})
+        bare.remove(name);
+    cli.setProcessEnvironment(bare);
+    cli.setWorkingDirectory(qs(work));
+    cli.start("auralon-cli", {"--gain=-6", "-o", qs(byCommandLine), "a.wav", "notes.txt", "b.flac"});
+    ASSERT_TRUE(cli.waitForFinished(kJobTimeoutMs));
+    EXPECT_EQ(cli.exitCode(), 1) << "notes.txt is refused: " << cli.readAllStandardError().toStdString();
+    EXPECT_EQ(cli.readAllStandardOutput().toStdString(),
+              "refused\t" + (work / "notes.txt").string() + "\t\nwritten\t" + (work / "a.wav").string() + "\t"
+                  + (byCommandLine / "a.wav").string() + "\nwritten\t" + (work / "b.flac").string() + "\t"
+                  + (byCommandLine / "b.flac").string() + "\n");
+
+    for (const fs::path& folder : {output, byCommandLine}) {
+        std::vector<fs::path> outputs;
+        for (const auto& item : fs::directory_iterator(folder))
+            outputs.push_back(item.path());
+        ASSERT_EQ(outputs.size(), 2u) << folder;
+        for (const fs::path& file : outputs) {
+            const fs::path source = work / (file.extension() == ".wav" ? "a.wav" : "b.flac");
+            EXPECT_NEAR(testsupport::measureVolume(file).maxDb,
+                        testsupport::measureVolume(source).maxDb - 6.0, 0.1) << file;
+        }
     }
 }
 

@@ -232,40 +232,54 @@ TEST(Engine, WithOneFileAtOnceAnEndIsToldBeforeTheNextRowAndAFirstRowThatCannotB
 
 TEST(Engine, AKilledProgramLeavesNoToolRunningAndTheNextJobRemovesItsHiddenFile)
 {
-    EngineRun e;
-    const std::vector<std::string> sources = mixedList(e.dir.path());
-    FakeToolBehaviour stalled = FakeToolBehaviour::printing("starting\n", 1);
-    stalled.pauseMs = 600000;
-    e.tools.setFake(FakeToolFolder::Tool::Converter, stalled);
-    e.tools.useAsWindowsDirectory();
-    QProcess program;
-    program.start(QCoreApplication::applicationFilePath(),
-                  {QStringLiteral("--victim"), QString::fromStdString(e.out().string()), QString::fromStdString(sources[0])});
-    ASSERT_TRUE(program.waitForStarted());
-    std::vector<long> tools;
-    ASSERT_TRUE(waitFor([&] {
-        tools = testsupport::descendantsOf(program.processId());
-        return !tools.empty() && !e.tools.recordedRuns(FakeToolFolder::Tool::Converter).empty();
-    }));
-    const fs::path hidden = e.tools.recordedRuns(FakeToolFolder::Tool::Converter).front().back();
-    testsupport::writeFile(hidden, "half an output");
-    // One of a live process (this one) stays.
-    const fs::path live = e.out() / (".x.auralon-" + std::to_string(::getpid()) + "-0.part.wav");
-    testsupport::writeFile(live, "kept");
+    // The program killed: a bare job on the engine, and the command line.
+    struct Victim {
+        QString program;
+        QStringList (*arguments)(const QString& output, const QString& source);
+    };
+    const Victim victims[] = {
+        {QCoreApplication::applicationFilePath(),
+         [](const QString& output, const QString& source) { return QStringList{"--victim", output, source}; }},
+        {QStringLiteral(AURALON_TEST_BIN_DIR "/auralon-cli"),
+         [](const QString& output, const QString& source) { return QStringList{"--gain=-3", "-q", "-o", output, source}; }},
+    };
+    for (const Victim& victim : victims) {
+        SCOPED_TRACE(victim.program.toStdString());
+        EngineRun e;
+        const std::vector<std::string> sources = mixedList(e.dir.path());
+        FakeToolBehaviour stalled = FakeToolBehaviour::printing("starting\n", 1);
+        stalled.pauseMs = 600000;
+        e.tools.setFake(FakeToolFolder::Tool::Converter, stalled);
+        e.tools.useAsWindowsDirectory();
+        QProcess program;
+        program.start(victim.program, victim.arguments(QString::fromStdString(e.out().string()),
+                                                       QString::fromStdString(sources[0])));
+        ASSERT_TRUE(program.waitForStarted());
+        std::vector<long> tools;
+        ASSERT_TRUE(waitFor([&] {
+            tools = testsupport::descendantsOf(program.processId());
+            return !tools.empty() && !e.tools.recordedRuns(FakeToolFolder::Tool::Converter).empty();
+        }));
+        const fs::path hidden = e.tools.recordedRuns(FakeToolFolder::Tool::Converter).front().back();
+        testsupport::writeFile(hidden, "half an output");
+        // One of a live process (this one) stays.
+        const fs::path live = e.out() / (".x.auralon-" + std::to_string(::getpid()) + "-0.part.wav");
+        testsupport::writeFile(live, "kept");
 
-    ::kill(static_cast<pid_t>(program.processId()), SIGKILL);
-    ASSERT_TRUE(program.waitForFinished());
-    for (long pid : tools)
-        EXPECT_FALSE(testsupport::processAlive(pid)) << pid;
-    EXPECT_TRUE(fs::exists(hidden));
+        ::kill(static_cast<pid_t>(program.processId()), SIGKILL);
+        ASSERT_TRUE(program.waitForFinished());
+        for (long pid : tools)
+            EXPECT_FALSE(testsupport::processAlive(pid)) << pid;
+        EXPECT_TRUE(fs::exists(hidden));
 
-    e.tools.linkReal(FakeToolFolder::Tool::Converter);
-    e.settings.sources = {sources[1]};
-    e.settings.mode = VolumeMode::ChangeGain;
-    e.run();
-    EXPECT_EQ(e.told.back(), "completed");
-    EXPECT_FALSE(fs::exists(hidden));
-    EXPECT_TRUE(fs::exists(live));
+        e.tools.linkReal(FakeToolFolder::Tool::Converter);
+        e.settings.sources = {sources[1]};
+        e.settings.mode = VolumeMode::ChangeGain;
+        e.run();
+        EXPECT_EQ(e.told.back(), "completed");
+        EXPECT_FALSE(fs::exists(hidden));
+        EXPECT_TRUE(fs::exists(live));
+    }
 }
 
 }  // namespace

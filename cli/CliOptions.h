@@ -1,0 +1,29 @@
+#pragma once
+
+#include "conversion/ConversionCommand.h"
+
+#include <string>
+#include <vector>
+
+// What the command line asks for, as read from its arguments: the job's settings before the
+// list is gathered, and how the run reports. Names are the file system's bytes.
+struct CliOptions {
+    conversion_command::VolumeMode mode = conversion_command::VolumeMode::RmsSingularly;
+    int percent = 100;
+    std::string gain = "0.00";  // a gain in dB as the window's field would hold it
+    std::string format;         // a format box entry ("*.MP3"); empty: the sources' formats
+    std::string prefix;
+    std::string outputFolder;
+    double targetLufs = -14;
+    double ceilingDbtp = -1;
+    bool limiter = true;
+    int jobs = 1;
+
+    std::vector<std::string> paths;      // files and folders, in the order given
+    std::vector<std::string> filesFrom;  // files naming further paths; "-" is standard input
+    bool nullSeparated = false;          // names in those files, and fields on stdout, end in NUL
+
+    bool quiet = false;
+    bool help = false;
+    bool version = false;
+};

@@ -1,0 +1,277 @@
+#include "cli/CliRun.h"
+
+#include "base/ProgramFolders.h"
+#include "cli/CliProgress.h"
+#include "job/ListAdmission.h"
+#include "job/StopSignals.h"
+
+#include <QEventLoop>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <optional>
+#include <system_error>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+std::string absolute(const std::string& name)
+{
+    std::error_code ec;
+    const std::filesystem::path whole = name.empty() ? std::filesystem::path() : std::filesystem::absolute(name, ec);
+    return ec || name.empty() ? name : whole.native();
+}
+
+bool isFolder(const std::string& path)
+{
+    struct stat entry {};
+    return ::stat(path.c_str(), &entry) == 0 && S_ISDIR(entry.st_mode);
+}
+
+// Why the path is no folder to write into, or "".
+std::string folderProblem(const std::string& path)
+{
+    struct stat entry {};
+    if (::stat(path.c_str(), &entry) != 0)
+        return std::strerror(errno);
+    return S_ISDIR(entry.st_mode) ? std::string() : std::strerror(ENOTDIR);
+}
+
+// Everything in the descriptor, or false with errno set.
+bool readAll(int fd, std::string& bytes)
+{
+    char buffer[65536];
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got == 0)
+            return true;
+        if (got < 0 && errno != EINTR)
+            return false;
+        if (got > 0)
+            bytes.append(buffer, static_cast<std::size_t>(got));
+    }
+}
+
+}  // namespace
+
+CliRun::CliRun(CliOptions options)
+    : options_(std::move(options)),
+      style_(options_.quiet                ? CliProgress::Style::None
+             : ::isatty(STDERR_FILENO) ? CliProgress::Style::Bar
+                                       : CliProgress::Style::Lines),
+      progress_(std::make_unique<CliProgress>(style_, 0))
+{
+}
+
+CliRun::~CliRun() = default;
+
+int CliRun::exec()
+{
+    stopSignals_ = std::make_unique<StopSignals>();
+    // The window's folder chooser gives an existing folder's path without a trailing "/".
+    std::string& folder = options_.outputFolder;
+    folder = absolute(folder);
+    while (folder.size() > 1 && folder.back() == '/')
+        folder.pop_back();
+    if (const std::string problem = folderProblem(folder); !problem.empty()) {
+        progress_->message("cannot write into " + folder + ": " + problem);
+        return kUsage;
+    }
+    // The folders of the window; the command line only probes, so it needs no more.
+    if (!libraries_.LoadFFmpeg(program_folders::libraryFolderA(), probe_libraries)
+        && !libraries_.LoadFFmpeg(program_folders::libraryFolderB(), probe_libraries)) {
+        progress_->message("load DLL error!: " + libraries_.LastError());
+        return kSomeNotWritten;
+    }
+    if (const std::optional<int> ended = gatherList())
+        return *ended;
+    return runJob();
+}
+
+std::optional<int> CliRun::gatherList()
+{
+    std::vector<std::string> names = options_.paths;
+    for (const std::string& file : options_.filesFrom)
+        if (!readListFile(file, names))
+            return kUsage;
+    for (std::size_t next = 0; next < names.size() && !StopSignals::received(); ++next)
+        take(names[next]);
+    if (StopSignals::received()) {
+        progress_->message("stopped before the job began: nothing was written");
+        return kStopped;
+    }
+    if (!sources_.empty())
+        return std::nullopt;
+    if (refused_ > 0)
+        return kSomeNotWritten;
+    progress_->message("nothing to do: no audio or video file among the paths given");
+    return kUsage;
+}
+
+bool CliRun::readListFile(const std::string& file, std::vector<std::string>& names)
+{
+    const bool standardInput = file == "-";
+    const int fd = standardInput ? STDIN_FILENO : ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    std::string bytes;
+    const bool read = fd >= 0 && readAll(fd, bytes);
+    const int error = errno;
+    if (fd >= 0 && !standardInput)
+        ::close(fd);
+    if (!read) {
+        const std::string name = standardInput ? std::string("standard input") : file;
+        progress_->message("cannot read " + name + ": " + std::strerror(error));
+        return false;
+    }
+    const char separator = options_.nullSeparated ? '\0' : '\n';
+    for (std::size_t start = 0; start < bytes.size();) {
+        std::size_t end = bytes.find(separator, start);
+        if (end == std::string::npos)
+            end = bytes.size();
+        if (end > start)
+            names.push_back(bytes.substr(start, end - start));
+        start = end + 1;
+    }
+    return true;
+}
+
+void CliRun::take(const std::string& name)
+{
+    // As the window takes names from its own command line: relative to the current folder.
+    const std::string path = absolute(name);
+    if (!isFolder(path))
+        return takeFile(path);
+    for (const std::string& file : list_admission::folderFiles(path)) {
+        if (StopSignals::received())
+            return;
+        takeFile(file);
+    }
+}
+
+void CliRun::takeFile(const std::string& path)
+{
+    std::string refusal;
+    if (!list_admission::isTextName(path)) {
+        refusal = std::string(list_admission::kLoadError) + path;
+    } else {
+        const list_admission::Admission admission = list_admission::admit(libraries_.Decoder(), path);
+        if (admission.admitted) {
+            sources_.push_back(path);
+            return;
+        }
+        refusal = admission.refusal.empty() ? std::string(list_admission::kLoadError) + path : admission.refusal;
+    }
+    ++refused_;
+    progress_->message(refusal);
+    printRow("refused", path, {});
+}
+
+JobSettings CliRun::jobSettings() const
+{
+    JobSettings settings;
+    settings.sources = sources_;
+    settings.mode = options_.mode;
+    settings.percent = options_.percent;
+    settings.gain = options_.gain;
+    settings.formatConverting = !options_.format.empty();
+    settings.format = options_.format.empty() ? "*.WAV" : options_.format;  // the format box's first entry
+    settings.prefix = options_.prefix;
+    settings.outputFolder = options_.outputFolder;
+    settings.targetLufs = options_.targetLufs;
+    settings.ceilingDbtp = options_.ceilingDbtp;
+    settings.limiter = options_.limiter;
+    settings.filesAtOnce = options_.jobs;
+    settings.converter = program_folders::converterPath();
+    settings.normaliser = program_folders::normalizerPath();
+    settings.scratchFolder = program_folders::scratchFolder();
+    // Nothing of a stopped or failed run is left for a later one to clear.
+    settings.clearScratchAtEveryEnd = true;
+    return settings;
+}
+
+int CliRun::runJob()
+{
+    told_.assign(sources_.size(), false);
+    progress_ = std::make_unique<CliProgress>(style_, static_cast<int>(sources_.size()));
+    Job job(jobSettings(), libraries_.Decoder());
+    job_ = &job;
+    bool began = false;
+    JobError jobError;
+    QEventLoop loop;
+    QObject::connect(&job, &Job::stageStarted, [&](Job::Stage stage) {
+        began = true;
+        progress_->stageStarted(stage);
+    });
+    QObject::connect(&job, &Job::rowProgress, [this](int, int percent) { progress_->stageProgress(percent); });
+    QObject::connect(&job, &Job::rowEnded, [&](int row, Job::RowEnd end, const JobError& error, const std::string& note) {
+        began = true;
+        rowEnded(row, end, error, note);
+    });
+    QObject::connect(&job, &Job::finished, [&](Job::Outcome, const JobError& error) {
+        jobError = error;
+        loop.quit();
+    });
+    // The job stops as from a Cancel: runs killed, partial outputs removed, the scratch
+    // folder cleared.
+    QObject::connect(stopSignals_.get(), &StopSignals::arrived, &job, [&] {
+        stopped_ = true;
+        job.cancel();
+    });
+
+    job.start();
+    if (!job.isOver())
+        loop.exec();
+    job_ = nullptr;
+
+    progress_->end();
+    if (!jobError.message.empty())
+        progress_->message(jobError.message);
+    if (stopped_)
+        progress_->message("stopped: the runs were ended and their partial files removed");
+    for (std::size_t row = 0; row < sources_.size(); ++row)
+        if (!told_[row]) {
+            ++notWritten_;
+            printRow("skipped", sources_[row], {});
+        }
+    if (stopped_)
+        return kStopped;
+    if (!began && jobError)
+        return kUsage;  // refused before its first row: nothing was written
+    return refused_ + notWritten_ > 0 ? kSomeNotWritten : kAllWritten;
+}
+
+void CliRun::rowEnded(int row, Job::RowEnd end, const JobError& error, const std::string& note)
+{
+    told_.at(static_cast<std::size_t>(row)) = true;
+    const std::string& source = sources_[static_cast<std::size_t>(row)];
+    if (!error.message.empty())
+        progress_->message(error.message);
+    const char* status = end == Job::RowEnd::Written ? "written" : end == Job::RowEnd::Failed ? "failed" : "refused";
+    if (end == Job::RowEnd::Written && !note.empty())
+        progress_->message(source + ": " + note);
+    if (end != Job::RowEnd::Written)
+        ++notWritten_;
+    // The output only of a written row: a failed one left none.
+    printRow(status, source, end == Job::RowEnd::Written ? job_->rowOutput(row) : std::string());
+    progress_->rowEnded(status, source);
+}
+
+void CliRun::printRow(std::string_view status, const std::string& source, const std::string& output)
+{
+    const char end = options_.nullSeparated ? '\0' : '\n';
+    const char between = options_.nullSeparated ? '\0' : '\t';
+    std::string line(status);
+    line += between;
+    line += source;
+    line += between;
+    line += output;
+    line += end;
+    progress_->aside([&line] {
+        std::fwrite(line.data(), 1, line.size(), stdout);
+        std::fflush(stdout);
+    });
+}
