@@ -2,6 +2,7 @@
 
 #include "base/MediaExtensions.h"
 #include "base/ValueCorrections.h"
+#include "report/ReportExport.h"
 #include "tools/ToolContracts.h"
 
 #include <QString>
@@ -22,6 +23,7 @@ using conversion_command::VolumeMode;
 constexpr int kPrefixMaxLength = 20;  // as the Options dialog's prefix field
 constexpr int kHighestPercent = 1000;
 constexpr double kHighestGainDb = 100;
+constexpr double kHighestSkipDb = 6;  // more is no longer "already right"
 constexpr double kLowestTargetLufs = -70;  // the normaliser's range
 // The normaliser takes ceilings down to -60 dBTP, and a lossy output lowers the ceiling by
 // its margin.
@@ -241,6 +243,23 @@ std::string jobs(CliOptions& o, Reading& r, const std::string& option, std::stri
     return {};
 }
 
+std::string skipWithin(CliOptions& o, Reading&, const std::string& option, std::string_view value)
+{
+    const std::optional<double> number = decimalNumber(value);
+    if (!number || *number < 0 || *number > kHighestSkipDb)
+        return badValue(option, value, "a number of decibels from 0 to 6, such as 0.5");
+    o.skipWithinDb = *number;
+    return {};
+}
+
+std::string report(CliOptions& o, Reading&, const std::string& option, std::string_view value)
+{
+    if (!report_export::formatOf(std::string(value)))
+        return badValue(option, value, "a file ending in .csv, .tsv, .json or .jsonl");
+    o.reportFile = value;
+    return {};
+}
+
 // The options, in the order of the help.
 constexpr std::array kOptions{
     Option{"track", 0, "", "each file to the loudness target on its own (the default)",
@@ -266,6 +285,12 @@ constexpr std::array kOptions{
     Option{"prefix", 0, "TEXT", "put TEXT before every output name (up to 20 letters,\n"
                                 "digits, - and _)", prefix},
     Option{"output", 'o', "DIR", "the folder for the new files (required; must exist)", output},
+    Option{"skip-within", 0, "DB", "copy a file's streams unchanged when its level would\n"
+                                   "change by less than DB and nothing else is asked", skipWithin},
+    Option{"plan", 0, "", "measure the files and print what would be done; write\n"
+                          "nothing (no -o needed)", setFlag<&CliOptions::plan>},
+    Option{"report", 0, "FILE", "write the measurements, plan and results to FILE\n"
+                                "(.csv, .tsv, .json or .jsonl)", report},
     Option{"jobs", 'j', "N", "files worked on at once", jobs},
     Option{"files-from", 0, "FILE", "take more paths from FILE, one a line (- for stdin)", filesFrom},
     Option{"null", '0', "", "names in FILE end with a NUL byte, and so does every\n"
@@ -363,7 +388,7 @@ ParseResult parse(const std::vector<std::string>& args, const JobLimits& limits)
         result.error = reading.loudnessOption
                        + " applies to the RMS modes only (--track, --album, --weighted, --arithmetic), not to "
                        + reading.modeOption;
-    else if (o.outputFolder.empty())
+    else if (o.outputFolder.empty() && !o.plan)
         result.error = "no output folder given (-o DIR)";
     else if (o.paths.empty() && o.filesFrom.empty())
         result.error = "no file or folder given";
@@ -402,7 +427,10 @@ std::string helpText(const JobLimits& limits)
         "name) or skipped (the job stopped before it). Progress and messages go to\n"
         "standard error. Exit status: 0 every file written, 1 some file failed, was\n"
         "refused or skipped, 2 bad usage or nothing to do (nothing written), 130\n"
-        "stopped by SIGINT, SIGTERM or SIGHUP.\n";
+        "stopped by SIGINT, SIGTERM or SIGHUP. At the end a summary on standard error:\n"
+        "files written, how many kept their promised level and peaks, the outputs'\n"
+        "loudness spread, the highest true peak, how many were limited or left unchanged.\n"
+        "With --plan, standard output holds the plan instead, tab-separated with a header.\n";
     return text;
 }
 

@@ -3,11 +3,15 @@
 #include "base/ProgramFolders.h"
 #include "cli/CliProgress.h"
 #include "job/ListAdmission.h"
+#include "job/LoudnessCheck.h"
+#include "report/ReportExport.h"
 #include "job/StopSignals.h"
 
 #include <QEventLoop>
 
+#include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -57,6 +61,44 @@ bool readAll(int fd, std::string& bytes)
     }
 }
 
+std::string figure(double value)
+{
+    char text[64];
+    std::snprintf(text, sizeof text, "%.1f", value);
+    return text;
+}
+
+// The outputs' figures in one line: how many were written and kept their promise, how far
+// apart their loudness lies, their highest true peak, how many were limited or left unchanged.
+std::string summaryLine(const LoudnessReport& report, int written)
+{
+    int kept = 0, judged = 0, limited = 0, unchanged = 0;
+    double quietest = HUGE_VAL, loudest = -HUGE_VAL, highestPeak = -HUGE_VAL;
+    for (const LoudnessReport::Row& row : report.rows) {
+        if (row.verdict) {
+            ++judged;
+            kept += row.verdict->pass ? 1 : 0;
+        }
+        if (!row.after)
+            continue;
+        limited += row.plan.limited || row.plan.peakLimited ? 1 : 0;
+        unchanged += row.leftUnchanged ? 1 : 0;
+        if (std::isfinite(row.after->integratedLufs)) {
+            quietest = std::min(quietest, row.after->integratedLufs);
+            loudest = std::max(loudest, row.after->integratedLufs);
+        }
+        highestPeak = std::max(highestPeak, row.after->truePeakDbtp);
+    }
+    std::string line = std::to_string(written) + " written, " + std::to_string(kept) + " of " + std::to_string(judged)
+                       + " checked within their promise";
+    if (loudest >= quietest)
+        line += ", loudness " + figure(quietest) + " to " + figure(loudest) + " LUFS (spread "
+                + figure(loudest - quietest) + " LU)";
+    if (std::isfinite(highestPeak))
+        line += ", highest true peak " + figure(highestPeak) + " dBTP";
+    return line + ", " + std::to_string(limited) + " limited, " + std::to_string(unchanged) + " left unchanged";
+}
+
 }  // namespace
 
 CliRun::CliRun(CliOptions options)
@@ -78,7 +120,8 @@ int CliRun::exec()
     folder = absolute(folder);
     while (folder.size() > 1 && folder.back() == '/')
         folder.pop_back();
-    if (const std::string problem = folderProblem(folder); !problem.empty()) {
+    const std::string problem = options_.plan ? std::string() : folderProblem(folder);
+    if (!problem.empty()) {
         progress_->message("cannot write into " + folder + ": " + problem);
         return kUsage;
     }
@@ -90,7 +133,7 @@ int CliRun::exec()
     }
     if (const std::optional<int> ended = gatherList())
         return *ended;
-    return runJob();
+    return options_.plan ? runPlan() : runJob();
 }
 
 std::optional<int> CliRun::gatherList()
@@ -197,8 +240,15 @@ int CliRun::runJob()
 {
     told_.assign(sources_.size(), false);
     progress_ = std::make_unique<CliProgress>(style_, static_cast<int>(sources_.size()));
+    // Rows may only be left unchanged by a plan made before the job; otherwise each source is
+    // measured beside its output as the rows end.
+    LoudnessCheck check(jobSettings(), libraries_.Decoder());
+    check_ = &check;
+    if (options_.skipWithinDb > 0 && !waitFor(check))
+        return kStopped;
     Job job(jobSettings(), libraries_.Decoder());
     job_ = &job;
+    check.follow(job);
     bool began = false;
     JobError jobError;
     QEventLoop loop;
@@ -211,19 +261,23 @@ int CliRun::runJob()
         began = true;
         rowEnded(row, end, error, note);
     });
-    QObject::connect(&job, &Job::finished, [&](Job::Outcome, const JobError& error) {
-        jobError = error;
-        loop.quit();
+    QObject::connect(&job, &Job::finished, [&](Job::Outcome, const JobError& error) { jobError = error; });
+    QObject::connect(&check, &LoudnessCheck::finished, &loop, &QEventLoop::quit);
+    QObject::connect(&check, &LoudnessCheck::rowVerified, [this, &check](int row) {
+        const LoudnessReport::Row& record = check.report().rows.at(static_cast<std::size_t>(row));
+        if (record.verdict && !record.verdict->pass)
+            progress_->message(record.file + ": missed its promise: " + record.verdict->reason);
     });
     // The job stops as from a Cancel: runs killed, partial outputs removed, the scratch
     // folder cleared.
     QObject::connect(stopSignals_.get(), &StopSignals::arrived, &job, [&] {
         stopped_ = true;
         job.cancel();
+        check.cancel();
     });
 
     job.start();
-    if (!job.isOver())
+    if (!check.isOver())
         loop.exec();
     job_ = nullptr;
 
@@ -237,11 +291,58 @@ int CliRun::runJob()
             ++notWritten_;
             printRow("skipped", sources_[row], {});
         }
+    if (!stopped_)
+        tellReport(check);
+    check_ = nullptr;
     if (stopped_)
         return kStopped;
     if (!began && jobError)
         return kUsage;  // refused before its first row: nothing was written
     return refused_ + notWritten_ > 0 ? kSomeNotWritten : kAllWritten;
+}
+
+bool CliRun::waitFor(LoudnessCheck& check)
+{
+    QEventLoop loop;
+    QObject::connect(&check, &LoudnessCheck::finished, &loop, &QEventLoop::quit);
+    QObject::connect(&check, &LoudnessCheck::progress, [this](int percent) { progress_->stageProgress(percent); });
+    const QMetaObject::Connection stop = QObject::connect(stopSignals_.get(), &StopSignals::arrived, &check, [&] {
+        stopped_ = true;
+        check.cancel();
+    });
+    check.analyse();
+    if (!check.isOver())
+        loop.exec();
+    QObject::disconnect(stop);
+    progress_->end();
+    if (stopped_)
+        progress_->message("stopped: the measuring was ended and nothing was written");
+    return !stopped_;
+}
+
+int CliRun::runPlan()
+{
+    progress_ = std::make_unique<CliProgress>(style_, static_cast<int>(sources_.size()));
+    LoudnessCheck check(jobSettings(), libraries_.Decoder());
+    if (!waitFor(check))
+        return kStopped;
+    for (const LoudnessReport::Row& row : check.report().rows)
+        if (!row.error.empty())
+            progress_->message(row.error);
+    const std::string table = report_export::text(check.report(), report_export::Format::Tsv);
+    std::fwrite(table.data(), 1, table.size(), stdout);
+    std::fflush(stdout);
+    return kAllWritten;  // nothing was to be written
+}
+
+void CliRun::tellReport(const LoudnessCheck& check)
+{
+    if (!options_.reportFile.empty())
+        if (const std::string problem = report_export::write(check.report(), options_.reportFile); !problem.empty()) {
+            progress_->message(problem);
+            ++notWritten_;
+        }
+    progress_->message(summaryLine(check.report(), written_));
 }
 
 void CliRun::rowEnded(int row, Job::RowEnd end, const JobError& error, const std::string& note)
@@ -255,6 +356,8 @@ void CliRun::rowEnded(int row, Job::RowEnd end, const JobError& error, const std
         progress_->message(source + ": " + note);
     if (end != Job::RowEnd::Written)
         ++notWritten_;
+    else
+        ++written_;
     // The output only of a written row: a failed one left none.
     printRow(status, source, end == Job::RowEnd::Written ? job_->rowOutput(row) : std::string());
     progress_->rowEnded(status, source);

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+class LoudnessCheck;
 class StopSignals;
 
 // One run of the command line, from its checked options to its exit status: the list
@@ -38,6 +39,11 @@ private:
     void take(const std::string& name);
     void takeFile(const std::string& path);
     int runJob();
+    int runPlan();
+    // Runs the event loop until the check is over (a stop signal cancels it); false if stopped.
+    bool waitFor(LoudnessCheck& check);
+    // The report's file and the summary line, once the job and its check are over.
+    void tellReport(const LoudnessCheck& check);
     JobSettings jobSettings() const;
     void rowEnded(int row, Job::RowEnd end, const JobError& error, const std::string& note);
     void printRow(std::string_view status, const std::string& source, const std::string& output);
@@ -48,9 +54,11 @@ private:
     std::unique_ptr<StopSignals> stopSignals_;
     TFFEncoder libraries_;
     Job* job_ = nullptr;  // while the job runs
+    LoudnessCheck* check_ = nullptr;
     std::vector<std::string> sources_;
     std::vector<bool> told_;
     int refused_ = 0;
     int notWritten_ = 0;
+    int written_ = 0;
     bool stopped_ = false;
 };

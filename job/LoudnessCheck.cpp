@@ -1,0 +1,247 @@
+#include "job/LoudnessCheck.h"
+
+#include "analysis/MeasureProcess.h"
+#include "conversion/ContainerTable.h"
+#include "conversion/OutputNames.h"
+#include "conversion/ProbeFacts.h"
+#include "media/TFFDecoder.h"
+#include "report/Verification.h"
+
+#include <charconv>
+#include <exception>
+#include <utility>
+
+namespace {
+
+loudness_plan::Settings planSettings(const JobSettings& job)
+{
+    loudness_plan::Settings settings;
+    settings.mode = job.mode;
+    settings.percent = job.percent;
+    double gain = 0;
+    std::from_chars(job.gain.data(), job.gain.data() + job.gain.size(), gain);
+    settings.gainDb = gain;
+    settings.targetLufs = job.targetLufs;
+    settings.ceilingDbtp = job.ceilingDbtp;
+    settings.limiter = job.limiter;
+    for (const std::string& source : job.sources)
+        settings.lossyOutput = settings.lossyOutput
+                               || container_table::isLossyExtension(
+                                   output_names::outputExtension(source, job.formatConverting, job.format));
+    return settings;
+}
+
+// The probe of a file, or why it cannot be opened (the probe throws when a library is missing).
+std::optional<ProbeFacts> probed(TFFDecoder& probe, const std::string& path, std::string& why)
+{
+    try {
+        if (!probe.LoadFile(path)) {
+            why = probe.LastErrorMessage();
+            return std::nullopt;
+        }
+        ProbeFacts facts = probeFactsOf(probe);
+        probe.CloseFile();
+        return facts;
+    } catch (const std::exception& e) {
+        why = e.what();
+        return std::nullopt;
+    }
+}
+
+}  // namespace
+
+LoudnessCheck::LoudnessCheck(JobSettings settings, TFFDecoder& probe, QObject* parent)
+    : QObject(parent), settings_(std::move(settings)), probe_(probe)
+{
+    report_.settings = planSettings(settings_);
+    const std::size_t rows = settings_.sources.size();
+    report_.rows.resize(rows);
+    for (std::size_t row = 0; row < rows; ++row) {
+        report_.rows[row].file = settings_.sources[row];
+        lossy_.push_back(container_table::isLossyExtension(
+            output_names::outputExtension(settings_.sources[row], settings_.formatConverting, settings_.format)));
+    }
+    headroom_.assign(rows, 0.0);
+    sourceAsked_.assign(rows, false);
+}
+
+LoudnessCheck::~LoudnessCheck()
+{
+    for (auto& [run, task] : running_)
+        delete run;  // kills its tools
+}
+
+void LoudnessCheck::analyse()
+{
+    over_ = false;
+    asked_ = done_ = 0;
+    shownPercent_ = -1;
+    for (int row = 0; row < static_cast<int>(report_.rows.size()); ++row)
+        if (!sourceAsked_[static_cast<std::size_t>(row)])
+            enqueue(row, false);
+    startMore();
+    maybeFinish();
+}
+
+void LoudnessCheck::follow(Job& job)
+{
+    over_ = false;
+    following_ = true;
+    jobOver_ = false;
+    outputs_.assign(report_.rows.size(), std::string());
+    connect(&job, &Job::rowEnded, this,
+            [this, &job](int row, Job::RowEnd end, const JobError& error, const std::string&) {
+                if (end == Job::RowEnd::Written)
+                    outputs_.at(static_cast<std::size_t>(row)) = job.rowOutput(row);
+                jobRowEnded(row, end, error);
+            });
+    connect(&job, &Job::finished, this, [this](Job::Outcome outcome) {
+        jobOver_ = true;
+        if (outcome == Job::Outcome::Cancelled)
+            cancel();
+        else
+            maybeFinish();
+    });
+}
+
+void LoudnessCheck::cancel()
+{
+    if (over_)
+        return;
+    for (auto& [run, task] : running_)
+        delete run;
+    running_.clear();
+    queue_.clear();
+    over_ = true;
+    emit finished(true);
+}
+
+void LoudnessCheck::jobRowEnded(int row, Job::RowEnd end, const JobError& error)
+{
+    LoudnessReport::Row& record = report_.rows.at(static_cast<std::size_t>(row));
+    record.after.reset();
+    record.verdict.reset();
+    if (end != Job::RowEnd::Written) {
+        record.error = error.message.empty() ? std::string("not written") : error.message;
+        emit rowVerified(row);
+        return;
+    }
+    if (!sourceAsked_[static_cast<std::size_t>(row)])
+        enqueue(row, false);
+    enqueue(row, true);
+    startMore();
+}
+
+void LoudnessCheck::enqueue(int row, bool output)
+{
+    if (!output)
+        sourceAsked_[static_cast<std::size_t>(row)] = true;
+    queue_.push_back({row, output});
+    ++asked_;
+}
+
+void LoudnessCheck::startMore()
+{
+    const std::size_t limit = static_cast<std::size_t>(std::max(1, settings_.filesAtOnce));
+    while (!over_ && running_.size() < limit && !queue_.empty()) {
+        const Task task = queue_.front();
+        queue_.pop_front();
+        const std::size_t row = static_cast<std::size_t>(task.row);
+        const std::string path = task.output ? outputs_[row] : settings_.sources[row];
+        std::string why;
+        std::optional<tool_contracts::MeasureInput> input;
+        if (const std::optional<ProbeFacts> facts = probed(probe_, path, why)) {
+            if (!task.output)
+                headroom_[row] = loudness_plan::copyHeadroom(*facts);
+            input = task.output ? MeasureProcess::outputInput(path, *facts, why)
+                                : MeasureProcess::sourceInput(path, *facts, why);
+        }
+        if (!input) {
+            measured(nullptr, task, MeasureResult{path, std::nullopt, why});
+            continue;
+        }
+        auto* run = new MeasureProcess(settings_.converter, settings_.normaliser, *input);
+        if (std::optional<MeasureResult> failed = run->start()) {
+            delete run;
+            measured(nullptr, task, *failed);
+            continue;
+        }
+        running_.emplace(run, task);
+        connect(run, &MeasureProcess::finished, this,
+                [this, run, task](const MeasureResult& result) { measured(run, task, result); });
+    }
+}
+
+void LoudnessCheck::measured(MeasureProcess* run, Task task, const MeasureResult& result)
+{
+    if (run) {
+        running_.erase(run);
+        run->deleteLater();  // its signal is still being told
+    }
+    ++done_;
+    LoudnessReport::Row& record = report_.rows.at(static_cast<std::size_t>(task.row));
+    if (!result.measurement)
+        record.error = result.message();
+    if (task.output) {
+        record.after = result.measurement;
+        if (planned_)
+            verify(task.row);
+    } else {
+        record.before = result.measurement;
+        emit rowMeasured(task.row);
+    }
+    tellProgress();
+    startMore();
+    maybeFinish();
+}
+
+void LoudnessCheck::tellProgress()
+{
+    const int percent = asked_ > 0 ? done_ * 100 / asked_ : 100;
+    if (percent == shownPercent_)
+        return;
+    shownPercent_ = percent;
+    emit progress(percent);
+}
+
+void LoudnessCheck::makePlan()
+{
+    std::vector<loudness_plan::File> files;
+    for (std::size_t row = 0; row < report_.rows.size(); ++row)
+        files.push_back({report_.rows[row].before, headroom_[row], std::nullopt});
+    const loudness_plan::Plan plan = loudness_plan::make(report_.settings, files);
+    for (std::size_t row = 0; row < report_.rows.size(); ++row)
+        report_.rows[row].plan = plan.rows[row];
+    report_.setLoudnessLufs = plan.setLoudnessLufs;
+    planned_ = true;
+    emit planMade();
+}
+
+void LoudnessCheck::verify(int row)
+{
+    LoudnessReport::Row& record = report_.rows.at(static_cast<std::size_t>(row));
+    if (!record.after)
+        return;
+    if (!record.before) {
+        if (record.error.empty())
+            record.error = "its source could not be measured";
+    } else {
+        record.verdict = verification::check(report_.settings, record.plan, *record.before, *record.after,
+                                             lossy_[static_cast<std::size_t>(row)]);
+    }
+    emit rowVerified(row);
+}
+
+void LoudnessCheck::maybeFinish()
+{
+    if (over_ || !queue_.empty() || !running_.empty() || (following_ && !jobOver_))
+        return;
+    const bool unplanned = !planned_;
+    if (unplanned)
+        makePlan();
+    if (following_ && unplanned)
+        for (int row = 0; row < static_cast<int>(report_.rows.size()); ++row)
+            verify(row);
+    over_ = true;
+    emit finished(false);
+}

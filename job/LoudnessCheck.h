@@ -1,0 +1,93 @@
+#pragma once
+
+#include "job/Job.h"
+#include "job/JobSettings.h"
+#include "report/LoudnessReport.h"
+
+#include <QObject>
+
+#include <deque>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+class MeasureProcess;
+struct MeasureResult;
+class TFFDecoder;
+
+// The loudness report of a job's list, kept up to date by measuring: before a job, every
+// source (analyse(): the plan of the job's mode and settings); during one, every output as
+// its row is written (follow()), each then judged against its row's promise. Measurings run
+// out of the program's process, up to the job's "files at once" at a time, so a file that
+// crashes the decoder only gives its own row an error. Like the job, everything happens on
+// the thread it lives on, from its event loop.
+class LoudnessCheck : public QObject {
+    Q_OBJECT
+public:
+    // `probe` opens each source and output before its measuring, one at a time.
+    LoudnessCheck(JobSettings settings, TFFDecoder& probe, QObject* parent = nullptr);
+    // Measurings still going are killed; nothing is told.
+    ~LoudnessCheck() override;
+
+    // Measures every source and plans; finished() when all are in (or at once for an empty
+    // list). Signals may come before this returns.
+    void analyse();
+    // Measures each output `job` writes, as its row ends, and judges it; a source not measured
+    // yet is measured beside it, and the plan made once all are in. finished() comes after
+    // the job's own finished(). Call before job.start().
+    void follow(Job& job);
+    // Stops every measuring at once: finished(true). Nothing once over.
+    void cancel();
+
+    const LoudnessReport& report() const { return report_; }
+    const JobSettings& settings() const { return settings_; }
+    bool planned() const { return planned_; }
+    bool isOver() const { return over_; }
+    // Rows whose source or output is being or waits to be measured.
+    int pendingCount() const { return static_cast<int>(queue_.size() + running_.size()); }
+
+signals:
+    // Measured files over those asked for so far, 0..100 (never back within one analyse()).
+    void progress(int percent);
+    // A source's measurement, or why there is none, is in the report.
+    void rowMeasured(int row);
+    // The plan of every row is in the report.
+    void planMade();
+    // A row's output measurement and verdict (or why there is none) are in the report.
+    void rowVerified(int row);
+    void finished(bool cancelled);
+
+private:
+    struct Task {
+        int row = 0;
+        bool output = false;
+    };
+
+    void enqueue(int row, bool output);
+    void startMore();
+    void measured(MeasureProcess* run, Task task, const MeasureResult& result);
+    void jobRowEnded(int row, Job::RowEnd end, const JobError& error);
+    void makePlan();
+    void verify(int row);
+    void maybeFinish();
+    void tellProgress();
+
+    JobSettings settings_;
+    TFFDecoder& probe_;
+    LoudnessReport report_;
+    std::vector<double> headroom_;   // each source's copy headroom, once probed
+    std::vector<bool> lossy_;        // each row's output is lossy
+    std::vector<bool> sourceAsked_;  // its source is measured or queued
+    std::vector<std::string> outputs_;  // what the followed job wrote, by row
+    std::deque<Task> queue_;
+    std::map<MeasureProcess*, Task> running_;
+    const Job* job_ = nullptr;
+    bool following_ = false;
+    bool jobOver_ = false;
+    bool planned_ = false;
+    bool over_ = true;
+    int asked_ = 0;
+    int done_ = 0;
+    int shownPercent_ = -1;
+};
