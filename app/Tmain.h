@@ -2,6 +2,7 @@
 
 #include "conversion/ConversionCommand.h"
 #include "job/Job.h"
+#include "job/LoudnessCheck.h"
 #include "media/TFFEncoder.h"
 
 #include <QElapsedTimer>
@@ -114,6 +115,8 @@ public:
 
     // True from "Adjust Volume" until the job has ended by any path and its end is shown.
     bool jobActive() const { return jobActive_; }
+    // The measurements, plan and verdicts of the last job; null before the first.
+    const LoudnessCheck* lastCheck() const { return check_.get(); }
     // True once the window has been closed (Exit, the close box, a termination signal):
     // no job starts any more.
     bool closingDown() const { return closing_; }
@@ -194,6 +197,10 @@ private:
     void abandonJob();
     void showRowEnd(int row, Job::RowEnd end, const JobError& error, const std::string& note);
     void jobFinished(Job::Outcome outcome, const JobError& error);
+    // A written row's output judged: a miss joins the row's note.
+    void showVerdict(int row);
+    // The job's end is shown once its outputs are judged too.
+    void jobChecked();
     // A message about the job belongs to the dialog of the stage on show, else to this window.
     QWidget* messageOwner() const;
 
@@ -235,5 +242,8 @@ private:
     // The output folder chosen last; offered again by the next job. Raw file-system bytes.
     std::string outputFolder_;
     std::unique_ptr<Job> job_;  // the last job, kept until the next one
+    std::unique_ptr<LoudnessCheck> check_;  // the judging of the last job's outputs
+    Job::Outcome jobOutcome_ = Job::Outcome::Completed;
+    JobError jobError_;
     bool jobActive_ = false;
 };

@@ -117,7 +117,8 @@ void Tmain::BitBtn1Click()
         return;
 
     // The last job has told its end: none of its code is at work any more.
-    job_ = std::make_unique<Job>(jobSettings(), FFdirectc.Decoder());
+    const JobSettings settings = jobSettings();
+    job_ = std::make_unique<Job>(settings, FFdirectc.Decoder());
     Job& job = *job_;
     for (StageDialog* dialog : {static_cast<StageDialog*>(detectpeak), static_cast<StageDialog*>(batchaudioc),
                                 static_cast<StageDialog*>(rms)})
@@ -127,6 +128,11 @@ void Tmain::BitBtn1Click()
     });
     connect(&job, &Job::rowEnded, this, &Tmain::showRowEnd);
     connect(&job, &Job::finished, this, &Tmain::jobFinished);
+    // After the window's own slots, so that the job's end is known when the check ends with it.
+    check_ = std::make_unique<LoudnessCheck>(settings, FFdirectc.Decoder());
+    check_->follow(job);
+    connect(check_.get(), &LoudnessCheck::rowVerified, this, &Tmain::showVerdict);
+    connect(check_.get(), &LoudnessCheck::finished, this, &Tmain::jobChecked);
     jobActive_ = true;
     emit jobStarted(&job);
     job.start();
@@ -156,9 +162,26 @@ void Tmain::showRowEnd(int row, Job::RowEnd end, const JobError& error, const st
 
 void Tmain::jobFinished(Job::Outcome outcome, const JobError& error)
 {
-    if (!error.message.empty())
-        message_boxes::showError(messageOwner(), captionOf(error.kind), text(error.message));
-    else if (outcome == Job::Outcome::Completed)
+    jobOutcome_ = outcome;
+    jobError_ = error;
+    // The check follows the job: it ends with it (cancelled) or once the last output is judged.
+}
+
+void Tmain::showVerdict(int row)
+{
+    const LoudnessReport::Row& record = check_->report().rows.at(static_cast<std::size_t>(row));
+    if (!record.verdict || record.verdict->pass)
+        return;
+    const QString miss = QStringLiteral("Missed its promise: ") + text(record.verdict->reason);
+    const QString note = rowNote(row);
+    setRowNote(row, note.isEmpty() ? miss : note + QLatin1Char('\n') + miss);
+}
+
+void Tmain::jobChecked()
+{
+    if (!jobError_.message.empty())
+        message_boxes::showError(messageOwner(), captionOf(jobError_.kind), text(jobError_.message));
+    else if (jobOutcome_ == Job::Outcome::Completed)
         message_boxes::showExclamation(this, QString(), QStringLiteral("Process is finished!"));
     jobActive_ = false;
     emit jobEnded();

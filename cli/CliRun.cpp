@@ -240,12 +240,8 @@ int CliRun::runJob()
 {
     told_.assign(sources_.size(), false);
     progress_ = std::make_unique<CliProgress>(style_, static_cast<int>(sources_.size()));
-    // Rows may only be left unchanged by a plan made before the job; otherwise each source is
-    // measured beside its output as the rows end.
+    // Each source is measured beside its output as the rows end.
     LoudnessCheck check(jobSettings(), libraries_.Decoder());
-    check_ = &check;
-    if (options_.skipWithinDb > 0 && !waitFor(check))
-        return kStopped;
     Job job(jobSettings(), libraries_.Decoder());
     job_ = &job;
     check.follow(job);
@@ -293,7 +289,6 @@ int CliRun::runJob()
         }
     if (!stopped_)
         tellReport(check);
-    check_ = nullptr;
     if (stopped_)
         return kStopped;
     if (!began && jobError)

@@ -54,7 +54,6 @@ private:
     std::unique_ptr<StopSignals> stopSignals_;
     TFFEncoder libraries_;
     Job* job_ = nullptr;  // while the job runs
-    LoudnessCheck* check_ = nullptr;
     std::vector<std::string> sources_;
     std::vector<bool> told_;
     int refused_ = 0;

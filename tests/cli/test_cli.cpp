@@ -44,7 +44,8 @@ std::string changed(const CliOptions& o)
       << (o.targetLufs != plain.targetLufs ? " target=" + std::to_string(int(o.targetLufs)) : "")
       << (o.ceilingDbtp != plain.ceilingDbtp ? " ceiling=" + std::to_string(int(o.ceilingDbtp)) : "")
       << (o.limiter ? "" : " nolimiter") << (o.jobs != 2 ? " jobs=" + std::to_string(o.jobs) : "")
-      << (o.nullSeparated ? " null" : "") << (o.quiet ? " quiet" : "") << (o.help ? " help" : "");
+      << (o.nullSeparated ? " null" : "") << (o.quiet ? " quiet" : "") << (o.help ? " help" : "")
+      << (o.plan ? " plan" : "") << (o.reportFile.empty() ? "" : " report=" + o.reportFile);
     for (const std::string& p : o.paths)
         s << (p == "a" ? "" : " path=" + p);
     for (const std::string& f : o.filesFrom)
@@ -75,6 +76,8 @@ TEST(CliArguments, EveryOptionReadsAsTheWindowReadsItsControlsAndBadOnesAreNamed
         {{"--", "-o", "--peak"}, "path=-o path=--peak"},
         {{"!", "--output=x", "-", "--", "-j"}, "out=x path=- path=-j"},
         {{"!", "--help"}, "out= help"},
+        {{"!", "--plan", "a"}, "out= plan"}, {{"--report=r.JSONL"}, "report=r.JSONL"},
+        {{"--report=r.txt"}, "error: invalid value 'r.txt' for --report"},
         {{"--album", "--peak"}, "error: only one volume mode may be given: --album and --peak"},
         {{"--percent=1001"}, "error: invalid value '1001' for --percent"},
         {{"--percent=-1"}, "error: --percent"},
@@ -183,6 +186,8 @@ TEST(CliJobs, EveryModeAndWayOfNamingFilesGivesItsOutputsLevelsAndExitStatus)
         int exit;
         std::vector<std::string> outputs;
         Check levels;
+        std::string says = {};  // a part of standard error, then of standard output
+        std::string shows = {};
     };
     const Row rows[] = {
         {"track", abc, "", 0, {"a.wav", "b.flac", "c.mp4"}, [&] {
@@ -214,6 +219,10 @@ TEST(CliJobs, EveryModeAndWayOfNamingFilesGivesItsOutputsLevelsAndExitStatus)
          }},
         {"a folder with a refused file, and a named one", {"--gain=0", "in", "in/notes.txt"}, "", 1,
          {"a.wav", "b.flac", "c.mp4"}, {}},
+        {"a plan only", {"--plan", "--album", ab[0], ab[1]}, "", 0, {}, {}, "", "kind\tfile\t"},
+        {"a report", {"--report=out/r.csv", ab[0], ab[1]}, "", 0, {"a.wav", "b.flac", "r.csv"},
+         [&] { EXPECT_NE(testsupport::readFile(out / "r.csv").find(",pass,"), std::string::npos); },
+         "2 written, 2 of 2 checked within their promise, loudness -14.", ""},
         {"a bad value", {"--percent=2000", "in"}, "", 2, {}, {}},
         {"an output folder that is not there", {"in/a.wav", "-o", "missing"}, "", 2, {}, {}},
         {"nothing to do", {"empty"}, "", 2, {}, {}},
@@ -244,6 +253,8 @@ TEST(CliJobs, EveryModeAndWayOfNamingFilesGivesItsOutputsLevelsAndExitStatus)
         }
         if (row.levels)
             row.levels();
+        EXPECT_NE(r.err.find(row.says), std::string::npos) << r.err;
+        EXPECT_NE(r.out.find(row.shows), std::string::npos) << r.out;
         EXPECT_TRUE(fs::is_empty(kScratch)) << "the scratch folder was left with copies";
     }
 }

@@ -4,7 +4,9 @@
 #include "analysis/RunLimit.h"
 #include "base/ProgramFolders.h"
 #include "job/Job.h"
+#include "job/LoudnessCheck.h"
 #include "media/TFFEncoder.h"
+#include "report/ReportExport.h"
 #include "support/FakeToolFolder.h"
 #include "support/Processes.h"
 #include "support/TempDir.h"
@@ -67,11 +69,21 @@ public:
     fs::path out() const { return dir / "out"; }
 
     // Starts the job and returns once it has finished; `whileRunning` is called before the
-    // start and then from the event loop, until it returns true.
-    void run(const std::function<bool(Job&)>& whileRunning = {})
+    // start and then from the event loop, until it returns true. With `checked`, the list is
+    // measured and planned first and every output is judged (measured by the real normaliser).
+    void run(const std::function<bool(Job&)>& whileRunning = {}, bool checked = false)
     {
         told.clear();
         job = std::make_unique<Job>(settings, host.Decoder());
+        check.reset();
+        if (checked) {
+            JobSettings measuring = settings;
+            measuring.normaliser = AURALON_TEST_BIN_DIR "/qvx/client";
+            check = std::make_unique<LoudnessCheck>(measuring, host.Decoder());
+            check->analyse();
+            EXPECT_TRUE(waitFor([&] { return check->isOver(); })) << "the analysis did not end";
+            check->follow(*job);
+        }
         QObject::connect(job.get(), &Job::stageStarted, [this](Job::Stage s) { note(std::string("stage ") + stageName(s)); });
         QObject::connect(job.get(), &Job::stageEnded, [this](Job::Stage s) { note(std::string("end ") + stageName(s)); });
         QObject::connect(job.get(), &Job::rowStarted, [this](int row) { note("start", row); });
@@ -89,7 +101,7 @@ public:
         QObject::connect(&poll, &QTimer::timeout, [&] { helped = helped || job->isOver() || whileRunning(*job); });
         poll.start(5);
         job->start();
-        EXPECT_TRUE(waitFor([&] { return job->isOver(); })) << "the job did not end";
+        EXPECT_TRUE(waitFor([&] { return job->isOver() && (!check || check->isOver()); })) << "the job did not end";
         EXPECT_TRUE(helped);
     }
 
@@ -109,6 +121,7 @@ public:
     TFFEncoder host;
     JobSettings settings;
     std::unique_ptr<Job> job;
+    std::unique_ptr<LoudnessCheck> check;
     std::vector<std::string> told;
     std::map<int, JobError> errors;
 
@@ -125,6 +138,9 @@ std::vector<std::string> mixedList(const fs::path& dir)
     return {(dir / "a.wav").string(), (dir / "b.mp3").string(), (dir / "c.mp4").string()};
 }
 
+// Every output is also judged against the plan made before: the lossless row keeps its promise
+// and got its planned gain (the lossy ones of these 1 s files lose loudness to their encoders'
+// padding, and overshoot full scale in peak mode: misses a real job would report too).
 TEST(Engine, EveryModeWritesEveryRowAndTellsItsStagesAndRowsInOrder)
 {
     const std::string rms = "stage extract, end extract, stage normalise, end normalise, stage convert, end convert";
@@ -142,9 +158,16 @@ TEST(Engine, EveryModeWritesEveryRowAndTellsItsStagesAndRowsInOrder)
         fs::remove_all(e.out());
         fs::create_directories(e.out());
         e.settings.mode = mode;
-        e.run();
+        e.run({}, true);
 
         ASSERT_EQ(e.told.back(), "completed") << e.entries({""});
+        for (const LoudnessReport::Row& row : e.check->report().rows)
+            EXPECT_TRUE(row.verdict && row.before && row.after) << row.file << ": " << row.error;
+        const LoudnessReport::Row& wav = e.check->report().rows[0];
+        ASSERT_TRUE(wav.verdict);
+        EXPECT_TRUE(wav.verdict->pass) << wav.verdict->reason;
+        // The 16-bit output's requantising may add a hundredth.
+        EXPECT_NEAR(wav.after->integratedLufs - wav.before->integratedLufs, wav.plan.gainDb, 0.05 + 0.01);
         EXPECT_EQ(e.entries({"stage", "end"}), stages);
         EXPECT_EQ(e.entries({"written", "failed", "refused"}), "written 0, written 1, written 2");
         EXPECT_EQ(e.entries({"measured"}), mode == VolumeMode::PeakTrackGain ? "measured 0, measured 1, measured 2" : "");
@@ -154,6 +177,36 @@ TEST(Engine, EveryModeWritesEveryRowAndTellsItsStagesAndRowsInOrder)
             EXPECT_GT(fs::file_size(e.out() / fs::path(source).filename()), 0u) << source;
         EXPECT_EQ(std::distance(fs::directory_iterator(e.out()), fs::directory_iterator()), 3) << "a file was left";
     }
+}
+
+// A file that cannot be decoded gets an error row and the others are measured; a normaliser that
+// leaves the copies as they were makes every written row miss its level.
+TEST(Engine, AnUndecodableFileIsAnErrorRowAndOutputsThatMissTheirPromiseAreMarked)
+{
+    EngineRun e;
+    e.settings.sources = mixedList(e.dir.path());
+    e.settings.mode = VolumeMode::RmsSingularly;
+    e.settings.targetLufs = -24;
+    JobSettings withBroken = e.settings;
+    testsupport::writeFile(e.dir / "broken.wav", "RIFF but nothing else\n");
+    withBroken.sources.insert(withBroken.sources.begin() + 1, (e.dir / "broken.wav").string());
+    LoudnessCheck analysis(withBroken, e.host.Decoder());
+    analysis.analyse();
+    ASSERT_TRUE(waitFor([&] { return analysis.isOver(); }));
+    for (const LoudnessReport::Row& row : analysis.report().rows)
+        EXPECT_EQ(row.before.has_value(), row.error.empty()) << row.file << ": " << row.error;
+    EXPECT_NE(analysis.report().rows[1].error, "");
+
+    e.tools.setFake(FakeToolFolder::Tool::Normalizer, FakeToolBehaviour::exitWith(0));
+    e.run({}, true);
+    for (const LoudnessReport::Row& row : e.check->report().rows) {
+        SCOPED_TRACE(row.file);
+        ASSERT_TRUE(row.verdict) << row.error << e.entries({""});
+        EXPECT_FALSE(row.verdict->pass);
+        EXPECT_NE(row.verdict->reason.find("LUFS is not within 0.5 LU of -24.0 LUFS"), std::string::npos)
+            << row.verdict->reason;
+    }
+    EXPECT_NE(report_export::text(e.check->report(), report_export::Format::Csv).find(",miss,"), std::string::npos);
 }
 
 TEST(Engine, CancelInEveryStageLeavesNoPartialOutputAndNoChild)
