@@ -195,6 +195,8 @@ private:
     JobSettings jobSettings() const;
     // Cancels a running job for a quit: its runs are killed and their partial outputs removed.
     void abandonJob();
+    // Runs the job over these settings, its outputs judged as its rows end.
+    void startJob(JobSettings settings);
     void showRowEnd(int row, Job::RowEnd end, const JobError& error, const std::string& note);
     void jobFinished(Job::Outcome outcome, const JobError& error);
     // A written row's output judged: a miss joins the row's note.

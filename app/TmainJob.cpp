@@ -117,7 +117,28 @@ void Tmain::BitBtn1Click()
         return;
 
     // The last job has told its end: none of its code is at work any more.
-    const JobSettings settings = jobSettings();
+    JobSettings settings = jobSettings();
+    check_ = std::make_unique<LoudnessCheck>(settings, FFdirectc.Decoder());
+    jobActive_ = true;
+    if (!options || !options->cbk_leaveunchanged->isChecked())
+        return startJob(std::move(settings));
+    // Which rows are close enough is known only once the list is measured and planned.
+    connect(check_.get(), &LoudnessCheck::finished, this, [this, settings](bool cancelled) mutable {
+        check_->disconnect(this);
+        if (cancelled) {
+            jobActive_ = false;
+            emit jobEnded();
+            return;
+        }
+        settings.leaveUnchanged = check_->leaveUnchanged(Toptions::kLeaveUnchangedDb);
+        // Out of the check's own signal: the job's check connects to it anew.
+        QMetaObject::invokeMethod(this, [this, settings] { startJob(settings); }, Qt::QueuedConnection);
+    });
+    check_->analyse();
+}
+
+void Tmain::startJob(JobSettings settings)
+{
     job_ = std::make_unique<Job>(settings, FFdirectc.Decoder());
     Job& job = *job_;
     for (StageDialog* dialog : {static_cast<StageDialog*>(detectpeak), static_cast<StageDialog*>(batchaudioc),
@@ -129,11 +150,9 @@ void Tmain::BitBtn1Click()
     connect(&job, &Job::rowEnded, this, &Tmain::showRowEnd);
     connect(&job, &Job::finished, this, &Tmain::jobFinished);
     // After the window's own slots, so that the job's end is known when the check ends with it.
-    check_ = std::make_unique<LoudnessCheck>(settings, FFdirectc.Decoder());
     check_->follow(job);
     connect(check_.get(), &LoudnessCheck::rowVerified, this, &Tmain::showVerdict);
     connect(check_.get(), &LoudnessCheck::finished, this, &Tmain::jobChecked);
-    jobActive_ = true;
     emit jobStarted(&job);
     job.start();
 }
@@ -191,4 +210,6 @@ void Tmain::abandonJob()
 {
     if (job_ && jobActive_)
         job_->cancel();
+    if (check_ && jobActive_)
+        check_->cancel();
 }

@@ -25,6 +25,9 @@ constexpr int kPrefixMaxLength = 20;
 // The "Files at once" block sits below the controls above it; its height moves what follows.
 constexpr int kFilesAtOnceTop = 156;
 constexpr int kFilesAtOnceHeight = 50;
+constexpr int kLeaveUnchangedTop = kFilesAtOnceTop + kFilesAtOnceHeight;
+constexpr int kLeaveUnchangedHeight = 28;
+constexpr int kAddedHeight = kFilesAtOnceHeight + kLeaveUnchangedHeight;
 
 }  // namespace
 
@@ -35,12 +38,12 @@ Toptions::Toptions(QWidget* parent)
     setObjectName(QStringLiteral("Toptions"));
     setWindowTitle(QStringLiteral("Options"));
     setFont(programFont());
-    setFixedSize(357, 221 + kFilesAtOnceHeight);
+    setFixedSize(357, 221 + kAddedHeight);
 
     // Created first so that it leads the tab order and has the focus on opening.
     Button1 = new QPushButton(QStringLiteral("OK"), this);
     Button1->setObjectName(QStringLiteral("Button1"));
-    Button1->setGeometry(136, 180 + kFilesAtOnceHeight, 85, 27);
+    Button1->setGeometry(136, 180 + kAddedHeight, 85, 27);
     Button1->setDefault(true);
 
     Label1 = new QLabel(QStringLiteral("Prefix of target files"), this);
@@ -84,11 +87,16 @@ Toptions::Toptions(QWidget* parent)
     spin_filesatonce->setValue(preset);
     label_filesatonce->setBuddy(spin_filesatonce);
 
+    cbk_leaveunchanged = new QCheckBox(QStringLiteral("Leave files that need less than 0.5 dB unchanged"), this);
+    cbk_leaveunchanged->setObjectName(QStringLiteral("cbk_leaveunchanged"));
+    cbk_leaveunchanged->setGeometry(24, kLeaveUnchangedTop, 309, 20);
+    cbk_leaveunchanged->setChecked(false);  // every row is re-encoded unless asked
+
     Bevel1 = new QFrame(this);
     Bevel1->setObjectName(QStringLiteral("Bevel1"));
     Bevel1->setFrameShape(QFrame::HLine);
     Bevel1->setFrameShadow(QFrame::Sunken);
-    Bevel1->setGeometry(12, 164 + kFilesAtOnceHeight, 333, 2);
+    Bevel1->setGeometry(12, 164 + kAddedHeight, 333, 2);
 
     connect(Button1, &QPushButton::clicked, this, &Toptions::Button1Click);
 

@@ -13,7 +13,8 @@ class QPushButton;
 class QSpinBox;
 
 // The Options dialog: the prefix put in front of every output file's name, the loudness the
-// RMS modes aim for and how many files a stage works on at once. There is no Cancel: whatever
+// RMS modes aim for, how many files a stage works on at once and whether files that are
+// nearly right are left as they are. There is no Cancel: whatever
 // the controls hold when the dialog closes, by "OK" or by the close box, holds from then on,
 // while the program runs.
 class Toptions : public QDialog {
@@ -30,6 +31,9 @@ public:
     QFrame* Bevel1;
     QLabel* label_filesatonce;
     QSpinBox* spin_filesatonce;  // 1..the usable cores, at first the default of run_limit
+    // Rows whose level would change by less than kLeaveUnchangedDb are copied as they are.
+    QCheckBox* cbk_leaveunchanged;
+    static constexpr double kLeaveUnchangedDb = 0.5;
 
     // The target and limiter choice of the controls (lossyOutput left false).
     tool_contracts::NormalizerLevels normalizerLevels() const;

@@ -23,6 +23,7 @@ using conversion_command::VolumeMode;
 constexpr int kPrefixMaxLength = 20;  // as the Options dialog's prefix field
 constexpr int kHighestPercent = 1000;
 constexpr double kHighestGainDb = 100;
+constexpr double kHighestSkipDb = 6;  // more is no longer "already right"
 constexpr double kLowestTargetLufs = -70;  // the normaliser's range
 // The normaliser takes ceilings down to -60 dBTP, and a lossy output lowers the ceiling by
 // its margin.
@@ -242,6 +243,15 @@ std::string jobs(CliOptions& o, Reading& r, const std::string& option, std::stri
     return {};
 }
 
+std::string skipWithin(CliOptions& o, Reading&, const std::string& option, std::string_view value)
+{
+    const std::optional<double> number = decimalNumber(value);
+    if (!number || *number < 0 || *number > kHighestSkipDb)
+        return badValue(option, value, "a number of decibels from 0 to 6, such as 0.5");
+    o.skipWithinDb = *number;
+    return {};
+}
+
 std::string report(CliOptions& o, Reading&, const std::string& option, std::string_view value)
 {
     if (!report_export::formatOf(std::string(value)))
@@ -275,6 +285,9 @@ constexpr std::array kOptions{
     Option{"prefix", 0, "TEXT", "put TEXT before every output name (up to 20 letters,\n"
                                 "digits, - and _)", prefix},
     Option{"output", 'o', "DIR", "the folder for the new files (required; must exist)", output},
+    Option{"skip-within", 0, "DB", "copy a file's streams as they are when its level would\n"
+                                   "change by less than DB, no limiting is needed and no\n"
+                                   "--format is given", skipWithin},
     Option{"plan", 0, "", "measure the files and print what would be done; write\n"
                           "nothing (no -o needed)", setFlag<&CliOptions::plan>},
     Option{"report", 0, "FILE", "write the measurements, plan and results to FILE\n"

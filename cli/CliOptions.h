@@ -18,6 +18,9 @@ struct CliOptions {
     double ceilingDbtp = -1;
     bool limiter = true;
     int jobs = 1;
+    // Rows whose level would change by less than this are written as copies of their sources'
+    // streams; 0: every row is re-encoded.
+    double skipWithinDb = 0;
 
     bool plan = false;       // measure and print the plan; write nothing
     std::string reportFile;  // where the whole report goes after the job; empty: nowhere

@@ -240,9 +240,17 @@ int CliRun::runJob()
 {
     told_.assign(sources_.size(), false);
     progress_ = std::make_unique<CliProgress>(style_, static_cast<int>(sources_.size()));
-    // Each source is measured beside its output as the rows end.
+    // Rows are left unchanged by a plan made before the job; otherwise each source is measured
+    // beside its output as the rows end.
     LoudnessCheck check(jobSettings(), libraries_.Decoder());
-    Job job(jobSettings(), libraries_.Decoder());
+    JobSettings settings = jobSettings();
+    if (options_.skipWithinDb > 0) {
+        if (!waitFor(check))
+            return kStopped;
+        settings.leaveUnchanged = check.leaveUnchanged(options_.skipWithinDb);
+        progress_ = std::make_unique<CliProgress>(style_, static_cast<int>(sources_.size()));
+    }
+    Job job(settings, libraries_.Decoder());
     job_ = &job;
     check.follow(job);
     bool began = false;
@@ -263,6 +271,8 @@ int CliRun::runJob()
         const LoudnessReport::Row& record = check.report().rows.at(static_cast<std::size_t>(row));
         if (record.verdict && !record.verdict->pass)
             progress_->message(record.file + ": missed its promise: " + record.verdict->reason);
+        else if (record.leftUnchanged)
+            progress_->message(record.file + ": left unchanged");
     });
     // The job stops as from a Cancel: runs killed, partial outputs removed, the scratch
     // folder cleared.

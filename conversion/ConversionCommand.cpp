@@ -67,6 +67,8 @@ struct Filter {
 Filter filterFor(const ConversionRequest& r)
 {
     Filter f;
+    if (r.unchanged)
+        return f;
     switch (r.mode) {
     case VolumeMode::ChangePercent:
         f.text = "volume=" + volumeFactorText(r.percent);
@@ -148,7 +150,7 @@ std::map<int, stream_rules::AudioPlan> audioPlans(const ConversionRequest& r, bo
         const TStreamFacts& s = r.probe.streams[static_cast<std::size_t>(n)];
         if (s.Kind != TStreamKind::Audio)
             continue;
-        const bool unchanged = rms && n != r.probe.firstAudioStreamIndex;
+        const bool unchanged = r.unchanged || (rms && n != r.probe.firstAudioStreamIndex);
         stream_rules::AudioPlan& plan = plans[n] = stream_rules::planAudio(s, target, written, unchanged,
                                                                           rateKnown(s, r.probe));
         if (plan.refusal.empty())
@@ -395,7 +397,7 @@ ConversionResult buildConversion(const ConversionRequest& r)
         return refused(source, "no output folder was chosen");
     if (r.prefix.find('/') != std::string::npos)
         return refused(source, "the prefix \"" + r.prefix + "\" holds a \"/\"");
-    const bool rms = isRmsMode(r.mode);
+    const bool rms = isRmsMode(r.mode) && !r.unchanged;
     if (rms && r.scratchFolder.empty())
         return refused(source, "there is no scratch folder for the WAV copy");
     // The scratch folder is emptied at the end of every job, outputs and all.

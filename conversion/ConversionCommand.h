@@ -51,6 +51,9 @@ struct ConversionRequest {
     std::map<int, double> downmixGains;
     // The output the row was given when it was built before (to measure first); "" for a free name.
     std::string outputFile;
+    // The row is left as it is: every stream its container keeps is copied, nothing re-encoded
+    // and no level changed, whatever the mode (its WAV copy, if any, is not used).
+    bool unchanged = false;
 };
 
 struct ConversionCommand {

@@ -26,6 +26,10 @@ struct JobSettings {
     double ceilingDbtp = -1;
     bool limiter = true;
 
+    // By row: written as a copy of its source's streams, its level left as it is (a plan found
+    // it close enough). Shorter than the list, or empty: the rows past it are changed.
+    std::vector<bool> leaveUnchanged;
+
     int filesAtOnce = 1;  // tool runs a stage keeps going at once, at least 1
 
     // The scratch folder is cleared however the job ends once it has begun (a front end that

@@ -189,6 +189,8 @@ conversion_command::ConversionRequest Job::conversionRequest(int row) const
     request.probe = record.facts;
     request.guarded = &state_->takenNames();
     request.downmixGains = record.downmixGains;
+    request.unchanged = static_cast<std::size_t>(row) < settings_.leaveUnchanged.size()
+                        && settings_.leaveUnchanged[static_cast<std::size_t>(row)];
     return request;
 }
 

@@ -7,7 +7,11 @@
 #include "media/TFFDecoder.h"
 #include "report/Verification.h"
 
+#include <QString>
+
 #include <charconv>
+#include <cmath>
+#include <filesystem>
 #include <exception>
 #include <utility>
 
@@ -217,6 +221,26 @@ void LoudnessCheck::makePlan()
     emit planMade();
 }
 
+std::vector<bool> LoudnessCheck::leaveUnchanged(double skipWithinDb)
+{
+    std::vector<bool> rows(report_.rows.size(), false);
+    for (std::size_t row = 0; row < rows.size() && planned_; ++row) {
+        const std::string& source = settings_.sources[row];
+        const std::string kept = output_names::outputExtension(source, settings_.formatConverting, settings_.format);
+        const std::string own = std::filesystem::path(source).extension().string();
+        const bool sameContainer = QString::fromStdString(kept).compare(QString::fromStdString(own),
+                                                                        Qt::CaseInsensitive) == 0;
+        // Its peaks must already be under the ceiling that the mode would hold them to.
+        const std::optional<Measurement>& before = report_.rows[row].before;
+        const bool underCeiling = !conversion_command::isRmsMode(settings_.mode)
+                                  || (before && before->truePeakDbtp <= settings_.ceilingDbtp);
+        rows[row] = report_.rows[row].leftUnchanged =
+            sameContainer && underCeiling
+            && verification::leaveUnchanged(report_.rows[row].plan, skipWithinDb, settings_.formatConverting);
+    }
+    return rows;
+}
+
 void LoudnessCheck::verify(int row)
 {
     LoudnessReport::Row& record = report_.rows.at(static_cast<std::size_t>(row));
@@ -226,7 +250,15 @@ void LoudnessCheck::verify(int row)
         if (record.error.empty())
             record.error = "its source could not be measured";
     } else {
-        record.verdict = verification::check(report_.settings, record.plan, *record.before, *record.after,
+        // A row left unchanged promises its source's own level.
+        loudness_plan::Row promise = record.plan;
+        if (record.leftUnchanged) {
+            promise.gainDb = 0;
+            promise.loudnessAfterLufs = std::isfinite(record.before->integratedLufs)
+                                            ? std::optional<double>(record.before->integratedLufs)
+                                            : std::nullopt;
+        }
+        record.verdict = verification::check(report_.settings, promise, *record.before, *record.after,
                                              lossy_[static_cast<std::size_t>(row)]);
     }
     emit rowVerified(row);

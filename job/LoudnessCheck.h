@@ -40,6 +40,11 @@ public:
     // Stops every measuring at once: finished(true). Nothing once over.
     void cancel();
 
+    // Once planned: which rows a job may leave unchanged (see verification::leaveUnchanged; the
+    // output must also keep its source's container), marked so in the report. For
+    // JobSettings::leaveUnchanged.
+    std::vector<bool> leaveUnchanged(double skipWithinDb);
+
     const LoudnessReport& report() const { return report_; }
     const JobSettings& settings() const { return settings_; }
     bool planned() const { return planned_; }

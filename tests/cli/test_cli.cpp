@@ -45,7 +45,7 @@ std::string changed(const CliOptions& o)
       << (o.ceilingDbtp != plain.ceilingDbtp ? " ceiling=" + std::to_string(int(o.ceilingDbtp)) : "")
       << (o.limiter ? "" : " nolimiter") << (o.jobs != 2 ? " jobs=" + std::to_string(o.jobs) : "")
       << (o.nullSeparated ? " null" : "") << (o.quiet ? " quiet" : "") << (o.help ? " help" : "")
-      << (o.plan ? " plan" : "") << (o.reportFile.empty() ? "" : " report=" + o.reportFile);
+      << (o.plan ? " plan" : "") << (o.skipWithinDb > 0 ? " skip" : "") << (o.reportFile.empty() ? "" : " report=" + o.reportFile);
     for (const std::string& p : o.paths)
         s << (p == "a" ? "" : " path=" + p);
     for (const std::string& f : o.filesFrom)
@@ -78,6 +78,7 @@ TEST(CliArguments, EveryOptionReadsAsTheWindowReadsItsControlsAndBadOnesAreNamed
         {{"!", "--help"}, "out= help"},
         {{"!", "--plan", "a"}, "out= plan"}, {{"--report=r.JSONL"}, "report=r.JSONL"},
         {{"--report=r.txt"}, "error: invalid value 'r.txt' for --report"},
+        {{"--skip-within=0.5"}, "skip"}, {{"--skip-within=7"}, "error: --skip-within"},
         {{"--album", "--peak"}, "error: only one volume mode may be given: --album and --peak"},
         {{"--percent=1001"}, "error: invalid value '1001' for --percent"},
         {{"--percent=-1"}, "error: --percent"},

@@ -209,6 +209,38 @@ TEST(Engine, AnUndecodableFileIsAnErrorRowAndOutputsThatMissTheirPromiseAreMarke
     EXPECT_NE(report_export::text(e.check->report(), report_export::Format::Csv).find(",miss,"), std::string::npos);
 }
 
+// A row its plan finds close enough is a copy of its source's streams, packet for packet, and
+// reported so; one that is not is re-encoded.
+TEST(Engine, ARowLeftUnchangedIsAStreamCopyOfItsSource)
+{
+    auto hashes = [](const std::string& file) {
+        return testsupport::runCommand(FFMPEG_EXECUTABLE, {"-v", "error", "-i", file, "-map", "0", "-c", "copy",
+                                                           "-f", "streamhash", "-"}).output;
+    };
+    EngineRun e;
+    e.settings.sources = mixedList(e.dir.path());
+    e.settings.mode = VolumeMode::ChangeGain;
+    for (const auto& [gain, unchanged] : {std::pair{"-0.3", true}, std::pair{"-3", false}}) {
+        SCOPED_TRACE(gain);
+        fs::remove_all(e.out());
+        fs::create_directories(e.out());
+        e.settings.gain = gain;
+        e.settings.leaveUnchanged.clear();
+        LoudnessCheck analysis(e.settings, e.host.Decoder());
+        analysis.analyse();
+        ASSERT_TRUE(waitFor([&] { return analysis.isOver(); }));
+        e.settings.leaveUnchanged = analysis.leaveUnchanged(0.5);
+        EXPECT_EQ(e.settings.leaveUnchanged, std::vector<bool>(3, unchanged));
+        EXPECT_EQ(report_export::text(analysis.report(), report_export::Format::Csv).find(",left unchanged,")
+                      != std::string::npos, unchanged);
+        e.run();
+        for (const std::string& source : e.settings.sources) {
+            const std::string output = (e.out() / fs::path(source).filename()).string();
+            EXPECT_EQ(hashes(output) == hashes(source), unchanged) << source;
+        }
+    }
+}
+
 TEST(Engine, CancelInEveryStageLeavesNoPartialOutputAndNoChild)
 {
     using Stage = Job::Stage;
