@@ -167,12 +167,14 @@ TEST(SmallForms, OptionsDialogKeepsThePrefixHoweverItCloses)
 {
     Toptions options;
     EXPECT_EQ(str(options.windowTitle()), "Options");
-    EXPECT_EQ(options.size(), QSize(357, 271));
+    EXPECT_EQ(options.size(), QSize(357, 299));
     EXPECT_EQ(str(options.Label1->text()), "Prefix of target files");
     EXPECT_EQ(options.ed_prefix->maxLength(), 20);
     EXPECT_EQ(str(options.cb_loudnesstarget->currentText()), "-14 LUFS (streaming)");
     EXPECT_EQ(options.cb_loudnesstarget->count(), 5);
     EXPECT_TRUE(options.cbk_limitpeaks->isChecked());
+    EXPECT_EQ(str(options.cbk_leaveunchanged->text()), "Leave files that need less than 0.5 dB unchanged");
+    EXPECT_FALSE(options.cbk_leaveunchanged->isChecked());
     // "Files at once": 1 to the usable cores, all of them at first (or what the variable says).
     const int cores = run_limit::usableCores();
     const int preset = run_limit::defaultLimit(std::getenv(run_limit::kEnvironmentName), cores);
@@ -188,6 +190,7 @@ TEST(SmallForms, OptionsDialogKeepsThePrefixHoweverItCloses)
     options.ed_prefix->setText(QStringLiteral("loud_"));
     options.cb_loudnesstarget->setCurrentIndex(4);
     options.cbk_limitpeaks->setChecked(false);
+    options.cbk_leaveunchanged->setChecked(true);
     QTest::mouseClick(options.Button1, Qt::LeftButton);
     EXPECT_FALSE(options.isVisible());
     EXPECT_EQ(str(options.ed_prefix->text()), "loud_");
@@ -199,6 +202,7 @@ TEST(SmallForms, OptionsDialogKeepsThePrefixHoweverItCloses)
     EXPECT_EQ(levels.target.lufs, -24);
     EXPECT_EQ(levels.target.ceilingDbtp, -2);
     EXPECT_FALSE(levels.limitPeaks);
+    EXPECT_TRUE(options.cbk_leaveunchanged->isChecked());
 }
 
 TEST(SmallForms, AboutShowsThisYearAndOpensTheHomepage)
