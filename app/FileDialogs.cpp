@@ -1,6 +1,7 @@
 #include "app/FileDialogs.h"
 
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QStandardPaths>
 
 namespace {
@@ -30,6 +31,18 @@ public:
 };
 
 }  // namespace
+
+QString FileDialogs::saveFile(QWidget* owner, const QString& title, const QString& filter)
+{
+    QString chosenFilter;
+    QString name = QFileDialog::getSaveFileName(owner, title, QString(), filter, &chosenFilter,
+                                                QFileDialog::DontUseNativeDialog);
+    // "CSV (*.csv)" -> ".csv"
+    const qsizetype star = chosenFilter.indexOf(QLatin1String("*."));
+    if (!name.isEmpty() && QFileInfo(name).suffix().isEmpty() && star >= 0)
+        name += chosenFilter.mid(star + 1, chosenFilter.indexOf(QLatin1Char(')'), star) - star - 1);
+    return name;
+}
 
 std::unique_ptr<FileDialogs> FileDialogs::qtDialogs()
 {

@@ -25,6 +25,10 @@ public:
     virtual std::optional<QString> chooseFolder(QWidget* owner, const QString& title,
                                                 const QString& startFolder) = 0;
 
+    // The save-file dialog, filter as for openFiles; the chosen name gets the extension of the
+    // filter chosen when it has none. Empty on cancel. Qt's own dialog unless overridden.
+    virtual QString saveFile(QWidget* owner, const QString& title, const QString& filter);
+
     // The real dialogs.
     static std::unique_ptr<FileDialogs> qtDialogs();
 };

@@ -7,6 +7,7 @@
 #include "app/MessageBoxes.h"
 #include "base/ProgramFolders.h"
 #include "app/Tabout.h"
+#include "app/ReportWindow.h"
 #include "app/Toptions.h"
 #include "base/ValueCorrections.h"
 #include "app/stages/Tdetails_peak.h"
@@ -206,6 +207,7 @@ FileDialogs& Tmain::fileDialogs()
 void Tmain::buildMenu()
 {
     File1 = named(menuBar()->addMenu(QStringLiteral(" File ")), "File1");
+    LoudnessReport1 = named(File1->addAction(QStringLiteral("Loudness Report")), "LoudnessReport1");
     Options1 = named(File1->addAction(QStringLiteral("Options")), "Options1");
     File1->addSeparator();
     Exit1 = named(File1->addAction(QStringLiteral("Exit")), "Exit1");
@@ -216,6 +218,7 @@ void Tmain::buildMenu()
     Help1->addSeparator();
     About1 = named(Help1->addAction(QStringLiteral("About")), "About1");
 
+    connect(LoudnessReport1, &QAction::triggered, this, &Tmain::LoudnessReport1Click);
     connect(Options1, &QAction::triggered, this, &Tmain::Options1Click);
     connect(Exit1, &QAction::triggered, this, &Tmain::Exit1Click);
     connect(HelpContents1, &QAction::triggered, this, &Tmain::HelpContents1Click);
@@ -642,6 +645,14 @@ void Tmain::Options1Click()
 {
     if (options)
         options->exec();
+}
+
+void Tmain::LoudnessReport1Click()
+{
+    if (!reportWindow)
+        reportWindow = new ReportWindow(*this);
+    reportWindow->show();
+    reportWindow->raise();
 }
 
 void Tmain::Exit1Click()

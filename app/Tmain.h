@@ -38,6 +38,7 @@ class Tdetails_rms;
 class Tdetectpeak;
 class Toptions;
 class Trms;
+class ReportWindow;
 
 // The main window: the file list, the volume controls and the FFmpeg component with its probe;
 // it starts a job with the controls' settings and shows it.
@@ -58,6 +59,7 @@ public:
     Toptions* options = nullptr;
     Trms* rms = nullptr;
     Tdetectpeak* detectpeak = nullptr;
+    ReportWindow* reportWindow = nullptr;  // made when first asked for
     Tdetails_rms* details_rms = nullptr;
     Tdetails_peak* details_peak = nullptr;
 
@@ -101,6 +103,7 @@ public:
 
     QMenu* File1;
     QAction* Options1;
+    QAction* LoudnessReport1;
     QAction* Exit1;
     QMenu* Help1;
     QAction* HelpContents1;
@@ -115,6 +118,8 @@ public:
 
     // True from "Adjust Volume" until the job has ended by any path and its end is shown.
     bool jobActive() const { return jobActive_; }
+    // The list is being measured (Analyze, or before a job), or the last job judged.
+    bool measuring() const { return check_ && !check_->isOver(); }
     // The measurements, plan and verdicts of the last job; null before the first.
     const LoudnessCheck* lastCheck() const { return check_.get(); }
     // True once the window has been closed (Exit, the close box, a termination signal):
@@ -169,8 +174,15 @@ public slots:
     void spin_volumepercentExit();
     void edit_volumegainExit();
     void BitBtn1Click();
+    // Shows the Loudness Report window (made on first use).
+    void LoudnessReport1Click();
+    // Measures the list and plans it with the current mode and settings; nothing while a job
+    // or another measuring runs.
+    void analyseList();
 
 signals:
+    // The check whose records the report shows has been replaced (an analysis or a job began).
+    void checkChanged(const LoudnessCheck* check);
     // A job has been made and is about to start; it lives until the next one.
     void jobStarted(Job* job);
     void jobEnded();

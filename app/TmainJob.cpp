@@ -106,7 +106,7 @@ JobSettings Tmain::jobSettings() const
 
 void Tmain::BitBtn1Click()
 {
-    if (jobActive_ || !batchaudioc || !detectpeak || !rms)
+    if (jobActive_ || measuring() || !batchaudioc || !detectpeak || !rms)
         return;
     if (rowCount() == 0) {
         message_boxes::showError(this, QStringLiteral("Error"), QStringLiteral("Please add files!"));
@@ -119,6 +119,7 @@ void Tmain::BitBtn1Click()
     // The last job has told its end: none of its code is at work any more.
     JobSettings settings = jobSettings();
     check_ = std::make_unique<LoudnessCheck>(settings, FFdirectc.Decoder());
+    emit checkChanged(check_.get());
     jobActive_ = true;
     if (!options || !options->cbk_leaveunchanged->isChecked())
         return startJob(std::move(settings));
@@ -155,6 +156,15 @@ void Tmain::startJob(JobSettings settings)
     connect(check_.get(), &LoudnessCheck::finished, this, &Tmain::jobChecked);
     emit jobStarted(&job);
     job.start();
+}
+
+void Tmain::analyseList()
+{
+    if (jobActive_ || measuring() || rowCount() == 0)
+        return;
+    check_ = std::make_unique<LoudnessCheck>(jobSettings(), FFdirectc.Decoder());
+    emit checkChanged(check_.get());
+    check_->analyse();
 }
 
 QWidget* Tmain::messageOwner() const
@@ -210,6 +220,6 @@ void Tmain::abandonJob()
 {
     if (job_ && jobActive_)
         job_->cancel();
-    if (check_ && jobActive_)
+    if (check_)
         check_->cancel();
 }

@@ -4,6 +4,9 @@
 
 #include "analysis/ScratchLock.h"
 #include "app/stages/Trms.h"
+#include "app/ReportChart.h"
+#include "app/ReportTableModel.h"
+#include "app/ReportWindow.h"
 #include "app/Toptions.h"
 #include "support/TestMedia.h"
 #include "support/gui/GuiApplication.h"
@@ -13,6 +16,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QPushButton>
+#include <QTest>
 
 #include <cmath>
 
@@ -51,6 +55,31 @@ double loudness(const fs::path& file)
     return testsupport::measureLoudness(file).integratedLufs;
 }
 
+// The report window shows the engine's records: the analysis (rows, the set's row, the chart's
+// bars and marks), then the judged outputs of the job.
+void expectReportFollows(Tmain& main, bool judged)
+{
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !main.measuring(); }, 120000));
+    const LoudnessReport& report = main.lastCheck()->report();
+    const ReportTableModel& model = *main.reportWindow->model;
+    EXPECT_EQ(model.rowCount(), int(report.rows.size()) + (report.setLoudnessLufs ? 1 : 0));
+    const ReportChart::Items items = ReportChart::itemsOf(report);
+    ASSERT_EQ(items.bars.size(), report.rows.size());
+    for (std::size_t i = 0; i < report.rows.size(); ++i) {
+        const LoudnessReport::Row& row = report.rows[i];
+        ASSERT_TRUE(row.before) << row.error;
+        auto cell = [&](int column) { return model.index(int(i), column).data().toString(); };
+        EXPECT_EQ(cell(ReportTableModel::Loudness), QString::number(row.before->integratedLufs, 'f', 2));
+        EXPECT_EQ(items.bars[i].before, row.before->integratedLufs);
+        EXPECT_EQ(items.bars[i].heldBack, row.plan.limited || row.plan.peakLimited);
+        EXPECT_EQ(items.bars[i].after.has_value(), judged);
+        EXPECT_EQ(cell(ReportTableModel::Verdict).isEmpty(), !judged);
+        if (judged && i == 0) {  // lossless
+            EXPECT_EQ(cell(ReportTableModel::Verdict), QStringLiteral("\u2714 pass")) << row.verdict->reason;
+        }
+    }
+}
+
 TEST(RmsJob, EveryModeGivesTheLevelsItPromisesAndKeepsVideoAndTags)
 {
     enum class Promise { Target, DifferenceKept, Mean };
@@ -71,6 +100,7 @@ TEST(RmsJob, EveryModeGivesTheLevelsItPromisesAndKeepsVideoAndTags)
     const double audioIn = loudness(src.audio);
     const double videoIn = loudness(src.video);
     h.addFiles({src.audio, src.video});
+    h.main().LoudnessReport1Click();
 
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -81,8 +111,16 @@ TEST(RmsJob, EveryModeGivesTheLevelsItPromisesAndKeepsVideoAndTags)
         h.main().options->cb_loudnesstarget->setCurrentIndex(row.target);
         const double target = tool_contracts::kLoudnessTargets[std::size_t(row.target)].lufs;
         const double ceiling = tool_contracts::kLoudnessTargets[std::size_t(row.target)].ceilingDbtp;
+        QTest::mouseClick(h.main().reportWindow->btn_analyze, Qt::LeftButton);
+        expectReportFollows(h.main(), false);
 
         h.runJob();
+        expectReportFollows(h.main(), true);
+        if (row.promise == Promise::DifferenceKept) {
+            const fs::path shot = fs::current_path() / "report-window.png";
+            h.main().reportWindow->grab().save(QString::fromStdString(shot.string()));
+            std::printf("The report window: %s\n", shot.c_str());
+        }
 
         EXPECT_TRUE(h.textsWithCaption(QStringLiteral("Error!")).empty());
         ASSERT_EQ(h.finishedMessages(), 1);
