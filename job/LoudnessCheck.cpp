@@ -164,7 +164,8 @@ void LoudnessCheck::startMore()
             measured(nullptr, task, MeasureResult{path, std::nullopt, why});
             continue;
         }
-        auto* run = new MeasureProcess(settings_.converter, settings_.normaliser, *input);
+        // A child: one that ended is deleted later, or with the check if that comes first.
+        auto* run = new MeasureProcess(settings_.converter, settings_.normaliser, *input, this);
         if (std::optional<MeasureResult> failed = run->start()) {
             delete run;
             measured(nullptr, task, *failed);

@@ -83,7 +83,7 @@ TEST(Startup, CreatesEveryWindowOnceAndShowsTheMainWindow)
     EXPECT_EQ(main.about->label_version->text(), QStringLiteral("Version " AURALON_VERSION));
 
     EXPECT_EQ(main.File1->title(), QStringLiteral(" File "));
-    EXPECT_EQ(actionTexts(main.File1), (QStringList{"Options", "-", "Exit"}));
+    EXPECT_EQ(actionTexts(main.File1), (QStringList{"Loudness Report", "Options", "-", "Exit"}));
     EXPECT_EQ(main.Help1->title(), QStringLiteral(" Help "));
     EXPECT_EQ(actionTexts(main.Help1), (QStringList{"Help Contents ", "-", "About"}));
     EXPECT_FALSE(main.HelpContents1->isVisible());
