@@ -368,7 +368,7 @@ TEST(CliJobs, AStopSignalEndsTheRunsRemovesWhatTheyWroteAndExitsWith130)
         ASSERT_TRUE(cli.waitForFinished(60000));
 
         EXPECT_EQ(cli.exitStatus(), QProcess::NormalExit);
-        EXPECT_EQ(cli.exitCode(), 130);
+        EXPECT_EQ(cli.exitCode(), 130) << cli.readAllStandardError().toStdString();
         const std::string stdoutText = cli.readAllStandardOutput().toStdString();
         EXPECT_EQ(stdoutText, "skipped\t" + a.string() + "\t\nskipped\t" + b.string() + "\t\n");
         for (long pid : children)
