@@ -229,6 +229,7 @@ public:
 
     int exec()
     {
+        StopSignals stop;
         TFFEncoder libraries;
         if (!loadLibraries(libraries, o_))
             return kSomeFailed;
@@ -283,7 +284,6 @@ public:
         }
         QEventLoop loop;
         loop_ = &loop;
-        StopSignals stop;
         QObject::connect(&stop, &StopSignals::arrived, &loop, [this] {
             stopped_ = true;
             for (auto& running : running_)
@@ -428,6 +428,9 @@ public:
 
     int exec()
     {
+        stop_ = std::make_unique<StopSignals>();
+        if (const std::string& folder = plan_.settings.outputFolder; !fs::is_directory(folder))
+            return message(o_, "cannot write into " + folder + ": " + std::strerror(ENOTDIR)), kUsage;
         TFFEncoder libraries;
         if (!loadLibraries(libraries, o_))
             return kSomeFailed;
@@ -463,14 +466,23 @@ public:
         }
         clearStaging();
         std::error_code ec;
-        fs::create_directories(staging_, ec);
-        for (const auto& [what, rows] : jobs) {
-            if (stopped_ || StopSignals::received())
-                break;
-            runJob(libraries.Decoder(), what.first, what.second.first, what.second.second, rows);
-        }
+        fs::create_directory(staging_, ec);
+        for (auto& [what, rows] : jobs)
+            queue_.push_back({what.first, what.second.first, what.second.second, std::move(rows)});
+        // The set's modes make a job per row: several run at once, each with its own hidden
+        // folder and scratch folder; the others are one job of several files at once.
+        slots_.resize(album() ? static_cast<std::size_t>(o_.jobs) : 1);
+        probe_ = &libraries.Decoder();
+        QEventLoop loop;
+        loop_ = &loop;
+        startMore();
+        if (running_ > 0)
+            loop.exec();
+        loop_ = nullptr;
         clearStaging();
-        fs::remove(staging_, ec);
+        fs::remove_all(staging_, ec);
+        for (std::size_t k = 0; k < slots_.size(); ++k)
+            fs::remove_all(scratchOf(k), ec);
         if (!o_.report.empty()) {
             const LoudnessReport report = set_plan::report(plan_, set_plan::readApplied(o_.plan, plan_.rows.size()));
             if (const std::string error = report_export::write(report, o_.report); !error.empty())
@@ -523,7 +535,7 @@ private:
         std::error_code ec;
         if (!output.id || !fs::is_directory(staging_, ec))
             return false;
-        for (const auto& entry : fs::directory_iterator(staging_, ec))
+        for (const auto& entry : fs::recursive_directory_iterator(staging_, ec))
             if (file_identity::lookUp(entry.path().native()).id == output.id) {
                 end(i, true, {});
                 return true;
@@ -537,7 +549,7 @@ private:
         std::error_code ec;
         if (fs::is_directory(staging_, ec))
             for (const auto& entry : fs::directory_iterator(staging_, ec))
-                fs::remove(entry.path(), ec);
+                fs::remove_all(entry.path(), ec);
     }
 
     void end(std::size_t i, bool written, const std::string& reason)
@@ -555,53 +567,93 @@ private:
         printRow(o_, written ? "written" : "failed", row.source, written ? row.output : std::string());
     }
 
-    void runJob(TFFDecoder& probe, conversion_command::VolumeMode mode, double target, double ceiling,
-                const std::vector<std::size_t>& rows)
+    struct Work {
+        conversion_command::VolumeMode mode;
+        double target;
+        double ceiling;
+        std::vector<std::size_t> rows;
+    };
+    struct Slot {
+        Job* job = nullptr;  // while it runs
+        Work work;
+        std::vector<bool> told;
+    };
+
+    std::string stagingOf(std::size_t slot) const { return staging_ + "/" + std::to_string(slot + 1); }
+    std::string scratchOf(std::size_t slot) const
+    {
+        const std::string scratch = program_folders::scratchFolder();
+        return scratch.empty() ? scratch
+                               : scratch + "apply-" + std::to_string(::getpid()) + "-" + std::to_string(slot + 1) + "/";
+    }
+
+    void startMore()
+    {
+        for (std::size_t k = 0; k < slots_.size() && !queue_.empty() && !stopped_; ++k)
+            if (!slots_[k].job) {
+                start(k, std::move(queue_.front()));
+                queue_.pop_front();
+            }
+        if (running_ == 0 && loop_)
+            loop_->quit();
+    }
+
+    void start(std::size_t k, Work work)
     {
         JobSettings settings;
-        for (std::size_t i : rows)
+        for (std::size_t i : work.rows)
             settings.sources.push_back(plan_.rows[i].source);
         const set_plan::Settings& s = plan_.settings;
-        settings.mode = mode;
+        settings.mode = work.mode;
         settings.percent = s.plan.percent;
         settings.gain = s.gainText;
         settings.formatConverting = s.formatConverting;
         settings.format = s.format;
-        settings.outputFolder = staging_;
-        settings.targetLufs = target;
-        settings.ceilingDbtp = ceiling;
+        settings.outputFolder = stagingOf(k);
+        settings.targetLufs = work.target;
+        settings.ceilingDbtp = work.ceiling;
         settings.limiter = s.plan.limiter;
-        settings.filesAtOnce = o_.jobs;
+        settings.filesAtOnce = slots_.size() > 1 ? 1 : o_.jobs;
         settings.converter = program_folders::converterPath();
         settings.normaliser = program_folders::normalizerPath();
-        settings.scratchFolder = program_folders::scratchFolder();
+        settings.scratchFolder = scratchOf(k);
         settings.clearScratchAtEveryEnd = true;
-        Job job(settings, probe);
-        QEventLoop loop;
-        std::vector<bool> told(rows.size(), false);
-        QObject::connect(&job, &Job::rowEnded, [&](int row, Job::RowEnd how, const JobError& error, const std::string&) {
-            told[static_cast<std::size_t>(row)] = true;
-            const std::size_t i = rows[static_cast<std::size_t>(row)];
+        std::error_code ec;
+        fs::create_directory(settings.outputFolder, ec);
+        if (!settings.scratchFolder.empty())
+            fs::create_directory(settings.scratchFolder, ec);
+
+        Slot& slot = slots_[k];
+        slot.work = std::move(work);
+        slot.told.assign(slot.work.rows.size(), false);
+        Job* job = new Job(settings, *probe_);
+        slot.job = job;
+        ++running_;
+        QObject::connect(job, &Job::rowEnded, job, [this, k, job](int row, Job::RowEnd how, const JobError& error, const std::string&) {
+            Slot& slot = slots_[k];
+            slot.told[static_cast<std::size_t>(row)] = true;
+            const std::size_t i = slot.work.rows[static_cast<std::size_t>(row)];
             if (how != Job::RowEnd::Written)
                 return end(i, false, error.message.empty() ? std::string("not written") : error.message);
-            place(i, job.rowOutput(row));
+            place(i, job->rowOutput(row));
         });
-        QObject::connect(&job, &Job::finished, [&](Job::Outcome, const JobError& error) {
+        QObject::connect(job, &Job::finished, job, [this, k, job](Job::Outcome, const JobError& error) {
             if (!error.message.empty())
                 message(o_, error.message);
-            loop.quit();
+            Slot& slot = slots_[k];
+            for (std::size_t r = 0; r < slot.told.size(); ++r)
+                if (!slot.told[r] && !stopped_)
+                    end(slot.work.rows[r], false, "not written: the job ended before it");
+            slot.job = nullptr;
+            --running_;
+            job->deleteLater();
+            startMore();
         });
-        StopSignals stop;
-        QObject::connect(&stop, &StopSignals::arrived, &job, [&] {
+        QObject::connect(stop_.get(), &StopSignals::arrived, job, [this, job] {
             stopped_ = true;
-            job.cancel();
+            job->cancel();
         });
-        job.start();
-        if (!job.isOver())
-            loop.exec();
-        for (std::size_t k = 0; k < rows.size(); ++k)
-            if (!told[k] && !stopped_)
-                end(rows[k], false, "not written: the job ended before it");
+        job->start();
     }
 
     // Moves a staged output to its planned name, never over a file there: linked first, so
@@ -620,8 +672,14 @@ private:
 
     const Options& o_;
     set_plan::Plan plan_;
+    std::unique_ptr<StopSignals> stop_;
     std::string appliedFile_;
     std::string staging_;
+    std::deque<Work> queue_;
+    std::vector<Slot> slots_;
+    TFFDecoder* probe_ = nullptr;
+    QEventLoop* loop_ = nullptr;
+    int running_ = 0;
     int failed_ = 0;
     bool stopped_ = false;
 };
