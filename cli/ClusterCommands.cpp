@@ -189,12 +189,13 @@ bool readNames(const Options& o, std::vector<std::string>& names)
     return true;
 }
 
-// Files of the paths (a folder gives its media files, as the job's list takes them).
-std::vector<std::string> filesOf(const std::vector<std::string>& names)
+// Files of the paths (a folder gives its media files, as the job's list takes them). A relative
+// name is a key: it lies under the root, so that every node reads the same list alike.
+std::vector<std::string> filesOf(const std::vector<std::string>& names, const std::string& root)
 {
     std::vector<std::string> files;
     for (const std::string& name : names) {
-        const std::string path = absolute(name);
+        const std::string path = absolute(name.starts_with('/') ? name : root + "/" + name);
         std::error_code ec;
         if (fs::is_directory(path, ec)) {
             for (const std::string& file : list_admission::folderFiles(path))
@@ -256,7 +257,7 @@ public:
         if (!readNames(o_, names))
             return kUsage;
         const std::string root = absolute(o_.root);
-        for (const std::string& path : filesOf(names)) {
+        for (const std::string& path : filesOf(names, root)) {
             if (StopSignals::received())
                 return kStopped;
             ScanItem item{path, {}};
@@ -725,7 +726,8 @@ std::string helpText()
            "  auralon-cli apply --plan=FILE [--shard=I/N] [-j N] [--report=FILE]\n"
            "      write shard I's outputs with their planned gains; a run again does what\n"
            "      is left; --report writes the plan and all results so far\n"
-           "Keys are paths relative to --root (default: the current folder).\n";
+           "Keys are paths relative to --root (default: the current folder); scan takes\n"
+           "relative names as relative to the root, so that every node reads one list alike.\n";
 }
 
 }  // namespace cluster_commands
