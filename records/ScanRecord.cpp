@@ -1,10 +1,8 @@
 #include "records/ScanRecord.h"
 
 #include "MeasureLine.h"
+#include "records/FlatJson.h"
 
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QJsonValue>
 
 #include <charconv>
 #include <cstdio>
@@ -41,49 +39,49 @@ std::string settingsHash()
 
 std::string line(const ScanRecord& r)
 {
-    QJsonObject o;
-    o.insert(QStringLiteral("key"), QString::fromStdString(r.key));
-    o.insert(QStringLiteral("size"), static_cast<qint64>(r.size));
-    // Nanoseconds do not fit a double: kept as text.
-    o.insert(QStringLiteral("mtime_ns"), QString::number(r.mtimeNs));
-    o.insert(QStringLiteral("version"), QString::fromStdString(r.version));
-    o.insert(QStringLiteral("settings"), QString::fromStdString(r.settings));
-    o.insert(QStringLiteral("status"), QString::fromUtf8(r.status == ScanRecord::Status::Measured ? kMeasured.data() : kFailed.data()));
-    o.insert(QStringLiteral("reason"), QString::fromStdString(r.reason));
-    o.insert(QStringLiteral("headroom"), r.headroom);
+    flat_json::Writer w;
+    w.text("key", r.key)
+        .integer("size", r.size)
+        .integer("mtime_ns", r.mtimeNs)
+        .text("version", r.version)
+        .text("settings", r.settings)
+        .text("status", r.status == ScanRecord::Status::Measured ? kMeasured : kFailed)
+        .text("reason", r.reason)
+        .number("headroom", r.headroom);
     if (r.measurement)
-        o.insert(QStringLiteral("measured"), QString::fromStdString(measure_line::format(*r.measurement)));
-    return QJsonDocument(o).toJson(QJsonDocument::Compact).toStdString() + "\n";
+        w.text("measured", measure_line::format(*r.measurement));
+    return w.line();
 }
 
 std::optional<ScanRecord> parse(std::string_view text)
 {
     if (text.ends_with('\n'))
         text.remove_suffix(1);
-    QJsonParseError error;
-    const QJsonDocument document =
-        QJsonDocument::fromJson(QByteArray::fromRawData(text.data(), static_cast<qsizetype>(text.size())), &error);
-    if (error.error != QJsonParseError::NoError || !document.isObject())
+    const std::optional<std::vector<flat_json::Field>> fields = flat_json::parse(text);
+    if (!fields)
         return std::nullopt;
-    const QJsonObject o = document.object();
     ScanRecord r;
-    const QString status = o.value(QStringLiteral("status")).toString();
-    const std::string mtime = o.value(QStringLiteral("mtime_ns")).toString().toStdString();
-    const auto [end, bad] = std::from_chars(mtime.data(), mtime.data() + mtime.size(), r.mtimeNs);
-    r.key = o.value(QStringLiteral("key")).toString().toStdString();
-    r.size = o.value(QStringLiteral("size")).toInteger(-1);
-    r.version = o.value(QStringLiteral("version")).toString().toStdString();
-    r.settings = o.value(QStringLiteral("settings")).toString().toStdString();
-    r.reason = o.value(QStringLiteral("reason")).toString().toStdString();
-    r.headroom = o.value(QStringLiteral("headroom")).toDouble(-1);
-    const bool measured = status == QLatin1StringView(kMeasured.data());
+    const std::optional<std::string> status = flat_json::text(*fields, "status");
+    const std::optional<long long> size = flat_json::integer(*fields, "size");
+    const std::optional<long long> mtime = flat_json::integer(*fields, "mtime_ns");
+    const std::optional<double> headroom = flat_json::number(*fields, "headroom");
+    r.key = flat_json::text(*fields, "key").value_or("");
+    r.version = flat_json::text(*fields, "version").value_or("");
+    r.settings = flat_json::text(*fields, "settings").value_or("");
+    r.reason = flat_json::text(*fields, "reason").value_or("");
+    const bool measured = status == kMeasured;
     r.status = measured ? ScanRecord::Status::Measured : ScanRecord::Status::Failed;
     if (measured)
-        r.measurement = measure_line::parse(o.value(QStringLiteral("measured")).toString().toStdString());
-    const bool whole = !r.key.empty() && r.size >= 0 && bad == std::errc() && end == mtime.data() + mtime.size()
-                       && !mtime.empty() && r.headroom >= 0 && !r.version.empty() && !r.settings.empty()
-                       && (measured ? r.measurement.has_value() : status == QLatin1StringView(kFailed.data()));
-    return whole ? std::optional<ScanRecord>(std::move(r)) : std::nullopt;
+        r.measurement = measure_line::parse(flat_json::text(*fields, "measured").value_or(""));
+    const bool whole = !r.key.empty() && size && *size >= 0 && mtime && headroom && *headroom >= 0
+                       && !r.version.empty() && !r.settings.empty()
+                       && (measured ? r.measurement.has_value() : status == kFailed);
+    if (!whole)
+        return std::nullopt;
+    r.size = *size;
+    r.mtimeNs = *mtime;
+    r.headroom = *headroom;
+    return r;
 }
 
 int shardOf(std::string_view key, int shards)

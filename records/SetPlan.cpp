@@ -2,18 +2,18 @@
 
 #include "GainRules.h"
 #include "conversion/ContainerTable.h"
-#include "conversion/FileIdentity.h"
 #include "conversion/OutputNames.h"
+#include "records/FlatJson.h"
 #include "records/RecordFiles.h"
 #include "records/ScanRecord.h"
 
 #include <QDir>
 #include <QFileInfo>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QSaveFile>
 
 #include <array>
+#include <filesystem>
+#include <functional>
 #include <cmath>
 #include <map>
 #include <unordered_map>
@@ -37,20 +37,6 @@ constexpr std::array<std::pair<VolumeMode, const char*>, 7> kModeNames{{
 
 constexpr std::size_t kRefusalsShown = 20;
 
-QString qs(const std::string& text) { return QString::fromStdString(text); }
-std::string ss(const QJsonValue& value) { return value.toString().toStdString(); }
-
-// A level as JSON: null for none or silence.
-QJsonValue level(std::optional<double> value)
-{
-    return value && std::isfinite(*value) ? QJsonValue(*value) : QJsonValue();
-}
-std::optional<double> levelOf(const QJsonValue& value)
-{
-    return value.isDouble() ? std::optional<double>(value.toDouble()) : std::nullopt;
-}
-double levelOrSilence(const QJsonValue& value) { return value.isDouble() ? value.toDouble() : -HUGE_VAL; }
-
 std::string groupOf(const std::string& key, bool byFolder)
 {
     const std::size_t slash = key.rfind('/');
@@ -62,16 +48,20 @@ std::string groupOf(const std::string& key, bool byFolder)
 void nameOutputs(Plan& plan)
 {
     const Settings& s = plan.settings;
+    // What is there already, listed once rather than looked up per row.
     std::unordered_set<std::string> taken;
     for (const Row& row : plan.rows)
         taken.insert(row.source);
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(s.outputFolder, ec))
+        taken.insert(entry.path().native());
     for (Row& row : plan.rows) {
         if (!row.error.empty())
             continue;
         const std::string planned =
             output_names::plannedOutputPath(row.source, s.outputFolder, s.prefix, s.formatConverting, s.format);
         std::string name = planned;
-        for (int n = 2; taken.count(name) || !file_identity::lookUp(name).missing(); ++n)
+        for (int n = 2; taken.count(name); ++n)
             name = output_names::numberedVariant(planned, n);
         taken.insert(name);
         row.output = name;
@@ -194,14 +184,15 @@ Merged merge(const std::string& recordsFolder, const Settings& settings)
     for (std::size_t f = 0; f < files.size(); ++f) {
         std::size_t number = 0;
         const std::string error = record_files::forEachLine(files[f], [&](std::string_view line, bool ended) {
-            const std::string where = files[f] + ":" + std::to_string(++number);
+            ++number;
+            auto where = [&] { return files[f] + ":" + std::to_string(number); };
             std::optional<ScanRecord> record = ended ? scan_record::parse(line) : std::nullopt;
             if (!record)
-                refuse(where, ended ? "damaged record" : "truncated record");
+                refuse(where(), ended ? "damaged record" : "truncated record");
             else if (record->version != settings.version)
-                refuse(where, record->key + ": made by version " + record->version + ", not " + settings.version);
+                refuse(where(), record->key + ": made by version " + record->version + ", not " + settings.version);
             else if (record->settings != hash)
-                refuse(where, record->key + ": measured with other settings (" + record->settings + ")");
+                refuse(where(), record->key + ": measured with other settings (" + record->settings + ")");
             else if (refusedCount == 0)
                 take(reading, std::move(*record), settings, {f, number});
             return true;
@@ -272,131 +263,132 @@ Merged merge(const std::string& recordsFolder, const Settings& settings)
     return merged;
 }
 
-std::string text(const Plan& plan)
+static void eachLine(const Plan& plan, const std::function<void(const std::string&)>& put)
 {
     const Settings& s = plan.settings;
-    QJsonObject head{
-        {"kind", "plan"},
-        {"version", qs(s.version)},
-        {"mode", qs(modeName(s.plan.mode))},
-        {"percent", s.plan.percent},
-        {"gain_db", s.plan.gainDb},
-        {"gain", qs(s.gainText)},
-        {"target_lufs", s.plan.targetLufs},
-        {"ceiling_dbtp", s.plan.ceilingDbtp},
-        {"limiter", s.plan.limiter},
-        {"lossy_output", s.plan.lossyOutput},
-        {"format_converting", s.formatConverting},
-        {"format", qs(s.format)},
-        {"prefix", qs(s.prefix)},
-        {"output", qs(s.outputFolder)},
-        {"root", qs(s.root)},
-        {"group_by_folder", s.groupByFolder},
-    };
-    std::string out = QJsonDocument(head).toJson(QJsonDocument::Compact).toStdString() + "\n";
+    put(flat_json::Writer()
+            .text("kind", "plan")
+            .text("version", s.version)
+            .text("mode", modeName(s.plan.mode))
+            .integer("percent", s.plan.percent)
+            .number("gain_db", s.plan.gainDb)
+            .text("gain", s.gainText)
+            .number("target_lufs", s.plan.targetLufs)
+            .number("ceiling_dbtp", s.plan.ceilingDbtp)
+            .boolean("limiter", s.plan.limiter)
+            .boolean("lossy_output", s.plan.lossyOutput)
+            .boolean("format_converting", s.formatConverting)
+            .text("format", s.format)
+            .text("prefix", s.prefix)
+            .text("output", s.outputFolder)
+            .text("root", s.root)
+            .boolean("group_by_folder", s.groupByFolder)
+            .line());
     for (const Row& row : plan.rows) {
-        const std::optional<Measurement>& m = row.before;
         const loudness_plan::Row& p = row.plan;
-        QJsonObject o{
-            {"kind", "row"},
-            {"key", qs(row.key)},
-            {"source", qs(row.source)},
-            {"output", qs(row.output)},
-            {"group", qs(row.group)},
-            {"error", qs(row.error)},
-            {"measured", m.has_value()},
-            {"loudness_lufs", level(m ? std::optional(m->integratedLufs) : std::nullopt)},
-            {"range_lu", level(m ? std::optional(m->rangeLu) : std::nullopt)},
-            {"true_peak_dbtp", level(m ? std::optional(m->truePeakDbtp) : std::nullopt)},
-            {"sample_peak_dbfs", level(m ? std::optional(m->samplePeakDbfs) : std::nullopt)},
-            {"duration_s", m ? m->seconds : 0.0},
-            {"planned", p.planned},
-            {"changes", p.changes},
-            {"gain_db", level(p.gainDb)},
-            {"expected_lufs", level(p.loudnessAfterLufs)},
-            {"true_peak_after_dbtp", level(p.truePeakAfterDbtp)},
-            {"peak_limited", p.peakLimited},
-            {"limited", p.limited},
-            {"limited_by_db", p.limitedByDb},
-            {"note", qs(p.note)},
-        };
-        out += QJsonDocument(o).toJson(QJsonDocument::Compact).toStdString() + "\n";
+        flat_json::Writer w;
+        w.text("kind", "row")
+            .text("key", row.key)
+            .text("source", row.source)
+            .text("output", row.output)
+            .text("group", row.group)
+            .text("error", row.error)
+            .boolean("measured", row.before.has_value());
+        if (const std::optional<Measurement>& m = row.before)
+            w.number("loudness_lufs", m->integratedLufs)
+                .number("range_lu", m->rangeLu)
+                .number("true_peak_dbtp", m->truePeakDbtp)
+                .number("sample_peak_dbfs", m->samplePeakDbfs)
+                .number("duration_s", m->seconds);
+        w.boolean("planned", p.planned).boolean("changes", p.changes).number("gain_db", p.gainDb);
+        if (p.loudnessAfterLufs)
+            w.number("expected_lufs", *p.loudnessAfterLufs);
+        if (p.truePeakAfterDbtp)
+            w.number("true_peak_after_dbtp", *p.truePeakAfterDbtp);
+        w.boolean("peak_limited", p.peakLimited)
+            .boolean("limited", p.limited)
+            .number("limited_by_db", p.limitedByDb)
+            .text("note", p.note);
+        put(w.line());
     }
     for (const Set& set : plan.sets)
-        out += QJsonDocument(QJsonObject{{"kind", "set"}, {"group", qs(set.group)}, {"loudness_lufs", set.loudnessLufs}})
-                   .toJson(QJsonDocument::Compact)
-                   .toStdString()
-               + "\n";
-    return out;
+        put(flat_json::Writer().text("kind", "set").text("group", set.group).number("loudness_lufs", set.loudnessLufs).line());
 }
 
 std::string write(const Plan& plan, const std::string& path)
 {
+    // Line by line: a plan of a million rows is not held twice.
     QSaveFile file(QString::fromStdString(path));
-    const std::string bytes = text(plan);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes.data(), static_cast<qint64>(bytes.size())) < 0
-        || !file.commit())
+    bool written = file.open(QIODevice::WriteOnly);
+    if (written)
+        eachLine(plan, [&](const std::string& line) {
+            written = written && file.write(line.data(), static_cast<qint64>(line.size())) >= 0;
+        });
+    if (!written || !file.commit())
         return "Cannot write " + path + ": " + file.errorString().toStdString();
     return {};
 }
 
 std::optional<Plan> read(const std::string& path, std::string& error)
 {
+    using namespace flat_json;
     Plan plan;
     bool headed = false;
     std::size_t number = 0;
     error = record_files::forEachLine(path, [&](std::string_view line, bool ended) {
         const std::string where = path + ":" + std::to_string(++number);
-        const QJsonDocument document =
-            QJsonDocument::fromJson(QByteArray::fromRawData(line.data(), static_cast<qsizetype>(line.size())));
-        const QJsonObject o = document.object();
-        const QString kind = o.value("kind").toString();
-        const std::optional<VolumeMode> mode = modeNamed(ss(o.value("mode")));
-        if (!ended || !document.isObject() || (kind == "plan") == headed || (kind == "plan" && !mode)) {
+        const std::optional<std::vector<Field>> f = ended ? parse(line) : std::nullopt;
+        const std::string kind = f ? text(*f, "kind").value_or("") : "";
+        const std::optional<VolumeMode> mode = f ? modeNamed(text(*f, "mode").value_or("")) : std::nullopt;
+        if (!f || (kind == "plan") == headed || (kind == "plan" && !mode) || (kind != "plan" && kind != "row" && kind != "set")) {
             error = where + ": not a line of a plan";
             return false;
         }
+        const std::vector<Field>& o = *f;
         if (kind == "plan") {
             Settings& s = plan.settings;
-            s.version = ss(o.value("version"));
+            s.version = text(o, "version").value_or("");
             s.plan = {*mode,
-                      o.value("percent").toInt(),
-                      o.value("gain_db").toDouble(),
-                      o.value("target_lufs").toDouble(),
-                      o.value("ceiling_dbtp").toDouble(),
-                      o.value("limiter").toBool(),
-                      o.value("lossy_output").toBool()};
-            s.gainText = ss(o.value("gain"));
-            s.formatConverting = o.value("format_converting").toBool();
-            s.format = ss(o.value("format"));
-            s.prefix = ss(o.value("prefix"));
-            s.outputFolder = ss(o.value("output"));
-            s.root = ss(o.value("root"));
-            s.groupByFolder = o.value("group_by_folder").toBool();
+                      static_cast<int>(integer(o, "percent").value_or(100)),
+                      flat_json::number(o, "gain_db").value_or(0),
+                      flat_json::number(o, "target_lufs").value_or(-14),
+                      flat_json::number(o, "ceiling_dbtp").value_or(-1),
+                      boolean(o, "limiter").value_or(true),
+                      boolean(o, "lossy_output").value_or(false)};
+            s.gainText = text(o, "gain").value_or("0.00");
+            s.formatConverting = boolean(o, "format_converting").value_or(false);
+            s.format = text(o, "format").value_or("*.WAV");
+            s.prefix = text(o, "prefix").value_or("");
+            s.outputFolder = text(o, "output").value_or("");
+            s.root = text(o, "root").value_or("");
+            s.groupByFolder = boolean(o, "group_by_folder").value_or(false);
             headed = true;
         } else if (kind == "set") {
-            plan.sets.push_back({ss(o.value("group")), o.value("loudness_lufs").toDouble()});
+            plan.sets.push_back({text(o, "group").value_or(""), flat_json::number(o, "loudness_lufs").value_or(-HUGE_VAL)});
         } else {
             Row row;
-            row.key = ss(o.value("key"));
-            row.source = ss(o.value("source"));
-            row.output = ss(o.value("output"));
-            row.group = ss(o.value("group"));
-            row.error = ss(o.value("error"));
-            if (o.value("measured").toBool())
-                row.before = Measurement{levelOrSilence(o.value("loudness_lufs")), o.value("range_lu").toDouble(),
-                                         levelOrSilence(o.value("true_peak_dbtp")),
-                                         levelOrSilence(o.value("sample_peak_dbfs")), o.value("duration_s").toDouble(), {}};
+            row.key = text(o, "key").value_or("");
+            row.source = text(o, "source").value_or("");
+            row.output = text(o, "output").value_or("");
+            row.group = text(o, "group").value_or("");
+            row.error = text(o, "error").value_or("");
+            if (boolean(o, "measured").value_or(false))
+                row.before = Measurement{flat_json::number(o, "loudness_lufs").value_or(-HUGE_VAL),
+                                         flat_json::number(o, "range_lu").value_or(0),
+                                         flat_json::number(o, "true_peak_dbtp").value_or(-HUGE_VAL),
+                                         flat_json::number(o, "sample_peak_dbfs").value_or(-HUGE_VAL),
+                                         flat_json::number(o, "duration_s").value_or(0),
+                                         {}};
             loudness_plan::Row& p = row.plan;
-            p.planned = o.value("planned").toBool();
-            p.changes = o.value("changes").toBool();
-            p.gainDb = o.value("gain_db").isDouble() ? o.value("gain_db").toDouble() : -HUGE_VAL;
-            p.loudnessAfterLufs = levelOf(o.value("expected_lufs"));
-            p.truePeakAfterDbtp = levelOf(o.value("true_peak_after_dbtp"));
-            p.peakLimited = o.value("peak_limited").toBool();
-            p.limited = o.value("limited").toBool();
-            p.limitedByDb = o.value("limited_by_db").toDouble();
-            p.note = ss(o.value("note"));
+            p.planned = boolean(o, "planned").value_or(false);
+            p.changes = boolean(o, "changes").value_or(false);
+            p.gainDb = flat_json::number(o, "gain_db").value_or(-HUGE_VAL);  // null: 0 %
+            p.loudnessAfterLufs = flat_json::number(o, "expected_lufs");
+            p.truePeakAfterDbtp = flat_json::number(o, "true_peak_after_dbtp");
+            p.peakLimited = boolean(o, "peak_limited").value_or(false);
+            p.limited = boolean(o, "limited").value_or(false);
+            p.limitedByDb = flat_json::number(o, "limited_by_db").value_or(0);
+            p.note = text(o, "note").value_or("");
             plan.rows.push_back(std::move(row));
         }
         return true;
@@ -413,10 +405,11 @@ std::string appliedFile(const std::string& planPath, int index, int count)
 
 std::string appliedLine(const Applied& applied)
 {
-    const QJsonObject o{{"row", static_cast<qint64>(applied.row)},
-                        {"status", applied.written ? "written" : "failed"},
-                        {"reason", qs(applied.reason)}};
-    return QJsonDocument(o).toJson(QJsonDocument::Compact).toStdString() + "\n";
+    return flat_json::Writer()
+        .integer("row", static_cast<long long>(applied.row))
+        .text("status", applied.written ? "written" : "failed")
+        .text("reason", applied.reason)
+        .line();
 }
 
 std::vector<std::optional<Applied>> readApplied(const std::string& planPath, std::size_t rows)
@@ -427,12 +420,12 @@ std::vector<std::optional<Applied>> readApplied(const std::string& planPath, std
         plan.dir().entryList({plan.fileName() + ".applied-*.jsonl"}, QDir::Files, QDir::Name);
     for (const QString& name : names)
         record_files::forEachLine(plan.dir().filePath(name).toStdString(), [&](std::string_view line, bool ended) {
-            const QJsonObject o =
-                QJsonDocument::fromJson(QByteArray::fromRawData(line.data(), static_cast<qsizetype>(line.size()))).object();
-            const qint64 row = o.value("row").toInteger(-1);
-            if (ended && row >= 0 && static_cast<std::size_t>(row) < rows)
-                applied[static_cast<std::size_t>(row)] =
-                    Applied{static_cast<std::size_t>(row), o.value("status").toString() == "written", ss(o.value("reason"))};
+            const std::optional<std::vector<flat_json::Field>> o = ended ? flat_json::parse(line) : std::nullopt;
+            const long long row = o ? flat_json::integer(*o, "row").value_or(-1) : -1;
+            if (row >= 0 && static_cast<std::size_t>(row) < rows)
+                applied[static_cast<std::size_t>(row)] = Applied{static_cast<std::size_t>(row),
+                                                                 flat_json::text(*o, "status") == "written",
+                                                                 flat_json::text(*o, "reason").value_or("")};
             return true;
         });
     return applied;

@@ -63,8 +63,7 @@ struct Merged {
 // group gated over the sum of its files' blocks, so that it equals one machine's.
 Merged merge(const std::string& recordsFolder, const Settings& settings);
 
-// The plan as its file, and written whole or not at all ("" when written, else why not).
-std::string text(const Plan& plan);
+// The plan written as its file, whole or not at all ("" when written, else why not).
 std::string write(const Plan& plan, const std::string& path);
 // A plan file read back; nothing, with `error` naming the file and line, when it is damaged.
 std::optional<Plan> read(const std::string& path, std::string& error);

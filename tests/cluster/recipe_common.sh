@@ -21,11 +21,11 @@ run_local() {  # the same job on one machine, over the files in the same order
 levels() {  # "<name> <integrated loudness>" of each file in the folder, by name
   rm -rf "$WORK/levels"
   "$CLI" scan -q --records="$WORK/levels" --root="$1" "$1" > /dev/null
-  sed -n 's/.*"key":"\([^"]*\)","measured":"measured\\tI=\([^\\]*\)\\t.*/\1 \2/p' "$WORK"/levels/*.jsonl | LC_ALL=C sort
+  sed -n 's/^{"key":"\([^"]*\)".*"measured":"measured\\tI=\([^\\]*\)\\t.*/\1 \2/p' "$WORK"/levels/*.jsonl | LC_ALL=C sort
 }
 
-# The jobs write lossless files: an MP3 encoder turns the very same gain into levels a few
-# hundredths of a LU apart from one run to another of different rows.
+# The jobs write lossless files: an MP3 output of the very same gain measured a few hundredths
+# of a LU apart between the two jobs.
 same_as_local() {  # fails unless the spread job's outputs are one machine's
   levels "$WORK/out" > "$WORK/out.levels"
   levels "$WORK/local" > "$WORK/local.levels"
