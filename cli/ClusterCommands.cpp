@@ -28,6 +28,7 @@
 #include <optional>
 #include <unordered_set>
 
+#include <csignal>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -466,6 +467,7 @@ public:
             jobs[{jobMode(), *levels}].push_back(i);
         }
         clearStaging();
+        clearDeadScratch();
         std::error_code ec;
         fs::create_directory(staging_, ec);
         for (auto& [what, rows] : jobs)
@@ -542,6 +544,19 @@ private:
                 return true;
             }
         return false;
+    }
+
+    // The scratch folders that applying runs killed on this machine left: their process is gone.
+    static void clearDeadScratch()
+    {
+        const std::string scratch = program_folders::scratchFolder();
+        std::error_code ec;
+        for (const auto& entry : fs::directory_iterator(scratch.empty() ? "/nonexistent" : scratch, ec)) {
+            const std::string name = entry.path().filename().native();
+            const long pid = name.starts_with("apply-") ? std::atol(name.c_str() + 6) : 0;
+            if (pid > 0 && ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH)
+                fs::remove_all(entry.path(), ec);
+        }
     }
 
     // Only this shard's hidden folder, of files its own runs made.

@@ -21,7 +21,14 @@ public:
 
 private:
     void key(std::string_view key);
-    std::string line_ = "{";
+    std::string line_ = start();
+    static std::string start()
+    {
+        std::string line;
+        line.reserve(512);
+        line += '{';
+        return line;
+    }
 };
 
 struct Field {

@@ -2,6 +2,7 @@
 
 #include "GainRules.h"
 #include "conversion/ContainerTable.h"
+#include "conversion/FileIdentity.h"
 #include "conversion/OutputNames.h"
 #include "records/FlatJson.h"
 #include "records/RecordFiles.h"
@@ -11,7 +12,11 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <algorithm>
 #include <array>
+#include <deque>
+#include <future>
+#include <thread>
 #include <filesystem>
 #include <functional>
 #include <cmath>
@@ -48,23 +53,32 @@ std::string groupOf(const std::string& key, bool byFolder)
 void nameOutputs(Plan& plan)
 {
     const Settings& s = plan.settings;
-    // What is there already, listed once rather than looked up per row.
-    std::unordered_set<std::string> taken;
-    for (const Row& row : plan.rows)
-        taken.insert(row.source);
+    // What is there already, listed once rather than looked up per row; the names point into
+    // the rows, which stay where they are.
+    std::vector<std::string> there;
     std::error_code ec;
     for (const auto& entry : std::filesystem::directory_iterator(s.outputFolder, ec))
-        taken.insert(entry.path().native());
+        there.push_back(entry.path().native());
+    std::unordered_set<std::string_view> taken(there.begin(), there.end());
+    taken.reserve(2 * plan.rows.size() + there.size());
+    for (const Row& row : plan.rows)
+        taken.insert(row.source);
+    // Whether a folder of sources is the output folder, asked of the file system once per folder.
+    std::unordered_map<std::string, bool> inOutputFolder;
+    const std::string outputFolder = output_names::folderText(s.outputFolder);
     for (Row& row : plan.rows) {
         if (!row.error.empty())
             continue;
-        const std::string planned =
-            output_names::plannedOutputPath(row.source, s.outputFolder, s.prefix, s.formatConverting, s.format);
-        std::string name = planned;
-        for (int n = 2; taken.count(name); ++n)
-            name = output_names::numberedVariant(planned, n);
-        taken.insert(name);
-        row.output = name;
+        const std::string sourceFolder = output_names::sourceFolderOf(row.source);
+        auto known = inOutputFolder.find(sourceFolder);
+        if (known == inOutputFolder.end())
+            known = inOutputFolder.emplace(sourceFolder, file_identity::sameEntry(outputFolder, sourceFolder)).first;
+        const std::string planned = output_names::plannedOutputPath(row.source, s.outputFolder, s.prefix,
+                                                                    s.formatConverting, s.format, known->second);
+        row.output = planned;
+        for (int n = 2; taken.count(row.output); ++n)
+            row.output = output_names::numberedVariant(planned, n);
+        taken.insert(row.output);
     }
 }
 
@@ -81,7 +95,6 @@ bool lossyOutput(const Plan& plan)
 struct Reading {
     std::vector<Row> rows;
     std::unordered_map<std::string, std::size_t> byKey;
-    std::vector<double> headroom;
     std::vector<std::int64_t> mtime;
     std::vector<std::pair<std::size_t, std::size_t>> from;  // the file and line of each row's record
     std::map<std::string, BlockHistogram> blocks;            // each group's, of its measured files
@@ -108,6 +121,7 @@ void take(Reading& reading, ScanRecord&& record, const Settings& settings, std::
     row.source = settings.root == "/" ? "/" + row.key : settings.root + "/" + row.key;
     row.group = groupOf(row.key, settings.groupByFolder);
     row.error = record.status == ScanRecord::Status::Failed ? record.reason : std::string();
+    row.headroom = record.headroom;
     if (hasLoudness(record.measurement))
         reading.blocks[row.group].merge(record.measurement->blocks);
     if (record.measurement) {
@@ -116,12 +130,10 @@ void take(Reading& reading, ScanRecord&& record, const Settings& settings, std::
     }
     if (fresh) {
         reading.rows.push_back(std::move(row));
-        reading.headroom.push_back(record.headroom);
         reading.mtime.push_back(record.mtimeNs);
         reading.from.push_back(from);
     } else {
         reading.rows[at] = std::move(row);
-        reading.headroom[at] = record.headroom;
         reading.mtime[at] = record.mtimeNs;
         reading.from[at] = from;
     }
@@ -181,27 +193,50 @@ Merged merge(const std::string& recordsFolder, const Settings& settings)
         if (++refusedCount <= kRefusalsShown)
             merged.refused.push_back(where + ": " + why);
     };
-    for (std::size_t f = 0; f < files.size(); ++f) {
-        std::size_t number = 0;
-        const std::string error = record_files::forEachLine(files[f], [&](std::string_view line, bool ended) {
-            ++number;
+    // The files are read and their lines parsed a few at once, and taken in the files' order,
+    // so that the plan is the one a single reader makes.
+    struct Parsed {
+        std::vector<std::optional<ScanRecord>> records;
+        std::vector<bool> ended;
+        std::string error;
+    };
+    auto parseFile = [&files](std::size_t f) {
+        Parsed parsed;
+        parsed.error = record_files::forEachLine(files[f], [&parsed](std::string_view line, bool ended) {
+            parsed.records.push_back(ended ? scan_record::parse(line) : std::nullopt);
+            parsed.ended.push_back(ended);
+            return true;
+        });
+        return parsed;
+    };
+    const std::size_t ahead = std::max(2u, std::thread::hardware_concurrency());
+    std::deque<std::future<Parsed>> reading_;
+    for (std::size_t f = 0, next = 0; f < files.size(); ++f) {
+        for (; next < files.size() && next < f + ahead; ++next)
+            reading_.push_back(std::async(std::launch::async, parseFile, next));
+        Parsed parsed = reading_.front().get();
+        reading_.pop_front();
+        if (!parsed.error.empty()) {
+            merged.error = parsed.error;
+            for (auto& pending : reading_)
+                pending.wait();
+            return merged;
+        }
+        for (std::size_t k = 0; k < parsed.records.size(); ++k) {
+            const std::size_t number = k + 1;
             auto where = [&] { return files[f] + ":" + std::to_string(number); };
-            std::optional<ScanRecord> record = ended ? scan_record::parse(line) : std::nullopt;
+            std::optional<ScanRecord>& record = parsed.records[k];
             if (!record)
-                refuse(where(), ended ? "damaged record" : "truncated record");
+                refuse(where(), parsed.ended[k] ? "damaged record" : "truncated record");
             else if (record->version != settings.version)
                 refuse(where(), record->key + ": made by version " + record->version + ", not " + settings.version);
             else if (record->settings != hash)
                 refuse(where(), record->key + ": measured with other settings (" + record->settings + ")");
             else if (refusedCount == 0)
                 take(reading, std::move(*record), settings, {f, number});
-            return true;
-        });
-        if (!error.empty()) {
-            merged.error = error;
-            return merged;
         }
     }
+    reading.byKey = {};  // every key is known: no more lookups
     if (refusedCount > kRefusalsShown)
         merged.refused.push_back("and " + std::to_string(refusedCount - kRefusalsShown) + " more records");
     if (refusedCount > 0)
@@ -210,19 +245,9 @@ Merged merge(const std::string& recordsFolder, const Settings& settings)
     Plan plan;
     plan.settings = settings;
     plan.rows = std::move(reading.rows);
-    // Rows in the order of their keys, as one job over the sorted list would have them.
-    std::vector<std::size_t> order(plan.rows.size());
-    for (std::size_t i = 0; i < order.size(); ++i)
-        order[i] = i;
-    std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return plan.rows[a].key < plan.rows[b].key; });
-    std::vector<Row> sorted;
-    std::vector<double> headroom;
-    sorted.reserve(order.size());
-    for (std::size_t i : order) {
-        sorted.push_back(std::move(plan.rows[i]));
-        headroom.push_back(reading.headroom[i]);
-    }
-    plan.rows = std::move(sorted);
+    // Rows in the order of their keys, as one job over the sorted list would have them; sorted
+    // where they are, since a million rows are not held twice.
+    std::sort(plan.rows.begin(), plan.rows.end(), [](const Row& a, const Row& b) { return a.key < b.key; });
     plan.settings.plan.lossyOutput = lossyOutput(plan);
 
     if (reading.rescanned) {
@@ -241,7 +266,7 @@ Merged merge(const std::string& recordsFolder, const Settings& settings)
         planFiles.reserve(members.size());
         bool handed = false;
         for (std::size_t i : members) {
-            loudness_plan::File file{plan.rows[i].before, headroom[i], std::nullopt};
+            loudness_plan::File file{plan.rows[i].before, plan.rows[i].headroom, std::nullopt};
             if (!handed && hasLoudness(file.measurement)) {
                 file.measurement->blocks = std::move(reading.blocks[group]);
                 handed = true;

@@ -39,6 +39,7 @@ struct Row {
     std::optional<Measurement> before;  // without its blocks
     loudness_plan::Row plan;
     std::string error;   // why the file could not be scanned
+    double headroom = 0;  // loudness_plan::File::quantisationHeadroom of the source
 };
 
 struct Set {
