@@ -12,7 +12,6 @@
 
 #include <fstream>
 #include <map>
-#include <regex>
 #include <set>
 
 namespace fs = std::filesystem;
@@ -169,6 +168,13 @@ TEST(Cluster, ApplyKilledHalfwayWritesTheRestOnceAndLeavesNoPartialFile)
     EXPECT_NE(testsupport::readFile(dir / "report.json").find("\"set\""), std::string::npos);
 }
 
+// The text with the first value of a field replaced.
+std::string withField(const std::string& text, const std::string& field, const std::string& value)
+{
+    const std::size_t start = text.find("\"" + field + "\":\"") + field.size() + 4;
+    return text.substr(0, start) + value + text.substr(text.find('"', start));
+}
+
 TEST(Cluster, DamagedOrForeignRecordsAreRefusedByNameAndNothingIsWritten)
 {
     testsupport::TempDir dir;
@@ -184,10 +190,8 @@ TEST(Cluster, DamagedOrForeignRecordsAreRefusedByNameAndNothingIsWritten)
     } cases[] = {
         {"truncated", text.substr(0, text.size() - 40), std::to_string(std::count(text.begin(), text.end(), '\n')),
          "truncated record"},
-        {"foreign version", std::regex_replace(text, std::regex("\"version\":\"[^\"]*\""), "\"version\":\"0.0.1\"",
-                                               std::regex_constants::format_first_only), "1", "made by version 0.0.1"},
-        {"other settings", std::regex_replace(text, std::regex("\"settings\":\"[^\"]*\""), "\"settings\":\"0123456789abcdef\"",
-                                              std::regex_constants::format_first_only), "1", "measured with other settings"},
+        {"foreign version", withField(text, "version", "0.0.1"), "1", "made by version 0.0.1"},
+        {"other settings", withField(text, "settings", "0123456789abcdef"), "1", "measured with other settings"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -198,9 +202,9 @@ TEST(Cluster, DamagedOrForeignRecordsAreRefusedByNameAndNothingIsWritten)
         const auto run = cli({"merge", "--records=" + (dir / "bad").string(), "--plan=" + planFile.string(), "--album",
                               "-o", dir.str()});
         EXPECT_EQ(run.exitCode, 1);
-        const std::regex named(std::regex_replace((dir / "bad/scan-2-of-2.jsonl").string(), std::regex("[.]"), "[.]") + ":"
-                               + c.line + ": ([^:]+: )?" + c.why);
-        EXPECT_TRUE(std::regex_search(run.output, named)) << run.output;
+        const std::size_t named = run.output.find((dir / "bad/scan-2-of-2.jsonl").string() + ":" + c.line + ": ");
+        ASSERT_NE(named, std::string::npos) << run.output;
+        EXPECT_NE(run.output.find(c.why, named), std::string::npos) << run.output;
         EXPECT_FALSE(fs::exists(planFile));
     }
 }
