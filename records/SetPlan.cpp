@@ -20,7 +20,6 @@
 #include <filesystem>
 #include <functional>
 #include <cmath>
-#include <map>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -42,11 +41,6 @@ constexpr std::array<std::pair<VolumeMode, const char*>, 7> kModeNames{{
 
 constexpr std::size_t kRefusalsShown = 20;
 
-std::string groupOf(const std::string& key, bool byFolder)
-{
-    const std::size_t slash = key.rfind('/');
-    return byFolder && slash != std::string::npos ? key.substr(0, slash) : std::string();
-}
 
 // The output names, in the order of the rows, as one job would pick them: the planned name, or
 // "name (2)" and on when an earlier row took it or a file of that name is already there.
@@ -60,12 +54,15 @@ void nameOutputs(Plan& plan)
     for (const auto& entry : std::filesystem::directory_iterator(s.outputFolder, ec))
         there.push_back(entry.path().native());
     std::unordered_set<std::string_view> taken(there.begin(), there.end());
-    taken.reserve(2 * plan.rows.size() + there.size());
+    taken.reserve(plan.rows.size() + there.size());
+    // Only a source in the output folder can have an output's name.
+    const std::string outputFolder = output_names::folderText(s.outputFolder);
     for (const Row& row : plan.rows)
-        taken.insert(row.source);
+        if (row.source.size() > outputFolder.size() && row.source.starts_with(outputFolder)
+            && row.source[outputFolder.size()] == '/')
+            taken.insert(row.source);
     // Whether a folder of sources is the output folder, asked of the file system once per folder.
     std::unordered_map<std::string, bool> inOutputFolder;
-    const std::string outputFolder = output_names::folderText(s.outputFolder);
     for (Row& row : plan.rows) {
         if (!row.error.empty())
             continue;
@@ -97,7 +94,8 @@ struct Reading {
     std::unordered_map<std::string, std::size_t> byKey;
     std::vector<std::int64_t> mtime;
     std::vector<std::pair<std::size_t, std::size_t>> from;  // the file and line of each row's record
-    std::map<std::string, BlockHistogram> blocks;            // each group's, of its measured files
+    std::unordered_map<std::string, BlockHistogram> blocks;  // each group's, of its measured files
+    std::pair<const std::string, BlockHistogram>* lastGroup = nullptr;  // files of a folder come together
     bool rescanned = false;                                   // some key has several records
 };
 
@@ -119,11 +117,14 @@ void take(Reading& reading, ScanRecord&& record, const Settings& settings, std::
     Row row;
     row.key = std::move(record.key);
     row.source = settings.root == "/" ? "/" + row.key : settings.root + "/" + row.key;
-    row.group = groupOf(row.key, settings.groupByFolder);
     row.error = record.status == ScanRecord::Status::Failed ? record.reason : std::string();
     row.headroom = record.headroom;
-    if (hasLoudness(record.measurement))
-        reading.blocks[row.group].merge(record.measurement->blocks);
+    if (hasLoudness(record.measurement)) {
+        const std::string_view group = groupOf(row.key, settings.groupByFolder);
+        if (!reading.lastGroup || reading.lastGroup->first != group)
+            reading.lastGroup = &*reading.blocks.try_emplace(std::string(group)).first;
+        reading.lastGroup->second.merge(record.measurement->blocks);
+    }
     if (record.measurement) {
         row.before = std::move(record.measurement);
         row.before->blocks = {};
@@ -146,6 +147,7 @@ std::string sumAgain(Reading& reading, const std::vector<std::string>& files, bo
     for (const auto& [file, line] : reading.from)
         kept.insert(static_cast<std::uint64_t>(file) << 40 | line);
     reading.blocks.clear();
+    reading.lastGroup = nullptr;
     for (std::size_t f = 0; f < files.size(); ++f) {
         std::size_t number = 0;
         const std::string error = record_files::forEachLine(files[f], [&](std::string_view line, bool) {
@@ -153,7 +155,7 @@ std::string sumAgain(Reading& reading, const std::vector<std::string>& files, bo
                 return true;
             const std::optional<ScanRecord> record = scan_record::parse(line);
             if (record && hasLoudness(record->measurement))
-                reading.blocks[groupOf(record->key, byFolder)].merge(record->measurement->blocks);
+                reading.blocks[std::string(groupOf(record->key, byFolder))].merge(record->measurement->blocks);
             return true;
         });
         if (!error.empty())
@@ -163,6 +165,12 @@ std::string sumAgain(Reading& reading, const std::vector<std::string>& files, bo
 }
 
 }  // namespace
+
+std::string_view groupOf(std::string_view key, bool byFolder)
+{
+    const std::size_t slash = key.rfind('/');
+    return byFolder && slash != std::string_view::npos ? key.substr(0, slash) : std::string_view();
+}
 
 std::string modeName(VolumeMode mode)
 {
@@ -258,10 +266,21 @@ Merged merge(const std::string& recordsFolder, const Settings& settings)
 
     // One plan per group, by the job's own rules. The plan sums the blocks of its measured files:
     // the group's sum goes to its first measured file, the others bring none.
-    std::map<std::string, std::vector<std::size_t>> groups;
-    for (std::size_t i = 0; i < plan.rows.size(); ++i)
-        groups[plan.rows[i].group].push_back(i);
-    for (auto& [group, members] : groups) {
+    std::unordered_map<std::string, std::vector<std::size_t>> groups;
+    std::vector<std::size_t>* lastMembers = nullptr;
+    for (std::size_t i = 0; i < plan.rows.size(); ++i) {
+        const std::string_view group = groupOf(plan.rows[i].key, settings.groupByFolder);
+        if (i == 0 || group != groupOf(plan.rows[i - 1].key, settings.groupByFolder))
+            lastMembers = &groups[std::string(group)];
+        lastMembers->push_back(i);
+    }
+    std::vector<const std::string*> names;
+    for (const auto& [group, members] : groups)
+        names.push_back(&group);
+    std::sort(names.begin(), names.end(), [](const std::string* a, const std::string* b) { return *a < *b; });
+    for (const std::string* name : names) {
+        const std::string& group = *name;
+        const std::vector<std::size_t>& members = groups.at(group);
         std::vector<loudness_plan::File> planFiles;
         planFiles.reserve(members.size());
         bool handed = false;
@@ -316,7 +335,7 @@ static void eachLine(const Plan& plan, const std::function<void(const std::strin
             .text("key", row.key)
             .text("source", row.source)
             .text("output", row.output)
-            .text("group", row.group)
+            .text("group", groupOf(row.key, s.groupByFolder))
             .text("error", row.error)
             .boolean("measured", row.before.has_value());
         if (const std::optional<Measurement>& m = row.before)
@@ -395,7 +414,6 @@ std::optional<Plan> read(const std::string& path, std::string& error)
             row.key = text(o, "key").value_or("");
             row.source = text(o, "source").value_or("");
             row.output = text(o, "output").value_or("");
-            row.group = text(o, "group").value_or("");
             row.error = text(o, "error").value_or("");
             if (boolean(o, "measured").value_or(false))
                 row.before = Measurement{flat_json::number(o, "loudness_lufs").value_or(-HUGE_VAL),

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // A job over many machines, decided once: the records of every scanned file merged into one
@@ -35,12 +36,14 @@ struct Row {
     std::string key;
     std::string source;  // root + "/" + key
     std::string output;  // decided once, unique in the plan; empty when the row has none
-    std::string group;   // the key's folder with --group-by=folder, else ""
     std::optional<Measurement> before;  // without its blocks
     loudness_plan::Row plan;
     std::string error;   // why the file could not be scanned
     double headroom = 0;  // loudness_plan::File::quantisationHeadroom of the source
 };
+
+// A row's group: the key's folder when each folder is an album, else "" (the whole set).
+std::string_view groupOf(std::string_view key, bool byFolder);
 
 struct Set {
     std::string group;
