@@ -18,6 +18,7 @@ PACKAGES=(
   desktop-file-utils
   dpkg-dev file lintian appstream
   clang libclang-rt-14-dev
+  parallel munge slurmctld slurmd slurm-client
 )
 
 install_missing() {
@@ -69,7 +70,8 @@ case "$command" in
     build build-asan -DAURALON_SANITIZE=ON -DAURALON_BUILD_BENCH=OFF
     # The load tests take minutes in the plain build; under the sanitizers they would take hours.
     # Valgrind and the sanitizers' runtime do not mix: the valgrind run is the plain build's.
-    run_tests build-asan -LE "load|valgrind"
+    # The Slurm recipe tests the scheduling of the plain build's program, not the program again.
+    run_tests build-asan -LE "load|valgrind|slurm"
     echo "Fuzzing every parser and rule for a few seconds each:"
     fuzz/run
     ;;

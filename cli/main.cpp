@@ -2,6 +2,7 @@
 #include "analysis/RunLimit.h"
 #include "cli/CliArguments.h"
 #include "cli/CliRun.h"
+#include "cli/ClusterCommands.h"
 
 #include <QCoreApplication>
 
@@ -19,6 +20,11 @@ int main(int argc, char* argv[])
     cli_arguments::JobLimits limits;
     limits.byDefault = run_limit::defaultLimit(std::getenv(run_limit::kEnvironmentName), cores);
     limits.most = std::max(cores, limits.byDefault);  // as the Options dialog's "Files at once"
+    if (cluster_commands::isSubcommand(args)) {
+        QCoreApplication application(argc, argv);
+        QCoreApplication::setApplicationName(QStringLiteral("auralon-cli"));
+        return cluster_commands::run(args, limits, AURALON_VERSION);
+    }
     const cli_arguments::ParseResult parsed = cli_arguments::parse(args, limits);
     if (!parsed.error.empty()) {
         std::fprintf(stderr, "auralon-cli: %s\nTry 'auralon-cli --help' for more information.\n",
@@ -26,7 +32,7 @@ int main(int argc, char* argv[])
         return CliRun::kUsage;
     }
     if (parsed.options.help) {
-        std::fputs(cli_arguments::helpText(limits).c_str(), stdout);
+        std::fputs((cli_arguments::helpText(limits) + cluster_commands::helpText()).c_str(), stdout);
         return 0;
     }
     if (parsed.options.version) {

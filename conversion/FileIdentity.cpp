@@ -21,6 +21,8 @@ Lookup lookUp(const std::string& path)
 
 std::string absolutePath(const std::string& path)
 {
+    if (path.starts_with('/'))
+        return path;  // what std::filesystem::absolute gives, without taking the path apart
     std::error_code ec;
     std::filesystem::path p = std::filesystem::absolute(std::filesystem::path(path), ec);
     return ec ? path : p.string();

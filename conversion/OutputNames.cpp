@@ -105,13 +105,28 @@ std::string plannedOutputPath(const std::string& sourcePath, const std::string& 
                               const std::string& prefix, bool formatConverting,
                               std::string_view formatText)
 {
+    const bool inOutputFolder =
+        trimmed(prefix).empty() && file_identity::sameEntry(folderText(outputFolder), sourceFolderOf(sourcePath));
+    return plannedOutputPath(sourcePath, outputFolder, prefix, formatConverting, formatText, inOutputFolder);
+}
+
+std::string sourceFolderOf(const std::string& sourcePath)
+{
+    const std::string source = file_identity::absolutePath(sourcePath);
+    const std::string folder = source.substr(0, source.size() - fileNameOf(source).size());
+    return folder.empty() ? "/" : folder;
+}
+
+std::string plannedOutputPath(const std::string& sourcePath, const std::string& outputFolder,
+                              const std::string& prefix, bool formatConverting,
+                              std::string_view formatText, bool sourceInOutputFolder)
+{
     const std::string source = file_identity::absolutePath(sourcePath);
     const std::string folder = folderText(outputFolder);
     const std::string name = fileNameOf(source);
-    const std::string sourceFolder = source.substr(0, source.size() - name.size());
 
     std::string lead = trimmed(prefix);
-    if (lead.empty() && file_identity::sameEntry(folder, sourceFolder.empty() ? "/" : sourceFolder))
+    if (lead.empty() && sourceInOutputFolder)
         lead = "NEW_";
 
     // Only the file's own extension is replaced, never a dot in a folder name.

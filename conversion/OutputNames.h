@@ -36,6 +36,15 @@ std::string plannedOutputPath(const std::string& sourcePath, const std::string& 
                               const std::string& prefix, bool formatConverting,
                               std::string_view formatText);
 
+// The same, with whether the source lies in the output folder already known (a plan of a
+// million rows asks it once per folder, not once per file).
+std::string plannedOutputPath(const std::string& sourcePath, const std::string& outputFolder,
+                              const std::string& prefix, bool formatConverting,
+                              std::string_view formatText, bool sourceInOutputFolder);
+
+// The folder part of a path, as plannedOutputPath compares it with the output folder.
+std::string sourceFolderOf(const std::string& sourcePath);
+
 // "/o/name (n).ext" for "/o/name.ext".
 std::string numberedVariant(const std::string& path, int n);
 

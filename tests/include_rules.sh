@@ -9,7 +9,7 @@ cd "${1:-$(dirname "$0")/..}"
 # What the files of each folder may include besides their own folder: "job/Job.h" is of job/,
 # a bare name ("GainRules.h") of common/. Logic folders build auralon_core, windows (app/ and
 # its subfolders) auralon_forms; normalizer/ and cli/ are programs.
-LOGIC="base tools media conversion analysis report job"
+LOGIC="base tools media conversion analysis report job records"
 declare -A MAY=(
   [common]=""
   [normalizer]="common"                    # its own program: shares only common/
@@ -20,6 +20,7 @@ declare -A MAY=(
   [analysis]="base tools media conversion common"
   [report]="$LOGIC common"
   [job]="$LOGIC common"
+  [records]="base tools media conversion report common"  # spread jobs: records, plan, results
   [app/stages]="$LOGIC common"             # dialogs show the job, not the main window
   [app]="app/stages $LOGIC common"
   [cli]="$LOGIC common"

@@ -1,0 +1,497 @@
+#include "records/SetPlan.h"
+
+#include "GainRules.h"
+#include "conversion/ContainerTable.h"
+#include "conversion/FileIdentity.h"
+#include "conversion/OutputNames.h"
+#include "records/FlatJson.h"
+#include "records/RecordFiles.h"
+#include "records/ScanRecord.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSaveFile>
+
+#include <algorithm>
+#include <array>
+#include <deque>
+#include <future>
+#include <thread>
+#include <filesystem>
+#include <functional>
+#include <cmath>
+#include <unordered_map>
+#include <unordered_set>
+
+namespace set_plan {
+
+namespace {
+
+using conversion_command::VolumeMode;
+
+constexpr std::array<std::pair<VolumeMode, const char*>, 7> kModeNames{{
+    {VolumeMode::RmsSingularly, "track"},
+    {VolumeMode::RmsCollectively, "album"},
+    {VolumeMode::RmsWeighted, "weighted"},
+    {VolumeMode::RmsArithmetic, "arithmetic"},
+    {VolumeMode::PeakTrackGain, "peak"},
+    {VolumeMode::ChangePercent, "percent"},
+    {VolumeMode::ChangeGain, "gain"},
+}};
+
+constexpr std::size_t kRefusalsShown = 20;
+
+
+// The output names, in the order of the rows, as one job would pick them: the planned name, or
+// "name (2)" and on when an earlier row took it or a file of that name is already there.
+void nameOutputs(Plan& plan)
+{
+    const Settings& s = plan.settings;
+    // What is there already, listed once rather than looked up per row; the names point into
+    // the rows, which stay where they are.
+    std::vector<std::string> there;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(s.outputFolder, ec))
+        there.push_back(entry.path().native());
+    std::unordered_set<std::string_view> taken(there.begin(), there.end());
+    taken.reserve(plan.rows.size() + there.size());
+    // Only a source in the output folder can have an output's name.
+    const std::string outputFolder = output_names::folderText(s.outputFolder);
+    for (const Row& row : plan.rows)
+        if (row.source.size() > outputFolder.size() && row.source.starts_with(outputFolder)
+            && row.source[outputFolder.size()] == '/')
+            taken.insert(row.source);
+    // Whether a folder of sources is the output folder, asked of the file system once per folder.
+    std::unordered_map<std::string, bool> inOutputFolder;
+    for (Row& row : plan.rows) {
+        if (!row.error.empty())
+            continue;
+        const std::string sourceFolder = output_names::sourceFolderOf(row.source);
+        auto known = inOutputFolder.find(sourceFolder);
+        if (known == inOutputFolder.end())
+            known = inOutputFolder.emplace(sourceFolder, file_identity::sameEntry(outputFolder, sourceFolder)).first;
+        const std::string planned = output_names::plannedOutputPath(row.source, s.outputFolder, s.prefix,
+                                                                    s.formatConverting, s.format, known->second);
+        row.output = planned;
+        for (int n = 2; taken.count(row.output); ++n)
+            row.output = output_names::numberedVariant(planned, n);
+        taken.insert(row.output);
+    }
+}
+
+bool lossyOutput(const Plan& plan)
+{
+    for (const Row& row : plan.rows)
+        if (!row.error.empty() ? false
+                               : container_table::isLossyExtension(output_names::outputExtension(
+                                     row.source, plan.settings.formatConverting, plan.settings.format)))
+            return true;
+    return false;
+}
+
+struct Reading {
+    std::vector<Row> rows;
+    std::unordered_map<std::string, std::size_t> byKey;
+    std::vector<std::int64_t> mtime;
+    std::vector<std::pair<std::size_t, std::size_t>> from;  // the file and line of each row's record
+    std::unordered_map<std::string, BlockHistogram> blocks;  // each group's, of its measured files
+    std::pair<const std::string, BlockHistogram>* lastGroup = nullptr;  // files of a folder come together
+    bool rescanned = false;                                   // some key has several records
+};
+
+bool hasLoudness(const std::optional<Measurement>& m)
+{
+    return m && gain_rules::statusOf(m->seconds, m->integratedLufs) == gain_rules::Status::Measured;
+}
+
+// Takes a record unless a newer one of its key was taken; its blocks go to its group's sum.
+void take(Reading& reading, ScanRecord&& record, const Settings& settings, std::pair<std::size_t, std::size_t> from)
+{
+    const auto [found, fresh] = reading.byKey.emplace(record.key, reading.rows.size());
+    const std::size_t at = found->second;
+    if (!fresh) {
+        reading.rescanned = true;
+        if (reading.mtime[at] > record.mtimeNs)
+            return;  // an older scan of a file scanned again since
+    }
+    Row row;
+    row.key = std::move(record.key);
+    row.source = settings.root == "/" ? "/" + row.key : settings.root + "/" + row.key;
+    row.error = record.status == ScanRecord::Status::Failed ? record.reason : std::string();
+    row.headroom = record.headroom;
+    if (hasLoudness(record.measurement)) {
+        const std::string_view group = groupOf(row.key, settings.groupByFolder);
+        if (!reading.lastGroup || reading.lastGroup->first != group)
+            reading.lastGroup = &*reading.blocks.try_emplace(std::string(group)).first;
+        reading.lastGroup->second.merge(record.measurement->blocks);
+    }
+    if (record.measurement) {
+        row.before = std::move(record.measurement);
+        row.before->blocks = {};
+    }
+    if (fresh) {
+        reading.rows.push_back(std::move(row));
+        reading.mtime.push_back(record.mtimeNs);
+        reading.from.push_back(from);
+    } else {
+        reading.rows[at] = std::move(row);
+        reading.mtime[at] = record.mtimeNs;
+        reading.from[at] = from;
+    }
+}
+
+// The groups' sums again from the records kept alone, when a file was scanned more than once.
+std::string sumAgain(Reading& reading, const std::vector<std::string>& files, bool byFolder)
+{
+    std::unordered_set<std::uint64_t> kept;
+    for (const auto& [file, line] : reading.from)
+        kept.insert(static_cast<std::uint64_t>(file) << 40 | line);
+    reading.blocks.clear();
+    reading.lastGroup = nullptr;
+    for (std::size_t f = 0; f < files.size(); ++f) {
+        std::size_t number = 0;
+        const std::string error = record_files::forEachLine(files[f], [&](std::string_view line, bool) {
+            if (!kept.count(static_cast<std::uint64_t>(f) << 40 | ++number))
+                return true;
+            const std::optional<ScanRecord> record = scan_record::parse(line);
+            if (record && hasLoudness(record->measurement))
+                reading.blocks[std::string(groupOf(record->key, byFolder))].merge(record->measurement->blocks);
+            return true;
+        });
+        if (!error.empty())
+            return error;
+    }
+    return {};
+}
+
+}  // namespace
+
+std::string_view groupOf(std::string_view key, bool byFolder)
+{
+    const std::size_t slash = key.rfind('/');
+    return byFolder && slash != std::string_view::npos ? key.substr(0, slash) : std::string_view();
+}
+
+std::string modeName(VolumeMode mode)
+{
+    for (const auto& [m, name] : kModeNames)
+        if (m == mode)
+            return name;
+    return {};
+}
+
+std::optional<VolumeMode> modeNamed(const std::string& name)
+{
+    for (const auto& [m, n] : kModeNames)
+        if (name == n)
+            return m;
+    return std::nullopt;
+}
+
+Merged merge(const std::string& recordsFolder, const Settings& settings)
+{
+    Merged merged;
+    const std::vector<std::string> files = record_files::listed(recordsFolder, merged.error);
+    if (!merged.error.empty())
+        return merged;
+    const std::string hash = scan_record::settingsHash();
+    Reading reading;
+    std::size_t refusedCount = 0;
+    auto refuse = [&](const std::string& where, const std::string& why) {
+        if (++refusedCount <= kRefusalsShown)
+            merged.refused.push_back(where + ": " + why);
+    };
+    // The files are read and their lines parsed a few at once, and taken in the files' order,
+    // so that the plan is the one a single reader makes.
+    struct Parsed {
+        std::vector<std::optional<ScanRecord>> records;
+        std::vector<bool> ended;
+        std::string error;
+    };
+    auto parseFile = [&files](std::size_t f) {
+        Parsed parsed;
+        parsed.error = record_files::forEachLine(files[f], [&parsed](std::string_view line, bool ended) {
+            parsed.records.push_back(ended ? scan_record::parse(line) : std::nullopt);
+            parsed.ended.push_back(ended);
+            return true;
+        });
+        return parsed;
+    };
+    const std::size_t ahead = std::max(2u, std::thread::hardware_concurrency());
+    std::deque<std::future<Parsed>> reading_;
+    for (std::size_t f = 0, next = 0; f < files.size(); ++f) {
+        for (; next < files.size() && next < f + ahead; ++next)
+            reading_.push_back(std::async(std::launch::async, parseFile, next));
+        Parsed parsed = reading_.front().get();
+        reading_.pop_front();
+        if (!parsed.error.empty()) {
+            merged.error = parsed.error;
+            for (auto& pending : reading_)
+                pending.wait();
+            return merged;
+        }
+        for (std::size_t k = 0; k < parsed.records.size(); ++k) {
+            const std::size_t number = k + 1;
+            auto where = [&] { return files[f] + ":" + std::to_string(number); };
+            std::optional<ScanRecord>& record = parsed.records[k];
+            if (!record)
+                refuse(where(), parsed.ended[k] ? "damaged record" : "truncated record");
+            else if (record->version != settings.version)
+                refuse(where(), record->key + ": made by version " + record->version + ", not " + settings.version);
+            else if (record->settings != hash)
+                refuse(where(), record->key + ": measured with other settings (" + record->settings + ")");
+            else if (refusedCount == 0)
+                take(reading, std::move(*record), settings, {f, number});
+        }
+    }
+    reading.byKey = {};  // every key is known: no more lookups
+    if (refusedCount > kRefusalsShown)
+        merged.refused.push_back("and " + std::to_string(refusedCount - kRefusalsShown) + " more records");
+    if (refusedCount > 0)
+        return merged;
+
+    Plan plan;
+    plan.settings = settings;
+    plan.rows = std::move(reading.rows);
+    // Rows in the order of their keys, as one job over the sorted list would have them; sorted
+    // where they are, since a million rows are not held twice.
+    std::sort(plan.rows.begin(), plan.rows.end(), [](const Row& a, const Row& b) { return a.key < b.key; });
+    plan.settings.plan.lossyOutput = lossyOutput(plan);
+
+    if (reading.rescanned) {
+        merged.error = sumAgain(reading, files, settings.groupByFolder);
+        if (!merged.error.empty())
+            return merged;
+    }
+
+    // One plan per group, by the job's own rules. The plan sums the blocks of its measured files:
+    // the group's sum goes to its first measured file, the others bring none.
+    std::unordered_map<std::string, std::vector<std::size_t>> groups;
+    std::vector<std::size_t>* lastMembers = nullptr;
+    for (std::size_t i = 0; i < plan.rows.size(); ++i) {
+        const std::string_view group = groupOf(plan.rows[i].key, settings.groupByFolder);
+        if (i == 0 || group != groupOf(plan.rows[i - 1].key, settings.groupByFolder))
+            lastMembers = &groups[std::string(group)];
+        lastMembers->push_back(i);
+    }
+    std::vector<const std::string*> names;
+    for (const auto& [group, members] : groups)
+        names.push_back(&group);
+    std::sort(names.begin(), names.end(), [](const std::string* a, const std::string* b) { return *a < *b; });
+    for (const std::string* name : names) {
+        const std::string& group = *name;
+        const std::vector<std::size_t>& members = groups.at(group);
+        std::vector<loudness_plan::File> planFiles;
+        planFiles.reserve(members.size());
+        bool handed = false;
+        for (std::size_t i : members) {
+            loudness_plan::File file{plan.rows[i].before, plan.rows[i].headroom, std::nullopt};
+            if (!handed && hasLoudness(file.measurement)) {
+                file.measurement->blocks = std::move(reading.blocks[group]);
+                handed = true;
+            }
+            planFiles.push_back(std::move(file));
+        }
+        const loudness_plan::Plan made = loudness_plan::make(plan.settings.plan, planFiles);
+        for (std::size_t k = 0; k < members.size(); ++k) {
+            Row& row = plan.rows[members[k]];
+            row.plan = made.rows[k];
+            if (!row.error.empty())
+                row.plan.note = row.error;
+        }
+        if (made.setLoudnessLufs)
+            plan.sets.push_back({group, *made.setLoudnessLufs});
+    }
+    nameOutputs(plan);
+    merged.plan = std::move(plan);
+    return merged;
+}
+
+static void eachLine(const Plan& plan, const std::function<void(const std::string&)>& put)
+{
+    const Settings& s = plan.settings;
+    put(flat_json::Writer()
+            .text("kind", "plan")
+            .text("version", s.version)
+            .text("mode", modeName(s.plan.mode))
+            .integer("percent", s.plan.percent)
+            .number("gain_db", s.plan.gainDb)
+            .text("gain", s.gainText)
+            .number("target_lufs", s.plan.targetLufs)
+            .number("ceiling_dbtp", s.plan.ceilingDbtp)
+            .boolean("limiter", s.plan.limiter)
+            .boolean("lossy_output", s.plan.lossyOutput)
+            .boolean("format_converting", s.formatConverting)
+            .text("format", s.format)
+            .text("prefix", s.prefix)
+            .text("output", s.outputFolder)
+            .text("root", s.root)
+            .boolean("group_by_folder", s.groupByFolder)
+            .line());
+    for (const Row& row : plan.rows) {
+        const loudness_plan::Row& p = row.plan;
+        flat_json::Writer w;
+        w.text("kind", "row")
+            .text("key", row.key)
+            .text("source", row.source)
+            .text("output", row.output)
+            .text("group", groupOf(row.key, s.groupByFolder))
+            .text("error", row.error)
+            .boolean("measured", row.before.has_value());
+        if (const std::optional<Measurement>& m = row.before)
+            w.number("loudness_lufs", m->integratedLufs)
+                .number("range_lu", m->rangeLu)
+                .number("true_peak_dbtp", m->truePeakDbtp)
+                .number("sample_peak_dbfs", m->samplePeakDbfs)
+                .number("duration_s", m->seconds);
+        w.boolean("planned", p.planned).boolean("changes", p.changes).number("gain_db", p.gainDb);
+        if (p.loudnessAfterLufs)
+            w.number("expected_lufs", *p.loudnessAfterLufs);
+        if (p.truePeakAfterDbtp)
+            w.number("true_peak_after_dbtp", *p.truePeakAfterDbtp);
+        w.boolean("peak_limited", p.peakLimited)
+            .boolean("limited", p.limited)
+            .number("limited_by_db", p.limitedByDb)
+            .text("note", p.note);
+        put(w.line());
+    }
+    for (const Set& set : plan.sets)
+        put(flat_json::Writer().text("kind", "set").text("group", set.group).number("loudness_lufs", set.loudnessLufs).line());
+}
+
+std::string write(const Plan& plan, const std::string& path)
+{
+    // Line by line: a plan of a million rows is not held twice.
+    QSaveFile file(QString::fromStdString(path));
+    bool written = file.open(QIODevice::WriteOnly);
+    if (written)
+        eachLine(plan, [&](const std::string& line) {
+            written = written && file.write(line.data(), static_cast<qint64>(line.size())) >= 0;
+        });
+    if (!written || !file.commit())
+        return "Cannot write " + path + ": " + file.errorString().toStdString();
+    return {};
+}
+
+std::optional<Plan> read(const std::string& path, std::string& error)
+{
+    using namespace flat_json;
+    Plan plan;
+    bool headed = false;
+    std::size_t number = 0;
+    error = record_files::forEachLine(path, [&](std::string_view line, bool ended) {
+        const std::string where = path + ":" + std::to_string(++number);
+        const std::optional<std::vector<Field>> f = ended ? parse(line) : std::nullopt;
+        const std::string kind = f ? text(*f, "kind").value_or("") : "";
+        const std::optional<VolumeMode> mode = f ? modeNamed(text(*f, "mode").value_or("")) : std::nullopt;
+        if (!f || (kind == "plan") == headed || (kind == "plan" && !mode) || (kind != "plan" && kind != "row" && kind != "set")) {
+            error = where + ": not a line of a plan";
+            return false;
+        }
+        const std::vector<Field>& o = *f;
+        if (kind == "plan") {
+            Settings& s = plan.settings;
+            s.version = text(o, "version").value_or("");
+            s.plan = {*mode,
+                      static_cast<int>(integer(o, "percent").value_or(100)),
+                      flat_json::number(o, "gain_db").value_or(0),
+                      flat_json::number(o, "target_lufs").value_or(-14),
+                      flat_json::number(o, "ceiling_dbtp").value_or(-1),
+                      boolean(o, "limiter").value_or(true),
+                      boolean(o, "lossy_output").value_or(false)};
+            s.gainText = text(o, "gain").value_or("0.00");
+            s.formatConverting = boolean(o, "format_converting").value_or(false);
+            s.format = text(o, "format").value_or("*.WAV");
+            s.prefix = text(o, "prefix").value_or("");
+            s.outputFolder = text(o, "output").value_or("");
+            s.root = text(o, "root").value_or("");
+            s.groupByFolder = boolean(o, "group_by_folder").value_or(false);
+            headed = true;
+        } else if (kind == "set") {
+            plan.sets.push_back({text(o, "group").value_or(""), flat_json::number(o, "loudness_lufs").value_or(-HUGE_VAL)});
+        } else {
+            Row row;
+            row.key = text(o, "key").value_or("");
+            row.source = text(o, "source").value_or("");
+            row.output = text(o, "output").value_or("");
+            row.error = text(o, "error").value_or("");
+            if (boolean(o, "measured").value_or(false))
+                row.before = Measurement{flat_json::number(o, "loudness_lufs").value_or(-HUGE_VAL),
+                                         flat_json::number(o, "range_lu").value_or(0),
+                                         flat_json::number(o, "true_peak_dbtp").value_or(-HUGE_VAL),
+                                         flat_json::number(o, "sample_peak_dbfs").value_or(-HUGE_VAL),
+                                         flat_json::number(o, "duration_s").value_or(0),
+                                         {}};
+            loudness_plan::Row& p = row.plan;
+            p.planned = boolean(o, "planned").value_or(false);
+            p.changes = boolean(o, "changes").value_or(false);
+            p.gainDb = flat_json::number(o, "gain_db").value_or(-HUGE_VAL);  // null: 0 %
+            p.loudnessAfterLufs = flat_json::number(o, "expected_lufs");
+            p.truePeakAfterDbtp = flat_json::number(o, "true_peak_after_dbtp");
+            p.peakLimited = boolean(o, "peak_limited").value_or(false);
+            p.limited = boolean(o, "limited").value_or(false);
+            p.limitedByDb = flat_json::number(o, "limited_by_db").value_or(0);
+            p.note = text(o, "note").value_or("");
+            plan.rows.push_back(std::move(row));
+        }
+        return true;
+    });
+    if (error.empty() && !headed)
+        error = path + ": not a plan";
+    return error.empty() ? std::optional<Plan>(std::move(plan)) : std::nullopt;
+}
+
+std::string appliedFile(const std::string& planPath, int index, int count)
+{
+    return planPath + ".applied-" + std::to_string(index + 1) + "-of-" + std::to_string(count) + ".jsonl";
+}
+
+std::string appliedLine(const Applied& applied)
+{
+    return flat_json::Writer()
+        .integer("row", static_cast<long long>(applied.row))
+        .text("status", applied.written ? "written" : "failed")
+        .text("reason", applied.reason)
+        .line();
+}
+
+std::vector<std::optional<Applied>> readApplied(const std::string& planPath, std::size_t rows)
+{
+    std::vector<std::optional<Applied>> applied(rows);
+    const QFileInfo plan(QString::fromStdString(planPath));
+    const QStringList names =
+        plan.dir().entryList({plan.fileName() + ".applied-*.jsonl"}, QDir::Files, QDir::Name);
+    for (const QString& name : names)
+        record_files::forEachLine(plan.dir().filePath(name).toStdString(), [&](std::string_view line, bool ended) {
+            const std::optional<std::vector<flat_json::Field>> o = ended ? flat_json::parse(line) : std::nullopt;
+            const long long row = o ? flat_json::integer(*o, "row").value_or(-1) : -1;
+            if (row >= 0 && static_cast<std::size_t>(row) < rows)
+                applied[static_cast<std::size_t>(row)] = Applied{static_cast<std::size_t>(row),
+                                                                 flat_json::text(*o, "status") == "written",
+                                                                 flat_json::text(*o, "reason").value_or("")};
+            return true;
+        });
+    return applied;
+}
+
+LoudnessReport report(const Plan& plan, const std::vector<std::optional<Applied>>& applied)
+{
+    LoudnessReport report;
+    report.settings = plan.settings.plan;
+    if (plan.sets.size() == 1)
+        report.setLoudnessLufs = plan.sets.front().loudnessLufs;
+    for (std::size_t i = 0; i < plan.rows.size(); ++i) {
+        const Row& row = plan.rows[i];
+        LoudnessReport::Row r;
+        r.file = row.source;
+        r.before = row.before;
+        r.plan = row.plan;
+        r.error = row.error;
+        if (r.error.empty() && i < applied.size() && applied[i] && !applied[i]->written)
+            r.error = applied[i]->reason;
+        report.rows.push_back(std::move(r));
+    }
+    return report;
+}
+
+}  // namespace set_plan

@@ -1,0 +1,212 @@
+// A job spread over shards: the merged plan is the same however the scan was split, an apply
+// killed halfway finishes what is left without writing anything twice, and damaged or foreign
+// records are refused by name with nothing written. Runs auralon-cli as a cluster node would.
+#include "records/SetPlan.h"
+#include "support/TempDir.h"
+#include "support/TestMedia.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QProcess>
+
+#include <fstream>
+#include <map>
+#include <set>
+
+namespace fs = std::filesystem;
+using testsupport::runCommand;
+
+namespace {
+
+const std::string kProgram = AURALON_TEST_BIN_DIR "/auralon-cli";
+
+// QProcess, to kill a run halfway, wants an application.
+struct Application : ::testing::Environment {
+    void SetUp() override
+    {
+        static int argc = 1;
+        static char name[] = "cluster_test";
+        static char* argv[] = {name, nullptr};
+        app = std::make_unique<QCoreApplication>(argc, argv);
+    }
+    void TearDown() override { app.reset(); }
+    std::unique_ptr<QCoreApplication> app;
+};
+[[maybe_unused]] auto* const kApp = ::testing::AddGlobalTestEnvironment(new Application);
+
+// Real crest factors, two folders (a name in both), a lossy file, one too short to gate and
+// one that no decoder reads.
+void makeSet(const fs::path& root)
+{
+    auto music = [](const char* colour, double amplitude, int seconds) {
+        return std::string("anoisesrc=c=") + colour + ":a=" + std::to_string(amplitude) + ":d=" + std::to_string(seconds)
+               + ",lowpass=f=6000,volume='0.6+0.4*sin(2*PI*0.7*t)':eval=frame";
+    };
+    fs::create_directories(root / "a");
+    fs::create_directories(root / "b");
+    testsupport::makeMedia(root / "a/song.wav", music("pink", 0.1, 5), {}, {"-ac", "2"});
+    testsupport::makeMedia(root / "a/hot.flac", music("white", 0.6, 4));
+    testsupport::makeMedia(root / "b/song.wav", music("brown", 0.05, 6), {}, {"-ac", "2"});
+    testsupport::makeMedia(root / "b/talk.mp3", music("pink", 0.2, 3), {}, {"-c:a", "libmp3lame", "-b:a", "128k"});
+    testsupport::makeMedia(root / "b/blip.wav", "sine=f=330:d=0.3");
+    testsupport::writeFile(root / "b/broken.wav", "RIFF....WAVEfmt not really");
+}
+
+testsupport::CommandResult cli(std::vector<std::string> args)
+{
+    return runCommand(kProgram, args, 300000);
+}
+
+// Scans the set in `shards` runs, one per shard, as separate machines would.
+void scan(const fs::path& root, const fs::path& records, int shards)
+{
+    for (int i = 1; i <= shards; ++i) {
+        const auto run = cli({"scan", "-q", "--records=" + records.string(), "--root=" + root.string(),
+                              "--shard=" + std::to_string(i) + "/" + std::to_string(shards), (root / "a").string(),
+                              (root / "b").string()});
+        ASSERT_EQ(run.exitCode, run.output.find("broken.wav") != std::string::npos ? 1 : 0) << run.output;
+    }
+}
+
+set_plan::Plan merged(const fs::path& records, const fs::path& root, const fs::path& out,
+                      const std::vector<std::string>& mode)
+{
+    const fs::path planFile = records.string() + ".plan";
+    std::vector<std::string> args{"merge", "--records=" + records.string(), "--plan=" + planFile.string(),
+                                  "--root=" + root.string(), "-o", out.string()};
+    args.insert(args.end(), mode.begin(), mode.end());
+    const auto run = cli(args);
+    EXPECT_EQ(run.exitCode, 0) << run.output;
+    std::string error;
+    std::optional<set_plan::Plan> plan = set_plan::read(planFile.string(), error);
+    EXPECT_TRUE(plan) << error;
+    return plan.value_or(set_plan::Plan{});
+}
+
+TEST(Cluster, MergeGivesOneMachinesPlanHoweverTheScanWasSplit)
+{
+    testsupport::TempDir dir;
+    makeSet(dir / "src");
+    fs::create_directory(dir / "out");
+    for (int shards : {1, 2, 5})
+        scan(dir / "src", dir / ("rec" + std::to_string(shards)), shards);
+    // A scan again measures nothing: every record is current.
+    const auto again = cli({"scan", "--records=" + (dir / "rec1").string(), "--root=" + (dir / "src").string(),
+                            (dir / "src/a").string()});
+    EXPECT_EQ(again.output.find("measured\t"), std::string::npos) << again.output;
+    EXPECT_NE(again.output.find("current\t"), std::string::npos) << again.output;
+
+    const std::vector<std::vector<std::string>> modes{
+        {"--album"}, {"--album", "--group-by=folder"}, {"--weighted", "--no-limiter"}, {"--arithmetic", "--target=-18"}};
+    for (const auto& mode : modes) {
+        SCOPED_TRACE(mode.front() + (mode.size() > 1 ? " " + mode[1] : ""));
+        const set_plan::Plan one = merged(dir / "rec1", dir / "src", dir / "out", mode);
+        ASSERT_EQ(one.rows.size(), 6u);
+        EXPECT_EQ(one.sets.size(), mode.size() > 1 && mode[1] == "--group-by=folder" ? 2u : 1u);
+        // Two song.wav: the second gets its number; the broken file has its reason and no output.
+        EXPECT_EQ(one.rows[1].output, (dir / "out/song.wav").string());
+        EXPECT_EQ(one.rows[4].output, (dir / "out/song (2).wav").string());
+        EXPECT_TRUE(one.rows[3].output.empty());
+        EXPECT_FALSE(one.rows[3].error.empty());
+        EXPECT_FALSE(one.rows[2].plan.loudnessAfterLufs);  // too short to have a loudness
+        for (int shards : {2, 5}) {
+            const set_plan::Plan split = merged(dir / ("rec" + std::to_string(shards)), dir / "src", dir / "out", mode);
+            ASSERT_EQ(split.rows.size(), one.rows.size());
+            for (std::size_t i = 0; i < one.rows.size(); ++i) {
+                EXPECT_EQ(split.rows[i].output, one.rows[i].output);
+                EXPECT_NEAR(split.rows[i].plan.gainDb, one.rows[i].plan.gainDb, 0.01) << one.rows[i].key;
+                EXPECT_EQ(split.rows[i].plan.limited, one.rows[i].plan.limited);
+            }
+            for (std::size_t s = 0; s < one.sets.size(); ++s)
+                EXPECT_NEAR(split.sets.at(s).loudnessLufs, one.sets[s].loudnessLufs, 0.01);
+        }
+    }
+}
+
+TEST(Cluster, ApplyKilledHalfwayWritesTheRestOnceAndLeavesNoPartialFile)
+{
+    testsupport::TempDir dir;
+    makeSet(dir / "src");
+    fs::create_directory(dir / "out");
+    scan(dir / "src", dir / "rec", 1);
+    const set_plan::Plan plan = merged(dir / "rec", dir / "src", dir / "out", {"--album", "--format=mp3"});
+    const std::string planFile = (dir / "rec").string() + ".plan";
+
+    // Killed when its first row is written, in the middle of the next.
+    QProcess apply;
+    apply.start(QString::fromStdString(kProgram), {"apply", "-j1", "--shard=1/1", QString::fromStdString("--plan=" + planFile)});
+    ASSERT_TRUE(apply.waitForStarted());
+    std::string said;
+    while (said.find("written\t") == std::string::npos && apply.waitForReadyRead(120000))
+        said += apply.readAllStandardOutput().toStdString();
+    apply.kill();
+    apply.waitForFinished();
+    ASSERT_NE(said.find("written\t"), std::string::npos);
+    std::map<std::string, fs::file_time_type> first;
+    for (const auto& entry : fs::directory_iterator(dir / "out"))
+        first[entry.path().filename().string()] = entry.last_write_time();
+
+    const auto rerun = cli({"apply", "--plan=" + planFile, "--report=" + (dir / "report.json").string()});
+    EXPECT_EQ(rerun.exitCode, 1) << rerun.output;  // the broken file
+    std::set<std::string> written;
+    for (const auto& entry : fs::directory_iterator(dir / "out")) {
+        const std::string name = entry.path().filename().string();
+        written.insert(name);
+        if (first.count(name)) {
+            EXPECT_EQ(entry.last_write_time(), first[name]) << name << " written again";
+        }
+    }
+    std::set<std::string> planned;
+    for (const set_plan::Row& row : plan.rows)
+        if (!row.output.empty())
+            planned.insert(fs::path(row.output).filename().string());
+    EXPECT_EQ(written, planned);  // nothing hidden or half-written beside them
+    const std::vector<std::optional<set_plan::Applied>> applied = set_plan::readApplied(planFile, plan.rows.size());
+    for (std::size_t i = 0; i < plan.rows.size(); ++i)
+        EXPECT_EQ(applied[i] && applied[i]->written, !plan.rows[i].output.empty()) << plan.rows[i].key;
+    EXPECT_NE(testsupport::readFile(dir / "report.json").find("\"set\""), std::string::npos);
+}
+
+// The text with the first value of a field replaced.
+std::string withField(const std::string& text, const std::string& field, const std::string& value)
+{
+    const std::size_t start = text.find("\"" + field + "\":\"") + field.size() + 4;
+    return text.substr(0, start) + value + text.substr(text.find('"', start));
+}
+
+TEST(Cluster, DamagedOrForeignRecordsAreRefusedByNameAndNothingIsWritten)
+{
+    testsupport::TempDir dir;
+    makeSet(dir / "src");
+    scan(dir / "src", dir / "good", 2);
+    const fs::path file = dir / "good/scan-2-of-2.jsonl";
+    const std::string text = testsupport::readFile(file);
+    const struct {
+        const char* what;
+        std::string damaged;
+        std::string line;  // the record's line, named in the message
+        std::string why;
+    } cases[] = {
+        {"truncated", text.substr(0, text.size() - 40), std::to_string(std::count(text.begin(), text.end(), '\n')),
+         "truncated record"},
+        {"foreign version", withField(text, "version", "0.0.1"), "1", "made by version 0.0.1"},
+        {"other settings", withField(text, "settings", "0123456789abcdef"), "1", "measured with other settings"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(dir / "bad");
+        fs::copy(dir / "good", dir / "bad");
+        testsupport::writeFile(dir / "bad/scan-2-of-2.jsonl", c.damaged);
+        const fs::path planFile = dir / "plan.jsonl";
+        const auto run = cli({"merge", "--records=" + (dir / "bad").string(), "--plan=" + planFile.string(), "--album",
+                              "-o", dir.str()});
+        EXPECT_EQ(run.exitCode, 1);
+        const std::size_t named = run.output.find((dir / "bad/scan-2-of-2.jsonl").string() + ":" + c.line + ": ");
+        ASSERT_NE(named, std::string::npos) << run.output;
+        EXPECT_NE(run.output.find(c.why, named), std::string::npos) << run.output;
+        EXPECT_FALSE(fs::exists(planFile));
+    }
+}
+
+}  // namespace
