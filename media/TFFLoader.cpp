@@ -84,8 +84,13 @@ void* openModule(const std::string& name, std::string& error)
     // What the constructors of the libraries (and of their dependencies) allocate belongs to
     // them and is lost by design when they are unloaded; it is not the program's to free.
     __lsan::ScopedDisabler librariesOwnTheirStartup;
+    // The leak scan at exit walks each thread's thread-local blocks; one left behind by a
+    // library unloaded earlier points at freed memory and crashes the scan. Kept mapped instead.
+    constexpr int kKeepMapped = RTLD_NODELETE;
+#else
+    constexpr int kKeepMapped = 0;
 #endif
-    void* module = ::dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
+    void* module = ::dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL | kKeepMapped);
     if (!module) {
         const char* reason = ::dlerror();
         error = reason ? reason : "unknown error";
