@@ -121,6 +121,14 @@ std::string plannedOutputPath(const std::string& sourcePath, const std::string& 
                               const std::string& prefix, bool formatConverting,
                               std::string_view formatText, bool sourceInOutputFolder)
 {
+    return plannedOutputPathTo(sourcePath, outputFolder, prefix, sourceInOutputFolder,
+                               outputExtension(file_identity::absolutePath(sourcePath), formatConverting, formatText));
+}
+
+std::string plannedOutputPathTo(const std::string& sourcePath, const std::string& outputFolder,
+                                const std::string& prefix, bool sourceInOutputFolder,
+                                std::string_view outputExtension)
+{
     const std::string source = file_identity::absolutePath(sourcePath);
     const std::string folder = folderText(outputFolder);
     const std::string name = fileNameOf(source);
@@ -132,7 +140,7 @@ std::string plannedOutputPath(const std::string& sourcePath, const std::string& 
     // Only the file's own extension is replaced, never a dot in a folder name.
     const std::string oldExtension = media_extensions::extensionOf(name);
     const std::string stem = name.substr(0, name.size() - oldExtension.size());
-    return joined(folder, lead + stem + outputExtension(source, formatConverting, formatText));
+    return joined(folder, lead + stem + std::string(outputExtension));
 }
 
 std::string numberedVariant(const std::string& path, int n)

@@ -42,6 +42,12 @@ std::string plannedOutputPath(const std::string& sourcePath, const std::string& 
                               const std::string& prefix, bool formatConverting,
                               std::string_view formatText, bool sourceInOutputFolder);
 
+// The same again, with the output's extension known too (outputExtension() follows from the
+// source's extension alone, so a plan asks it once per extension).
+std::string plannedOutputPathTo(const std::string& sourcePath, const std::string& outputFolder,
+                                const std::string& prefix, bool sourceInOutputFolder,
+                                std::string_view outputExtension);
+
 // The folder part of a path, as plannedOutputPath compares it with the output folder.
 std::string sourceFolderOf(const std::string& sourcePath);
 

@@ -1,6 +1,7 @@
 #include "records/SetPlan.h"
 
 #include "GainRules.h"
+#include "base/MediaExtensions.h"
 #include "conversion/ContainerTable.h"
 #include "conversion/FileIdentity.h"
 #include "conversion/OutputNames.h"
@@ -40,6 +41,7 @@ constexpr std::array<std::pair<VolumeMode, const char*>, 7> kModeNames{{
 }};
 
 constexpr std::size_t kRefusalsShown = 20;
+constexpr std::size_t kWriteBlock = 1 << 20;  // bytes of plan lines written at once
 
 
 // The output names, in the order of the rows, as one job would pick them: the planned name, or
@@ -63,6 +65,8 @@ void nameOutputs(Plan& plan)
             taken.insert(row.source);
     // Whether a folder of sources is the output folder, asked of the file system once per folder.
     std::unordered_map<std::string, bool> inOutputFolder;
+    // The output's extension by the source's: a set has few.
+    std::vector<std::pair<std::string, std::string>> extensions;
     for (Row& row : plan.rows) {
         if (!row.error.empty())
             continue;
@@ -70,33 +74,44 @@ void nameOutputs(Plan& plan)
         auto known = inOutputFolder.find(sourceFolder);
         if (known == inOutputFolder.end())
             known = inOutputFolder.emplace(sourceFolder, file_identity::sameEntry(outputFolder, sourceFolder)).first;
-        const std::string planned = output_names::plannedOutputPath(row.source, s.outputFolder, s.prefix,
-                                                                    s.formatConverting, s.format, known->second);
+        const std::string extension = media_extensions::extensionOf(row.source);
+        auto output = std::find_if(extensions.begin(), extensions.end(), [&](const auto& e) { return e.first == extension; });
+        if (output == extensions.end())
+            output = extensions.insert(extensions.end(),
+                                       {extension, output_names::outputExtension(row.source, s.formatConverting, s.format)});
+        const std::string planned =
+            output_names::plannedOutputPathTo(row.source, s.outputFolder, s.prefix, known->second, output->second);
         row.output = planned;
-        for (int n = 2; taken.count(row.output); ++n)
+        for (int n = 2; !taken.insert(row.output).second; ++n)
             row.output = output_names::numberedVariant(planned, n);
-        taken.insert(row.output);
     }
 }
 
 bool lossyOutput(const Plan& plan)
 {
+    // The output's extension follows from the source's alone: each is asked about once.
+    std::unordered_set<std::string> asked;
     for (const Row& row : plan.rows)
-        if (!row.error.empty() ? false
-                               : container_table::isLossyExtension(output_names::outputExtension(
-                                     row.source, plan.settings.formatConverting, plan.settings.format)))
+        if (row.error.empty() && asked.insert(media_extensions::extensionOf(row.source)).second
+            && container_table::isLossyExtension(output_names::outputExtension(
+                row.source, plan.settings.formatConverting, plan.settings.format)))
             return true;
     return false;
 }
 
+// Looks texts up by view, so that a key's group is found without a string of its own.
+struct TextHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view text) const { return std::hash<std::string_view>()(text); }
+};
+
 struct Reading {
-    std::vector<Row> rows;
-    std::unordered_map<std::string, std::size_t> byKey;
+    std::vector<Row> rows;  // every record's, in the order read
     std::vector<std::int64_t> mtime;
     std::vector<std::pair<std::size_t, std::size_t>> from;  // the file and line of each row's record
-    std::unordered_map<std::string, BlockHistogram> blocks;  // each group's, of its measured files
+    // Each group's, of its measured files.
+    std::unordered_map<std::string, BlockHistogram, TextHash, std::equal_to<>> blocks;
     std::pair<const std::string, BlockHistogram>* lastGroup = nullptr;  // files of a folder come together
-    bool rescanned = false;                                   // some key has several records
 };
 
 bool hasLoudness(const std::optional<Measurement>& m)
@@ -104,16 +119,10 @@ bool hasLoudness(const std::optional<Measurement>& m)
     return m && gain_rules::statusOf(m->seconds, m->integratedLufs) == gain_rules::Status::Measured;
 }
 
-// Takes a record unless a newer one of its key was taken; its blocks go to its group's sum.
+// Keeps a record's row; its blocks go to its group's sum. Which record of a key is kept is
+// decided once all are read.
 void take(Reading& reading, ScanRecord&& record, const Settings& settings, std::pair<std::size_t, std::size_t> from)
 {
-    const auto [found, fresh] = reading.byKey.emplace(record.key, reading.rows.size());
-    const std::size_t at = found->second;
-    if (!fresh) {
-        reading.rescanned = true;
-        if (reading.mtime[at] > record.mtimeNs)
-            return;  // an older scan of a file scanned again since
-    }
     Row row;
     row.key = std::move(record.key);
     row.source = settings.root == "/" ? "/" + row.key : settings.root + "/" + row.key;
@@ -121,31 +130,85 @@ void take(Reading& reading, ScanRecord&& record, const Settings& settings, std::
     row.headroom = record.headroom;
     if (hasLoudness(record.measurement)) {
         const std::string_view group = groupOf(row.key, settings.groupByFolder);
-        if (!reading.lastGroup || reading.lastGroup->first != group)
-            reading.lastGroup = &*reading.blocks.try_emplace(std::string(group)).first;
+        if (!reading.lastGroup || reading.lastGroup->first != group) {
+            auto found = reading.blocks.find(group);
+            if (found == reading.blocks.end())
+                found = reading.blocks.try_emplace(std::string(group)).first;
+            reading.lastGroup = &*found;
+        }
         reading.lastGroup->second.merge(record.measurement->blocks);
     }
     if (record.measurement) {
         row.before = std::move(record.measurement);
         row.before->blocks = {};
     }
-    if (fresh) {
-        reading.rows.push_back(std::move(row));
-        reading.mtime.push_back(record.mtimeNs);
-        reading.from.push_back(from);
-    } else {
-        reading.rows[at] = std::move(row);
-        reading.mtime[at] = record.mtimeNs;
-        reading.from[at] = from;
+    reading.rows.push_back(std::move(row));
+    reading.mtime.push_back(record.mtimeNs);
+    reading.from.push_back(from);
+}
+
+// The rows read, in the order of their keys, one per key: of several records of a file
+// scanned again, the newest (the last read of equal times). Sorted and gathered where they
+// are, since a million rows are not held twice; `kept` gets the records of the rows kept.
+std::vector<Row> keptInKeyOrder(Reading& reading, std::unordered_set<std::uint64_t>& kept)
+{
+    std::vector<Row> rows = std::move(reading.rows);
+
+    std::vector<std::size_t> order(rows.size());
+    for (std::size_t i = 0; i < order.size(); ++i)
+        order[i] = i;
+    std::sort(order.begin(), order.end(), [&rows](std::size_t a, std::size_t b) {
+        const int byKey = rows[a].key.compare(rows[b].key);
+        return byKey != 0 ? byKey < 0 : a < b;
+    });
+    // A run of one key keeps its last record of the newest time; the others go to the end.
+    std::vector<std::size_t> dropped;
+    std::size_t kept_ = 0;
+    for (std::size_t run = 0; run < order.size();) {
+        std::size_t end = run + 1;
+        std::size_t newest = order[run];
+        for (; end < order.size() && rows[order[end]].key == rows[order[run]].key; ++end) {
+            if (reading.mtime[order[end]] >= reading.mtime[newest]) {
+                dropped.push_back(newest);
+                newest = order[end];
+            } else {
+                dropped.push_back(order[end]);
+            }
+        }
+        order[kept_++] = newest;
+        run = end;
     }
+    if (!dropped.empty()) {
+        for (std::size_t k = 0; k < kept_; ++k) {
+            const auto [file, line] = reading.from[order[k]];
+            kept.insert(static_cast<std::uint64_t>(file) << 40 | line);
+        }
+        std::copy(dropped.begin(), dropped.end(), order.begin() + static_cast<std::ptrdiff_t>(kept_));
+    }
+    // rows[j] becomes the row read at order[j], cycle by cycle.
+    for (std::size_t start = 0; start < order.size(); ++start) {
+        if (order[start] == start)
+            continue;
+        Row first = std::move(rows[start]);
+        for (std::size_t j = start;;) {
+            const std::size_t k = order[j];
+            order[j] = j;
+            if (k == start) {
+                rows[j] = std::move(first);
+                break;
+            }
+            rows[j] = std::move(rows[k]);
+            j = k;
+        }
+    }
+    rows.resize(kept_);
+    return rows;
 }
 
 // The groups' sums again from the records kept alone, when a file was scanned more than once.
-std::string sumAgain(Reading& reading, const std::vector<std::string>& files, bool byFolder)
+std::string sumAgain(Reading& reading, const std::unordered_set<std::uint64_t>& kept,
+                     const std::vector<std::string>& files, bool byFolder)
 {
-    std::unordered_set<std::uint64_t> kept;
-    for (const auto& [file, line] : reading.from)
-        kept.insert(static_cast<std::uint64_t>(file) << 40 | line);
     reading.blocks.clear();
     reading.lastGroup = nullptr;
     for (std::size_t f = 0; f < files.size(); ++f) {
@@ -162,6 +225,24 @@ std::string sumAgain(Reading& reading, const std::vector<std::string>& files, bo
             return error;
     }
     return {};
+}
+
+// How many records the files hold, from the first one's lines per byte: the rows are reserved
+// at once, since a growing vector of a million rows would be held twice while it moves.
+std::size_t expectedRecords(const std::vector<std::string>& files, std::size_t firstFileLines)
+{
+    std::error_code ec;
+    const std::uintmax_t first = std::filesystem::file_size(files.front(), ec);
+    if (ec || first == 0)
+        return firstFileLines;
+    std::uintmax_t total = 0;
+    for (const std::string& file : files)
+        total += std::filesystem::file_size(file, ec);
+    if (ec)
+        return firstFileLines;
+    // A little more than the estimate: shards differ somewhat in their lines' lengths.
+    return static_cast<std::size_t>(static_cast<double>(firstFileLines) * static_cast<double>(total)
+                                    / static_cast<double>(first) * 1.02) + 16;
 }
 
 }  // namespace
@@ -230,6 +311,8 @@ Merged merge(const std::string& recordsFolder, const Settings& settings)
                 pending.wait();
             return merged;
         }
+        if (f == 0)
+            reading.rows.reserve(expectedRecords(files, parsed.records.size()));
         for (std::size_t k = 0; k < parsed.records.size(); ++k) {
             const std::size_t number = k + 1;
             auto where = [&] { return files[f] + ":" + std::to_string(number); };
@@ -244,7 +327,6 @@ Merged merge(const std::string& recordsFolder, const Settings& settings)
                 take(reading, std::move(*record), settings, {f, number});
         }
     }
-    reading.byKey = {};  // every key is known: no more lookups
     if (refusedCount > kRefusalsShown)
         merged.refused.push_back("and " + std::to_string(refusedCount - kRefusalsShown) + " more records");
     if (refusedCount > 0)
@@ -252,14 +334,13 @@ Merged merge(const std::string& recordsFolder, const Settings& settings)
 
     Plan plan;
     plan.settings = settings;
-    plan.rows = std::move(reading.rows);
-    // Rows in the order of their keys, as one job over the sorted list would have them; sorted
-    // where they are, since a million rows are not held twice.
-    std::sort(plan.rows.begin(), plan.rows.end(), [](const Row& a, const Row& b) { return a.key < b.key; });
+    // Rows in the order of their keys, as one job over the sorted list would have them.
+    std::unordered_set<std::uint64_t> kept;
+    plan.rows = keptInKeyOrder(reading, kept);
     plan.settings.plan.lossyOutput = lossyOutput(plan);
 
-    if (reading.rescanned) {
-        merged.error = sumAgain(reading, files, settings.groupByFolder);
+    if (!kept.empty()) {
+        merged.error = sumAgain(reading, kept, files, settings.groupByFolder);
         if (!merged.error.empty())
             return merged;
     }
@@ -307,10 +388,11 @@ Merged merge(const std::string& recordsFolder, const Settings& settings)
     return merged;
 }
 
-static void eachLine(const Plan& plan, const std::function<void(const std::string&)>& put)
+namespace {
+
+std::string headLine(const Settings& s)
 {
-    const Settings& s = plan.settings;
-    put(flat_json::Writer()
+    return flat_json::Writer()
             .text("kind", "plan")
             .text("version", s.version)
             .text("mode", modeName(s.plan.mode))
@@ -327,47 +409,60 @@ static void eachLine(const Plan& plan, const std::function<void(const std::strin
             .text("output", s.outputFolder)
             .text("root", s.root)
             .boolean("group_by_folder", s.groupByFolder)
-            .line());
-    for (const Row& row : plan.rows) {
-        const loudness_plan::Row& p = row.plan;
-        flat_json::Writer w;
-        w.text("kind", "row")
-            .text("key", row.key)
-            .text("source", row.source)
-            .text("output", row.output)
-            .text("group", groupOf(row.key, s.groupByFolder))
-            .text("error", row.error)
-            .boolean("measured", row.before.has_value());
-        if (const std::optional<Measurement>& m = row.before)
-            w.number("loudness_lufs", m->integratedLufs)
-                .number("range_lu", m->rangeLu)
-                .number("true_peak_dbtp", m->truePeakDbtp)
-                .number("sample_peak_dbfs", m->samplePeakDbfs)
-                .number("duration_s", m->seconds);
-        w.boolean("planned", p.planned).boolean("changes", p.changes).number("gain_db", p.gainDb);
-        if (p.loudnessAfterLufs)
-            w.number("expected_lufs", *p.loudnessAfterLufs);
-        if (p.truePeakAfterDbtp)
-            w.number("true_peak_after_dbtp", *p.truePeakAfterDbtp);
-        w.boolean("peak_limited", p.peakLimited)
-            .boolean("limited", p.limited)
-            .number("limited_by_db", p.limitedByDb)
-            .text("note", p.note);
-        put(w.line());
-    }
-    for (const Set& set : plan.sets)
-        put(flat_json::Writer().text("kind", "set").text("group", set.group).number("loudness_lufs", set.loudnessLufs).line());
+            .line();
 }
+
+std::string rowLine(const Settings& s, const Row& row)
+{
+    const loudness_plan::Row& p = row.plan;
+    flat_json::Writer w;
+    w.text("kind", "row")
+        .text("key", row.key)
+        .text("source", row.source)
+        .text("output", row.output)
+        .text("group", groupOf(row.key, s.groupByFolder))
+        .text("error", row.error)
+        .boolean("measured", row.before.has_value());
+    if (const std::optional<Measurement>& m = row.before)
+        w.number("loudness_lufs", m->integratedLufs)
+            .number("range_lu", m->rangeLu)
+            .number("true_peak_dbtp", m->truePeakDbtp)
+            .number("sample_peak_dbfs", m->samplePeakDbfs)
+            .number("duration_s", m->seconds);
+    w.boolean("planned", p.planned).boolean("changes", p.changes).number("gain_db", p.gainDb);
+    if (p.loudnessAfterLufs)
+        w.number("expected_lufs", *p.loudnessAfterLufs);
+    if (p.truePeakAfterDbtp)
+        w.number("true_peak_after_dbtp", *p.truePeakAfterDbtp);
+    w.boolean("peak_limited", p.peakLimited)
+        .boolean("limited", p.limited)
+        .number("limited_by_db", p.limitedByDb)
+        .text("note", p.note);
+    return w.line();
+}
+
+}  // namespace
 
 std::string write(const Plan& plan, const std::string& path)
 {
-    // Line by line: a plan of a million rows is not held twice.
+    // Streamed: a plan of a million rows is not held twice. Lines are gathered into large
+    // writes; the file holds the plan only once committed.
     QSaveFile file(QString::fromStdString(path));
     bool written = file.open(QIODevice::WriteOnly);
-    if (written)
-        eachLine(plan, [&](const std::string& line) {
-            written = written && file.write(line.data(), static_cast<qint64>(line.size())) >= 0;
-        });
+    std::string pending = headLine(plan.settings);
+    pending.reserve(kWriteBlock + 4096);
+    auto flush = [&] {
+        written = written && file.write(pending.data(), static_cast<qint64>(pending.size())) >= 0;
+        pending.clear();
+    };
+    for (const Row& row : plan.rows) {
+        pending += rowLine(plan.settings, row);
+        if (pending.size() >= kWriteBlock)
+            flush();
+    }
+    for (const Set& set : plan.sets)
+        pending += flat_json::Writer().text("kind", "set").text("group", set.group).number("loudness_lufs", set.loudnessLufs).line();
+    flush();
     if (!written || !file.commit())
         return "Cannot write " + path + ": " + file.errorString().toStdString();
     return {};

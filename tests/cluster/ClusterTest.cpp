@@ -1,6 +1,8 @@
 // A job spread over shards: the merged plan is the same however the scan was split, an apply
 // killed halfway finishes what is left without writing anything twice, and damaged or foreign
 // records are refused by name with nothing written. Runs auralon-cli as a cluster node would.
+#include "records/RecordFiles.h"
+#include "records/ScanRecord.h"
 #include "records/SetPlan.h"
 #include "support/TempDir.h"
 #include "support/TestMedia.h"
@@ -96,6 +98,20 @@ TEST(Cluster, MergeGivesOneMachinesPlanHoweverTheScanWasSplit)
                             (dir / "src/a").string()});
     EXPECT_EQ(again.output.find("measured\t"), std::string::npos) << again.output;
     EXPECT_NE(again.output.find("current\t"), std::string::npos) << again.output;
+    // Older records of every key, read last and each with another file's measurement: the
+    // newest of a key is kept, and only its blocks count.
+    fs::copy(dir / "rec1", dir / "rec1older");
+    std::vector<ScanRecord> read;
+    record_files::forEachLine((dir / "rec1/scan-1-of-1.jsonl").string(), [&](std::string_view line, bool) {
+        read.push_back(scan_record::parse(line).value());
+        return true;
+    });
+    for (std::size_t i = 0; i < read.size(); ++i) {
+        ScanRecord older = read[(i + 1) % read.size()];
+        older.key = read[i].key;
+        older.mtimeNs = read[i].mtimeNs - 1;
+        record_files::append((dir / "rec1older/zz-older.jsonl").string(), scan_record::line(older));
+    }
 
     const std::vector<std::vector<std::string>> modes{
         {"--album"}, {"--album", "--group-by=folder"}, {"--weighted", "--no-limiter"}, {"--arithmetic", "--target=-18"}};
@@ -110,8 +126,8 @@ TEST(Cluster, MergeGivesOneMachinesPlanHoweverTheScanWasSplit)
         EXPECT_TRUE(one.rows[3].output.empty());
         EXPECT_FALSE(one.rows[3].error.empty());
         EXPECT_FALSE(one.rows[2].plan.loudnessAfterLufs);  // too short to have a loudness
-        for (int shards : {2, 5}) {
-            const set_plan::Plan split = merged(dir / ("rec" + std::to_string(shards)), dir / "src", dir / "out", mode);
+        for (const char* records : {"rec2", "rec5", "rec1older"}) {
+            const set_plan::Plan split = merged(dir / records, dir / "src", dir / "out", mode);
             ASSERT_EQ(split.rows.size(), one.rows.size());
             for (std::size_t i = 0; i < one.rows.size(); ++i) {
                 EXPECT_EQ(split.rows[i].output, one.rows[i].output);
