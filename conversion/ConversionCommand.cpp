@@ -159,6 +159,21 @@ std::map<int, stream_rules::AudioPlan> audioPlans(const ConversionRequest& r, bo
     return plans;
 }
 
+// The output container's row for the row's planned output.
+stream_rules::Target plannedTarget(const ConversionRequest& r)
+{
+    const std::string source = file_identity::absolutePath(r.sourcePath);
+    return targetOf(source, lowerAscii(output_names::outputExtension(source, r.formatConverting, r.formatText)));
+}
+
+// The volume filter of a downmix's correction, in hundredths of a dB.
+std::string correctionFilter(double gainDb)
+{
+    char text[32];
+    const auto [end, error] = std::to_chars(text, text + sizeof text, gainDb, std::chars_format::fixed, 2);
+    return "volume=" + std::string(text, error == std::errc() ? end : text) + "dB";
+}
+
 // The filters of one audio stream: its channels, the mode's level change, the downmix's
 // correction, then rate and depth. "" when it needs none.
 std::string audioFilters(const stream_rules::AudioPlan& plan, const std::string& levelFilter,
@@ -170,11 +185,8 @@ std::string audioFilters(const stream_rules::AudioPlan& plan, const std::string&
             chain += (chain.empty() ? "" : ",") + filter;
     };
     add(levelFilter);
-    if (gain) {
-        char text[32];
-        const auto [end, error] = std::to_chars(text, text + sizeof text, *gain, std::chars_format::fixed, 2);
-        add("volume=" + std::string(text, error == std::errc() ? end : text) + "dB");
-    }
+    if (gain)
+        add(correctionFilter(*gain));
     add(plan.fit.resampleFilter());
     return chain;
 }
@@ -367,8 +379,8 @@ std::string wavCopyEncoder(const TStreamFacts& stream)
     return stream_rules::audioEncoder(stream, {container_table::rowOf(".wav"), false});
 }
 
-std::vector<std::string> wavExtractionArgs(const std::string& sourcePath,
-                                           const std::string& wavPath, const ProbeFacts& probe)
+std::vector<std::string> wavExtractionArgs(const std::string& sourcePath, const std::string& wavPath,
+                                           const ProbeFacts& probe, const std::string& downmix)
 {
     // The first audio stream by name: left to itself the converter picks the one with the
     // most channels, and the conversion puts the copy in place of the first.
@@ -379,7 +391,11 @@ std::vector<std::string> wavExtractionArgs(const std::string& sourcePath,
     // Deeper or floating-point samples keep their depth (the converter's WAV default is
     // 16-bit); lossy sources have none of their own to keep.
     const auto first = static_cast<std::size_t>(probe.firstAudioStreamIndex);
-    if (probe.firstAudioStreamIndex >= 0 && first < probe.streams.size()) {
+    if (!downmix.empty()) {
+        // Floating point: the corrected mix may rise above full scale, which the normaliser's
+        // limiter is to hold rather than the copy clip.
+        append(args, {"-af", downmix, "-c:a", "pcm_f32le"});
+    } else if (probe.firstAudioStreamIndex >= 0 && first < probe.streams.size()) {
         const std::string pcm = wavCopyEncoder(probe.streams[first]);
         if (pcm != container_table::rowOf(".wav").audioEncoders.front())
             append(args, {"-c:a", pcm});
@@ -442,7 +458,13 @@ ConversionResult buildConversion(const ConversionRequest& r)
     else
         append(c.args, {"-i", source});
     append(c.args, {"-y", "-map_metadata", "0:g"});
-    const std::map<int, stream_rules::AudioPlan> plans = audioPlans(r, rms, target);
+    std::map<int, stream_rules::AudioPlan> plans = audioPlans(r, rms, target);
+    // The WAV copy holds the first stream mixed down already (copyDownmix).
+    if (const auto first = plans.find(r.probe.firstAudioStreamIndex); rms && first != plans.end()
+                                                                        && first->second.fit.downmix) {
+        first->second.fit.channelFilter.clear();
+        first->second.fit.downmix = false;
+    }
     const std::vector<std::string> streamFilters =
         appendStreamPlan(c.args, r, plans, rms, target, outExtension, filter.text, c.note);
     if (std::vector<std::string> measure = measurementOutput(plans, r.downmixGains); !measure.empty()) {
@@ -463,10 +485,21 @@ std::vector<std::string> downmixMeasurement(const ConversionRequest& r)
 {
     if (!streamsRead(r.probe))
         return {};
-    const std::string source = file_identity::absolutePath(r.sourcePath);
-    const std::string outExtension =
-        lowerAscii(output_names::outputExtension(source, r.formatConverting, r.formatText));
-    return measurementOutput(audioPlans(r, isRmsMode(r.mode), targetOf(source, outExtension)), r.downmixGains);
+    return measurementOutput(audioPlans(r, isRmsMode(r.mode), plannedTarget(r)), r.downmixGains);
+}
+
+std::optional<std::string> copyDownmix(const ConversionRequest& r)
+{
+    if (!isRmsMode(r.mode) || r.unchanged || !streamsRead(r.probe))
+        return std::string();
+    const std::map<int, stream_rules::AudioPlan> plans = audioPlans(r, true, plannedTarget(r));
+    const auto first = plans.find(r.probe.firstAudioStreamIndex);
+    if (first == plans.end() || !first->second.refusal.empty() || !first->second.fit.downmix)
+        return std::string();
+    const auto gain = r.downmixGains.find(first->first);
+    if (gain == r.downmixGains.end())
+        return std::nullopt;
+    return first->second.fit.channelFilter + "," + correctionFilter(gain->second);
 }
 
 std::map<int, double> downmixGains(const std::map<std::string, double>& integrated,

@@ -100,6 +100,13 @@ std::map<int, double> downmixGains(const std::map<std::string, double>& integrat
                                    const std::map<std::string, double>& samplePeaks = {},
                                    std::optional<double> peakGainDb = std::nullopt);
 
+// The normaliser is to measure and limit what is written: in the RMS modes a first audio stream
+// the format mixes down goes into the WAV copy mixed down and brought back to its own loudness
+// ("pan=...,volume=<gain>dB", as the conversion would have done it), and the conversion writes
+// it without mixing it again. "" when the copy keeps the source's channels; none while the
+// downmix's gain is not known (downmixMeasurement measures it).
+std::optional<std::string> copyDownmix(const ConversionRequest& request);
+
 // The WAV copy of row `fileIndex`: scratchFolder + <index> + ".wav".
 std::string wavCopyPath(const std::string& scratchFolder, int fileIndex);
 
@@ -108,9 +115,11 @@ std::string wavCopyEncoder(const TStreamFacts& stream);
 
 // Extraction of the source's first audio stream into its WAV copy:
 //   -i <source> -y -map_metadata 0:g -map 0:a:0 [-c:a <PCM of the source's depth>] <wavPath>
+// or, with a `downmix` (copyDownmix), [-af <downmix> -c:a pcm_f32le] in place of the PCM.
 std::vector<std::string> wavExtractionArgs(const std::string& sourcePath,
                                            const std::string& wavPath,
-                                           const ProbeFacts& probe = {});
+                                           const ProbeFacts& probe = {},
+                                           const std::string& downmix = {});
 
 // A percentage as the volume factor: percent / 100, shortest decimal form with "."
 // (0 -> "0", 5 -> "0.05", 150 -> "1.5", 1000 -> "10").

@@ -8,6 +8,7 @@
 #include "analysis/ToolOutputParsers.h"
 #include "analysis/ToolProcess.h"
 #include "conversion/ContainerTable.h"
+#include "conversion/FileIdentity.h"
 #include "conversion/OutputFiles.h"
 #include "conversion/OutputNames.h"
 #include "conversion/ProbeFacts.h"
@@ -151,22 +152,45 @@ bool Job::probe(int row)
 
 std::optional<Job::Command> Job::prepareExtraction(int row)
 {
-    std::error_code ec;
-    for (const auto& [folder, message] : {std::pair{settings_.outputFolder, "Create the target folder error!"},
-                                          std::pair{settings_.scratchFolder, "Create the tmp folder error!"}})
-        if (!makeFolder(folder, ec)) {
-            failRow(row, RowState::Failed, {JobError::Kind::Folder, folder, "create", ec.message(), message}, true);
-            return std::nullopt;
-        }
-    if (!probe(row))
-        return std::nullopt;
     JobRow& record = state_->row(row);
-    record.output = conversion_command::wavCopyPath(settings_.scratchFolder, row);
+    // After the measurement of its downmix the row is extracted (nextRun).
+    const bool measured = std::exchange(record.measuredFirst, false);
+    const std::string& source = state_->sources()[row];
+    if (!measured) {
+        std::error_code ec;
+        for (const auto& [folder, message] :
+             {std::pair{settings_.outputFolder, "Create the target folder error!"},
+              std::pair{settings_.scratchFolder, "Create the tmp folder error!"}})
+            if (!makeFolder(folder, ec)) {
+                failRow(row, RowState::Failed, {JobError::Kind::Folder, folder, "create", ec.message(), message}, true);
+                return std::nullopt;
+            }
+        if (!probe(row))
+            return std::nullopt;
+        record.output = conversion_command::wavCopyPath(settings_.scratchFolder, row);
+    }
+    const conversion_command::ConversionRequest request = conversionRequest(row);
+    const std::vector<std::string> measure = conversion_command::downmixMeasurement(request);
+    // The copy is what the normaliser limits, so a stream the format mixes down is mixed down
+    // in it, which needs the downmix's loudness measured first.
+    const std::optional<std::string> downmix = conversion_command::copyDownmix(request);
+    if (!downmix && !measured) {
+        record.measuring = true;
+        std::vector<std::string> arguments{"-i", file_identity::absolutePath(source)};
+        arguments.insert(arguments.end(), measure.begin(), measure.end());
+        return Command{settings_.converter, std::move(arguments)};
+    }
+    if (!downmix) {
+        const std::string reason = "the loudness of its downmix could not be measured";
+        const bool endsJob = stage_rules::stepAfter(stage_rules::RunVerdict::Kind::Failed, row >= rowCount() - 1)
+                             == stage_rules::StageStep::EndJob;
+        failRow(row, RowState::Failed, {JobError::Kind::Tool, source, "extract", reason, source + ":\n" + reason},
+                endsJob, endsJob);
+        return std::nullopt;
+    }
     Command command{settings_.converter,
-                    conversion_command::wavExtractionArgs(state_->sources()[row], record.output, record.facts)};
-    // The copy keeps the source's channels: streams the format mixes down are measured in the
-    // same run, before and after the downmix.
-    const std::vector<std::string> measure = conversion_command::downmixMeasurement(conversionRequest(row));
+                    conversion_command::wavExtractionArgs(source, record.output, record.facts, *downmix)};
+    // Other streams the format mixes down are measured in the same run, before and after it.
     command.arguments.insert(command.arguments.end(), measure.begin(), measure.end());
     return command;
 }
@@ -244,8 +268,12 @@ std::optional<Job::Command> Job::prepareConversion(int row)
 
 std::optional<Job::Command> Job::nextRun(int row)
 {
-    // A conversion whose downmix was measured first: now the conversion itself.
-    if (stage_ == Stage::Conversion && state_->row(row).measuredFirst)
+    // A row whose downmix was measured first: now its extraction or conversion.
+    if (!state_->row(row).measuredFirst)
+        return std::nullopt;
+    if (stage_ == Stage::WavExtraction)
+        return prepareExtraction(row);
+    if (stage_ == Stage::Conversion)
         return prepareConversion(row);
     return std::nullopt;
 }
@@ -293,14 +321,21 @@ stage_rules::RunVerdict Job::judge(int row, RowRun& run, const ToolRunResult& re
         const std::optional<double> peakGainDb = settings_.mode == conversion_command::VolumeMode::PeakTrackGain
                                                      ? std::optional(peak ? peak->db : 0.0)
                                                      : std::nullopt;
-        record.downmixGains =
-            conversion_command::downmixGains(run.loudness.integrated, run.loudness.samplePeak, peakGainDb);
+        // Kept over the row's later runs: an extraction after its measurement measures nothing.
+        for (const auto& [stream, gain] :
+             conversion_command::downmixGains(run.loudness.integrated, run.loudness.samplePeak, peakGainDb))
+            record.downmixGains[stream] = gain;
     }
     switch (stage_) {
     case Stage::PeakMeasurement:
         record.gain = done ? run.gain : std::nullopt;
         break;
     case Stage::WavExtraction:
+        if (std::exchange(record.measuring, false)) {
+            // The measurement before the extraction: the extraction follows (nextRun).
+            record.measuredFirst = done;
+            break;
+        }
         // Only a finished copy is kept.
         if (!done)
             std::remove(record.output.c_str());

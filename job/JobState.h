@@ -21,7 +21,8 @@ struct JobRow {
     // By source stream: the gains that bring audio streams the format mixes down back to their
     // own loudness, measured in the peak or extraction run, or in a run before the conversion.
     std::map<int, double> downmixGains;
-    bool measuredFirst = false;    // the row's measurement run has ended: its conversion is next
+    bool measuring = false;        // the row's extraction stage runs its measurement first
+    bool measuredFirst = false;    // the row's measurement run has ended: its extraction or conversion is next
     std::optional<conversion_command::ConversionCommand> command;  // while the conversion runs
     std::string note;              // what the written output was made without
     RowState state = RowState::Waiting;

@@ -86,6 +86,7 @@ struct Row {
     std::string note = {};  // in the command's note
     std::map<int, double> gains = {};  // measured for downmixes
     std::string measurement = {};      // the run that measures first
+    std::string copy = {};             // the WAV copy's downmix (RMS modes)
 };
 
 const std::string kHead = "-i <SRC> -y -map_metadata 0:g ";
@@ -192,9 +193,9 @@ TEST(ConversionCommand, ArgumentsForEveryModeAndContainer)
          "5.1(side) downmixed to stereo", {}, "-i <SRC> -map 0:0 -filter:0 ebur128@src0=framelog=verbose," + kDownmix +
          ",ebur128@mix0=framelog=verbose:peak=sample -f null nul"},
         {M::RmsSingularly, "f.ac3", "f.mp2", "-i <WAV> -i <SRC> -y -map_metadata 0:g -map 0:a:0 -c:0 mp2 -b:0 384000 "
-         "-map_metadata:s:0 1:s:0 -disposition:0 default -map_metadata 1:g -map_chapters 1 <NOTAGS> -filter:0 " +
-         kDownmix + ",volume=-0.50dB <OUT>", "", "*.MP2", withStreams({audio("ac3", "ac3", "5.1(side)", 48000)}),
-         "5.1(side) downmixed to stereo", {{0, -0.5}}},
+         "-map_metadata:s:0 1:s:0 -disposition:0 default -map_metadata 1:g -map_chapters 1 <NOTAGS> <OUT>", "",
+         "*.MP2", withStreams({audio("ac3", "ac3", "5.1(side)", 48000)}), "5.1(side) downmixed to stereo",
+         {{0, -0.5}}, "", kDownmix + ",volume=-0.50dB"},
         {M::ChangeGain, "g.flac", "g.ac3", kHead + "-map 0:0 -c:0 ac3 -b:0 640000 <NOTAGSA> -filter:0 pan=5.1|c0=c0|c1=c1|"
          "c2=c2|c3=c3|c4=c4+0.7071*c6|c5=c5+0.7071*c7,volume=3dB,volume=0.00dB <OUT>", "3", "*.AC3",
          withStreams({audio("flac", "flac", "7.1", 48000, 24)}), "7.1 downmixed to 5.1", {{0, 0}}},
@@ -243,6 +244,13 @@ TEST(ConversionCommand, ArgumentsForEveryModeAndContainer)
         EXPECT_NE(result.command->note.find(row.note), std::string::npos) << result.command->note;
         EXPECT_EQ(result.command->note.empty(), row.note.empty()) << result.command->note;
         EXPECT_EQ(result.command->measurement, expand(row.measurement, r.sourcePath, "", ""));
+        EXPECT_EQ(copyDownmix(r), std::optional(row.copy));
+        if (!row.copy.empty()) {
+            // Not measured yet: the extraction measures it first.
+            r.downmixGains.clear();
+            EXPECT_EQ(copyDownmix(r), std::nullopt);
+            EXPECT_FALSE(downmixMeasurement(r).empty());
+        }
         if (!row.measurement.empty()) {
             // The peak and extraction runs measure the same way.
             const Args part = downmixMeasurement(r);
@@ -317,6 +325,10 @@ TEST(ConversionCommand, PathsArriveWholeAndAbsolute)
     EXPECT_EQ(wavExtractionArgs("/m/a.flac", "/t/0.wav", withStreams({stream(K::Audio, "flac", "flac", 0, 24)})),
               (Args{"-i", "/m/a.flac", "-y", "-map_metadata", "0:g", "-map", "0:a:0", "-c:a", "pcm_s24le", "/t/0.wav"}));
     EXPECT_EQ(wavExtractionArgs("/m/a.mp3", "/t/0.wav", withStreams({stream(K::Audio, "mp3", "libmp3lame")})).size(), 8u);
+    // A copy mixed down is floating point: its corrected peaks may pass full scale.
+    EXPECT_EQ(wavExtractionArgs("/m/a.flac", "/t/0.wav", withStreams({stream(K::Audio, "flac", "flac", 0, 24)}), "pan=x"),
+              (Args{"-i", "/m/a.flac", "-y", "-map_metadata", "0:g", "-map", "0:a:0", "-af", "pan=x", "-c:a", "pcm_f32le",
+                    "/t/0.wav"}));
 }
 
 TEST(ConversionTables, EveryContainerRowAsThePlannersReadIt)
