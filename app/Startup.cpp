@@ -36,6 +36,7 @@ Startup::Startup()
     main_->about = about_.get();
     main_->batchaudioc = batchaudioc_.get();
     main_->options = options_.get();
+    QObject::connect(options_.get(), &Toptions::writingChosen, main_.get(), &Tmain::setWriting);
     main_->rms = rms_.get();
     main_->detectpeak = detectpeak_.get();
     main_->details_rms = details_rms_.get();

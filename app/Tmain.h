@@ -179,6 +179,9 @@ public slots:
     // Measures the list and plans it with the current mode and settings; nothing while a job
     // or another measuring runs.
     void analyseList();
+    // What jobs write from now on (the Options dialog's choice): with loudness tags only, the
+    // modes other than track and album gain are not offered.
+    void setWriting(JobSettings::Writing writing);
 
 signals:
     // The check whose records the report shows has been replaced (an analysis or a job began).
@@ -260,4 +263,5 @@ private:
     Job::Outcome jobOutcome_ = Job::Outcome::Completed;
     JobError jobError_;
     bool jobActive_ = false;
+    JobSettings::Writing writing_ = JobSettings::Writing::AdjustedAudio;
 };

@@ -97,6 +97,7 @@ JobSettings Tmain::jobSettings() const
         settings.ceilingDbtp = levels.target.ceilingDbtp;
         settings.limiter = levels.limitPeaks;
     }
+    settings.writing = writing_;
     settings.filesAtOnce = filesAtOnce();
     settings.converter = program_folders::converterPath();
     settings.normaliser = program_folders::normalizerPath();
@@ -121,17 +122,21 @@ void Tmain::BitBtn1Click()
     check_ = std::make_unique<LoudnessCheck>(settings, FFdirectc.Decoder());
     emit checkChanged(check_.get());
     jobActive_ = true;
-    if (!options || !options->cbk_leaveunchanged->isChecked())
+    const bool leaving = options && options->cbk_leaveunchanged->isChecked();
+    if (!leaving && writing_ == JobSettings::Writing::AdjustedAudio)
         return startJob(std::move(settings));
-    // Which rows are close enough is known only once the list is measured and planned.
-    connect(check_.get(), &LoudnessCheck::finished, this, [this, settings](bool cancelled) mutable {
+    // Which rows are close enough, and their tags, are known only once the list is measured
+    // and planned.
+    connect(check_.get(), &LoudnessCheck::finished, this, [this, settings, leaving](bool cancelled) mutable {
         check_->disconnect(this);
         if (cancelled) {
             jobActive_ = false;
             emit jobEnded();
             return;
         }
-        settings.leaveUnchanged = check_->leaveUnchanged(Toptions::kLeaveUnchangedDb);
+        if (leaving)
+            settings.leaveUnchanged = check_->leaveUnchanged(Toptions::kLeaveUnchangedDb);
+        settings.loudnessTags = check_->tagLevels();
         // Out of the check's own signal: the job's check connects to it anew.
         QMetaObject::invokeMethod(this, [this, settings] { startJob(settings); }, Qt::QueuedConnection);
     });
@@ -156,6 +161,25 @@ void Tmain::startJob(JobSettings settings)
     connect(check_.get(), &LoudnessCheck::finished, this, &Tmain::jobChecked);
     emit jobStarted(&job);
     job.start();
+}
+
+void Tmain::setWriting(JobSettings::Writing writing)
+{
+    writing_ = writing;
+    const bool tagsOnly = writing == JobSettings::Writing::TagsOnly;
+    const QString why = tagsOnly ? QStringLiteral("Loudness tags are written in the Singularly (Track Gain) and "
+                                                  "Collectively (Album Gain) modes only (Options)")
+                                 : QString();
+    for (QRadioButton* mode :
+         {radio_weighted, radio_arithmetic, radio_peak_trackgain, radio_changepercent, radio_changegain}) {
+        mode->setEnabled(!tagsOnly);
+        mode->setToolTip(why);
+        if (tagsOnly && mode->isChecked())
+            radio_singularly->setChecked(true);
+    }
+    cbk_audioformatconverting->setEnabled(!tagsOnly);
+    cbk_audioformatconverting->setToolTip(tagsOnly ? QStringLiteral("Tagged copies keep their sources' formats")
+                                                   : QString());
 }
 
 void Tmain::analyseList()

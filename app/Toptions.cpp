@@ -27,7 +27,9 @@ constexpr int kFilesAtOnceTop = 156;
 constexpr int kFilesAtOnceHeight = 50;
 constexpr int kLeaveUnchangedTop = kFilesAtOnceTop + kFilesAtOnceHeight;
 constexpr int kLeaveUnchangedHeight = 28;
-constexpr int kAddedHeight = kFilesAtOnceHeight + kLeaveUnchangedHeight;
+constexpr int kWritingTop = kLeaveUnchangedTop + kLeaveUnchangedHeight;
+constexpr int kWritingHeight = 32;
+constexpr int kAddedHeight = kFilesAtOnceHeight + kLeaveUnchangedHeight + kWritingHeight;
 
 }  // namespace
 
@@ -91,6 +93,13 @@ Toptions::Toptions(QWidget* parent)
     cbk_leaveunchanged->setObjectName(QStringLiteral("cbk_leaveunchanged"));
     cbk_leaveunchanged->setGeometry(24, kLeaveUnchangedTop, 309, 20);
     cbk_leaveunchanged->setChecked(false);  // every row is re-encoded unless asked
+
+    cb_writing = new QComboBox(this);
+    cb_writing->setObjectName(QStringLiteral("cb_writing"));
+    cb_writing->setGeometry(24, kWritingTop, 309, 24);
+    cb_writing->addItems({QStringLiteral("Adjusted audio"), QStringLiteral("Loudness tags only (audio untouched)")});
+    connect(cb_writing, &QComboBox::currentIndexChanged, this,
+            [this](int index) { emit writingChosen(static_cast<JobSettings::Writing>(index)); });
 
     Bevel1 = new QFrame(this);
     Bevel1->setObjectName(QStringLiteral("Bevel1"));

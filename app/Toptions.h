@@ -1,5 +1,6 @@
 #pragma once
 
+#include "job/JobSettings.h"
 #include "tools/ToolContracts.h"
 
 #include <QDialog>
@@ -14,7 +15,7 @@ class QSpinBox;
 
 // The Options dialog: the prefix put in front of every output file's name, the loudness the
 // RMS modes aim for, how many files a stage works on at once and whether files that are
-// nearly right are left as they are. There is no Cancel: whatever
+// nearly right are left as they are, and what a job writes. There is no Cancel: whatever
 // the controls hold when the dialog closes, by "OK" or by the close box, holds from then on,
 // while the program runs.
 class Toptions : public QDialog {
@@ -34,9 +35,15 @@ public:
     // Rows whose level would change by less than kLeaveUnchangedDb are copied as they are.
     QCheckBox* cbk_leaveunchanged;
     static constexpr double kLeaveUnchangedDb = 0.5;
+    // What a job writes: its items are "Adjusted audio" and "Loudness tags only (audio
+    // untouched)", in the order of JobSettings::Writing; told by writingChosen.
+    QComboBox* cb_writing;
 
     // The target and limiter choice of the controls (lossyOutput left false).
     tool_contracts::NormalizerLevels normalizerLevels() const;
+
+signals:
+    void writingChosen(JobSettings::Writing writing);
 
 public slots:
     void Button1Click();

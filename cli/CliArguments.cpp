@@ -288,6 +288,9 @@ constexpr std::array kOptions{
     Option{"skip-within", 0, "DB", "copy a file's streams as they are when its level would\n"
                                    "change by less than DB, no limiting is needed and no\n"
                                    "--format is given", skipWithin},
+    Option{"tags-only", 0, "", "write copies of every stream with ReplayGain tags (R128\n"
+                               "gains for Opus), the audio untouched; --track or --album",
+           setFlag<&CliOptions::tagsOnly>},
     Option{"plan", 0, "", "measure the files and print what would be done; write\n"
                           "nothing (no -o needed)", setFlag<&CliOptions::plan>},
     Option{"report", 0, "FILE", "write the measurements, plan and results to FILE\n"
@@ -389,6 +392,12 @@ ParseResult parse(const std::vector<std::string>& args, const JobLimits& limits)
         result.error = reading.loudnessOption
                        + " applies to the RMS modes only (--track, --album, --weighted, --arithmetic), not to "
                        + reading.modeOption;
+    else if (o.tagsOnly && o.mode != VolumeMode::RmsSingularly && o.mode != VolumeMode::RmsCollectively)
+        result.error = "--tags-only goes with --track or --album only, not with " + reading.modeOption;
+    else if (o.tagsOnly && !reading.loudnessOption.empty())
+        result.error = reading.loudnessOption + " does not apply to --tags-only: the tags' reference is -18 LUFS";
+    else if (o.tagsOnly && !o.format.empty())
+        result.error = "--format does not apply to --tags-only: every copy keeps its source's format";
     else if (o.outputFolder.empty() && !o.plan)
         result.error = "no output folder given (-o DIR)";
     else if (o.paths.empty() && o.filesFrom.empty())

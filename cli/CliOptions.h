@@ -21,6 +21,8 @@ struct CliOptions {
     // Rows whose level would change by less than this are written as copies of their sources'
     // streams; 0: every row is re-encoded.
     double skipWithinDb = 0;
+    // Copies of the sources' streams carrying loudness tags instead of adjusted audio.
+    bool tagsOnly = false;
 
     bool plan = false;       // measure and print the plan; write nothing
     std::string reportFile;  // where the whole report goes after the job; empty: nowhere

@@ -228,6 +228,8 @@ JobSettings CliRun::jobSettings() const
     settings.ceilingDbtp = options_.ceilingDbtp;
     settings.limiter = options_.limiter;
     settings.filesAtOnce = options_.jobs;
+    if (options_.tagsOnly)
+        settings.writing = JobSettings::Writing::TagsOnly;
     settings.converter = program_folders::converterPath();
     settings.normaliser = program_folders::normalizerPath();
     settings.scratchFolder = program_folders::scratchFolder();
@@ -240,14 +242,16 @@ int CliRun::runJob()
 {
     told_.assign(sources_.size(), false);
     progress_ = std::make_unique<CliProgress>(style_, static_cast<int>(sources_.size()));
-    // Rows are left unchanged by a plan made before the job; otherwise each source is measured
-    // beside its output as the rows end.
+    // Rows are left unchanged, or tagged, by a plan made before the job; otherwise each source
+    // is measured beside its output as the rows end.
     LoudnessCheck check(jobSettings(), libraries_.Decoder());
     JobSettings settings = jobSettings();
-    if (options_.skipWithinDb > 0) {
+    if (options_.skipWithinDb > 0 || options_.tagsOnly) {
         if (!waitFor(check))
             return kStopped;
-        settings.leaveUnchanged = check.leaveUnchanged(options_.skipWithinDb);
+        if (options_.skipWithinDb > 0)
+            settings.leaveUnchanged = check.leaveUnchanged(options_.skipWithinDb);
+        settings.loudnessTags = check.tagLevels();
         progress_ = std::make_unique<CliProgress>(style_, static_cast<int>(sources_.size()));
     }
     Job job(settings, libraries_.Decoder());
@@ -273,6 +277,8 @@ int CliRun::runJob()
             progress_->message(record.file + ": missed its promise: " + record.verdict->reason);
         else if (record.leftUnchanged)
             progress_->message(record.file + ": left unchanged");
+        else if (!record.tagsWritten.empty())
+            progress_->message(record.file + ": tagged " + record.tagsWritten);
     });
     // The job stops as from a Cancel: runs killed, partial outputs removed, the scratch
     // folder cleared.

@@ -17,12 +17,6 @@ namespace conversion_command {
 
 namespace {
 
-// Tags that describe the source's loudness: players would apply them to the changed level.
-constexpr std::string_view kLoudnessTags[] = {
-    "REPLAYGAIN_TRACK_GAIN", "REPLAYGAIN_TRACK_PEAK", "REPLAYGAIN_ALBUM_GAIN",
-    "REPLAYGAIN_ALBUM_PEAK", "R128_TRACK_GAIN",       "R128_ALBUM_GAIN",
-};
-
 // Names of the loudness meters of a stream n: "src<n>" before its downmix, "mix<n>" after it;
 // their summaries carry these names.
 constexpr std::string_view kSourceMeter = "src";
@@ -298,12 +292,14 @@ std::vector<std::string> measurementOutput(const std::map<int, stream_rules::Aud
     return args;
 }
 
+// Tags that describe the source's loudness: players would apply them to the changed level, and
+// a tagged copy must not carry them twice.
 void appendLoudnessTagRemoval(std::vector<std::string>& args, const std::string& audioStreams)
 {
     // An empty value drops the tag; the converter matches keys in any letter case.
-    for (std::string_view tag : kLoudnessTags)
+    for (std::string_view tag : loudness_tags::loudnessKeys())
         append(args, {"-metadata", std::string(tag) + "="});
-    for (std::string_view tag : kLoudnessTags)
+    for (std::string_view tag : loudness_tags::loudnessKeys())
         append(args, {"-metadata:" + audioStreams, std::string(tag) + "="});
 }
 
@@ -427,6 +423,15 @@ ConversionResult buildConversion(const ConversionRequest& r)
     // Every stream is written by what it is: without them the output could lose or change some.
     if (!streamsRead(r.probe))
         return refused(source, "its streams could not be read");
+    loudness_tags::Tags tags;
+    if (r.tagsOnly) {
+        if (!r.tagLevels)
+            return refused(source, "its loudness could not be measured");
+        // The copy keeps its source's container (the job asks for no format conversion).
+        tags = loudness_tags::forContainer(media_extensions::extensionOf(source), *r.tagLevels);
+        if (!tags.refusal.empty())
+            return refused(source, tags.refusal);
+    }
 
     const file_identity::GuardedNames sourceOnly =
         r.guarded ? file_identity::GuardedNames{} : file_identity::guardedNames({source});
@@ -471,8 +476,11 @@ ConversionResult buildConversion(const ConversionRequest& r)
         c.measurement = {"-i", source};
         c.measurement.insert(c.measurement.end(), measure.begin(), measure.end());
     }
-    if (filter.changesLevel)
+    if (filter.changesLevel || r.tagsOnly)
         appendLoudnessTagRemoval(c.args, rms ? "s:a:0" : "s:a");
+    // Global tags: the Ogg muxers put them into the stream's comments.
+    for (const loudness_tags::Tag& tag : tags.tags)
+        append(c.args, {"-metadata", tag.key + "=" + tag.value});
     if (!streamFilters.empty())
         c.args.insert(c.args.end(), streamFilters.begin(), streamFilters.end());
     else if (!filter.text.empty())

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "conversion/FileIdentity.h"
+#include "conversion/LoudnessTags.h"
 #include "conversion/PeakGain.h"
 #include "conversion/ProbeFacts.h"
 
@@ -54,6 +55,11 @@ struct ConversionRequest {
     // The row is left as it is: every stream its container keeps is copied, nothing re-encoded
     // and no level changed, whatever the mode (its WAV copy, if any, is not used).
     bool unchanged = false;
+    // Loudness tags only: the row is left as it is and carries the tags of these levels in its
+    // container's form, earlier loudness tags dropped; none (not measured) refuses the row, as
+    // does a container with no place for them.
+    bool tagsOnly = false;
+    std::optional<loudness_tags::Levels> tagLevels;
 };
 
 struct ConversionCommand {
@@ -79,7 +85,7 @@ struct ConversionResult {
 // Builds the conversion of one row:
 //   -i <source> (RMS modes: -i <scratch>/<index>.wav -i <source>) -y -map_metadata 0:g
 //   <each stream the output container takes: -map and its options> [RMS tags and chapters]
-//   [removal of loudness tags] [-af <filter> | -filter:<k> <filters>] <writePath>
+//   [removal of loudness tags] [loudness tags] [-af <filter> | -filter:<k> <filters>] <writePath>
 // The output name never lands on a source of the job (compared as the file system does)
 // nor on an earlier output of the job; it is "name (2).ext", "name (3).ext", ... instead.
 // A source whose streams the probe could not read is refused: it cannot be written faithfully.

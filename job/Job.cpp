@@ -76,7 +76,12 @@ JobError Job::startProblem() const
                                    + " or lies inside it, and everything in it is deleted at the end of the job";
         return {JobError::Kind::Folder, output, "write into", reason, "Cannot write into " + output + ": " + reason};
     }
-    if (conversion_command::isRmsMode(settings_.mode))
+    if (tagsOnly() && settings_.mode != conversion_command::VolumeMode::RmsSingularly
+        && settings_.mode != conversion_command::VolumeMode::RmsCollectively) {
+        const std::string reason = "loudness tags are written in the RMS track and album modes only";
+        return {JobError::Kind::Refused, {}, "write loudness tags", reason, reason};
+    }
+    if (conversion_command::isRmsMode(settings_.mode) && !tagsOnly())
         for (const std::string& source : settings_.sources)
             if (file_identity::isSameOrInside(source, scratch)) {
                 const std::string reason = "it lies in the scratch folder " + scratch
@@ -97,7 +102,8 @@ void Job::start()
     state_->begin(settings_.sources);
 
     const std::string& scratch = settings_.scratchFolder;
-    if (conversion_command::isRmsMode(settings_.mode)) {
+    // Tagged copies need no WAV copy: the list was measured before the job.
+    if (conversion_command::isRmsMode(settings_.mode) && !tagsOnly()) {
         if (scratch.empty())
             return finish(Outcome::Failed, {JobError::Kind::Folder, scratch, "create the scratch folder", {},
                                             "Create the tmp folder error!"});
@@ -110,6 +116,8 @@ void Job::start()
     }
     stale_parts::removeFrom(settings_.outputFolder);
 
+    if (tagsOnly())
+        return beginStage(Stage::Conversion);
     switch (settings_.mode) {
     case conversion_command::VolumeMode::ChangePercent:
     case conversion_command::VolumeMode::ChangeGain:

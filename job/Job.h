@@ -30,7 +30,8 @@ struct RunVerdict;
 // program.
 //
 // Stages by mode: Percentage and Gain convert; Peak measures, then converts; the RMS modes
-// extract WAV copies into the scratch folder, normalise them in one run, then convert.
+// extract WAV copies into the scratch folder, normalise them in one run, then convert; with
+// loudness tags only they convert at once (stream copies with the tags of the settings).
 //
 // Order of the signals: a stage is started (stageStarted) just before its first run, so a row
 // that ends before any run (its probe, its folder, a refusal) is told before it (the peak
@@ -112,6 +113,7 @@ private:
 
     bool perRowStage() const { return stage_ != Stage::Normalisation; }
     bool oneAtOnce() const { return settings_.filesAtOnce <= 1; }
+    bool tagsOnly() const { return settings_.writing == JobSettings::Writing::TagsOnly; }
 
     // --- The sequence (Job.cpp) ---
     JobError startProblem() const;

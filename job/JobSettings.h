@@ -1,7 +1,9 @@
 #pragma once
 
 #include "conversion/ConversionCommand.h"
+#include "conversion/LoudnessTags.h"
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,6 +31,13 @@ struct JobSettings {
     // By row: written as a copy of its source's streams, its level left as it is (a plan found
     // it close enough). Shorter than the list, or empty: the rows past it are changed.
     std::vector<bool> leaveUnchanged;
+
+    // What a row's output is: its audio adjusted, or (the RMS track and album modes) a copy of
+    // every stream of its source carrying the loudness tags of its measurement, by row in
+    // loudnessTags (LoudnessCheck::tagLevels; a row without one is refused).
+    enum class Writing { AdjustedAudio, TagsOnly };
+    Writing writing = Writing::AdjustedAudio;
+    std::vector<std::optional<loudness_tags::Levels>> loudnessTags;
 
     int filesAtOnce = 1;  // tool runs a stage keeps going at once, at least 1
 

@@ -205,7 +205,8 @@ conversion_command::ConversionRequest Job::conversionRequest(int row) const
     request.peakGain = record.gain;
     request.percent = settings_.percent;
     request.gainText = settings_.gain;
-    request.formatConverting = settings_.formatConverting;
+    // A tagged copy is its source's streams in its source's container.
+    request.formatConverting = settings_.formatConverting && !tagsOnly();
     request.formatText = settings_.format;
     request.prefix = settings_.prefix;
     request.outputFolder = settings_.outputFolder;
@@ -213,8 +214,11 @@ conversion_command::ConversionRequest Job::conversionRequest(int row) const
     request.probe = record.facts;
     request.guarded = &state_->takenNames();
     request.downmixGains = record.downmixGains;
-    request.unchanged = static_cast<std::size_t>(row) < settings_.leaveUnchanged.size()
-                        && settings_.leaveUnchanged[static_cast<std::size_t>(row)];
+    const auto index = static_cast<std::size_t>(row);
+    request.unchanged = tagsOnly() || (index < settings_.leaveUnchanged.size() && settings_.leaveUnchanged[index]);
+    request.tagsOnly = tagsOnly();
+    if (tagsOnly() && index < settings_.loudnessTags.size())
+        request.tagLevels = settings_.loudnessTags[index];
     return request;
 }
 

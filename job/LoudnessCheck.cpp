@@ -9,6 +9,7 @@
 
 #include <QString>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <filesystem>
@@ -28,6 +29,11 @@ loudness_plan::Settings planSettings(const JobSettings& job)
     settings.targetLufs = job.targetLufs;
     settings.ceilingDbtp = job.ceilingDbtp;
     settings.limiter = job.limiter;
+    // Tags carry the gain to their own reference, which the plan then shows.
+    if (job.writing == JobSettings::Writing::TagsOnly) {
+        settings.targetLufs = loudness_tags::kReplayGainReferenceLufs;
+        settings.limiter = true;
+    }
     for (const std::string& source : job.sources)
         settings.lossyOutput = settings.lossyOutput
                                || container_table::isLossyExtension(
@@ -130,6 +136,14 @@ void LoudnessCheck::jobRowEnded(int row, Job::RowEnd end, const JobError& error)
         emit rowVerified(row);
         return;
     }
+    // A tagged copy holds its source's audio packet for packet: its level is the source's.
+    if (settings_.writing == JobSettings::Writing::TagsOnly && planned_) {
+        record.after = record.before;
+        record.verdict = verification::Verdict{};
+        record.tagsWritten = loudness_tags::summary(tagsOf(row).tags);
+        emit rowVerified(row);
+        return;
+    }
     if (!sourceAsked_[static_cast<std::size_t>(row)])
         enqueue(row, false);
     enqueue(row, true);
@@ -218,6 +232,7 @@ void LoudnessCheck::makePlan()
     for (std::size_t row = 0; row < report_.rows.size(); ++row)
         report_.rows[row].plan = plan.rows[row];
     report_.setLoudnessLufs = plan.setLoudnessLufs;
+    planTagLevels();
     planned_ = true;
     emit planMade();
 }
@@ -240,6 +255,36 @@ std::vector<bool> LoudnessCheck::leaveUnchanged(double skipWithinDb)
             && verification::leaveUnchanged(report_.rows[row].plan, skipWithinDb, settings_.formatConverting);
     }
     return rows;
+}
+
+void LoudnessCheck::planTagLevels()
+{
+    std::vector<std::optional<loudness_tags::Levels>>& levels = tagLevels_;
+    levels.assign(report_.rows.size(), std::nullopt);
+    const bool album = settings_.mode == conversion_command::VolumeMode::RmsCollectively;
+    double albumPeak = -HUGE_VAL;
+    for (const LoudnessReport::Row& row : report_.rows)
+        if (row.before)
+            albumPeak = std::max(albumPeak, row.before->truePeakDbtp);
+    for (std::size_t row = 0; row < levels.size(); ++row) {
+        const std::optional<Measurement>& before = report_.rows[row].before;
+        if (!before || !std::isfinite(before->integratedLufs) || !std::isfinite(before->truePeakDbtp))
+            continue;
+        levels[row] = loudness_tags::Levels{before->integratedLufs, before->truePeakDbtp, std::nullopt, std::nullopt};
+        if (album && report_.setLoudnessLufs) {
+            levels[row]->albumLufs = report_.setLoudnessLufs;
+            levels[row]->albumPeakDbtp = albumPeak;
+        }
+    }
+}
+
+loudness_tags::Tags LoudnessCheck::tagsOf(int row) const
+{
+    const std::optional<loudness_tags::Levels>& own = tagLevels_.at(static_cast<std::size_t>(row));
+    if (!own)
+        return {};
+    return loudness_tags::forContainer(
+        std::filesystem::path(settings_.sources[static_cast<std::size_t>(row)]).extension().string(), *own);
 }
 
 void LoudnessCheck::verify(int row)

@@ -44,6 +44,11 @@ public:
     // output must also keep its source's container), marked so in the report. For
     // JobSettings::leaveUnchanged.
     std::vector<bool> leaveUnchanged(double skipWithinDb);
+    // Once planned: each row's levels for its loudness tags (its own, and in the album mode the
+    // set's gated loudness and highest true peak), none for a row without a loudness. For
+    // JobSettings::loudnessTags; a followed tags-only job's rows are reported with the tags
+    // written, their outputs not measured again.
+    const std::vector<std::optional<loudness_tags::Levels>>& tagLevels() const { return tagLevels_; }
 
     const LoudnessReport& report() const { return report_; }
     const JobSettings& settings() const { return settings_; }
@@ -74,6 +79,8 @@ private:
     void measured(MeasureProcess* run, Task task, const MeasureResult& result);
     void jobRowEnded(int row, Job::RowEnd end, const JobError& error);
     void makePlan();
+    void planTagLevels();
+    loudness_tags::Tags tagsOf(int row) const;
     void verify(int row);
     void maybeFinish();
     void tellProgress();
@@ -83,6 +90,7 @@ private:
     LoudnessReport report_;
     std::vector<double> headroom_;   // each source's copy headroom, once probed
     std::vector<bool> lossy_;        // each row's output is lossy
+    std::vector<std::optional<loudness_tags::Levels>> tagLevels_;  // by row, once planned
     std::vector<bool> sourceAsked_;  // its source is measured or queued
     std::vector<std::string> outputs_;  // what the followed job wrote, by row
     std::deque<Task> queue_;

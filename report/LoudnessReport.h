@@ -18,6 +18,7 @@ struct LoudnessReport {
         std::optional<Measurement> after;
         std::optional<verification::Verdict> verdict;  // none before a job, or when its row failed
         bool leftUnchanged = false;                    // written as a copy of its source
+        std::string tagsWritten;  // written as a copy carrying these loudness tags ("KEY=value; ...")
         std::string error;  // why the file or its output could not be measured or written
     };
 

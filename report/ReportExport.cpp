@@ -69,6 +69,8 @@ std::string verdictText(const LoudnessReport::Row& row)
 {
     if (row.leftUnchanged)
         return "left unchanged";
+    if (!row.tagsWritten.empty())
+        return "tags written";
     if (row.verdict)
         return row.verdict->pass ? "pass" : "miss";
     return row.error.empty() ? "" : "failed";
@@ -103,7 +105,8 @@ Record fileRecord(const LoudnessReport::Row& row)
             level("after_true_peak_dbtp", of(a, &Measurement::truePeakDbtp)),
             level("after_sample_peak_dbfs", of(a, &Measurement::samplePeakDbfs)),
             words("verdict", verdictText(row)),
-            words("reason", reason)};
+            words("reason", reason),
+            words("tags_written", row.tagsWritten)};
 }
 
 // The set's record: its loudness, every other field empty.

@@ -17,9 +17,11 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QEventLoop>
+#include <QFile>
 #include <QProcess>
 #include <QTimer>
 
+#include <cmath>
 #include <csignal>
 #include <cstdlib>
 #include <functional>
@@ -209,14 +211,16 @@ TEST(Engine, AnUndecodableFileIsAnErrorRowAndOutputsThatMissTheirPromiseAreMarke
     EXPECT_NE(report_export::text(e.check->report(), report_export::Format::Csv).find(",miss,"), std::string::npos);
 }
 
+std::string hashes(const std::string& file)
+{
+    return testsupport::runCommand(FFMPEG_EXECUTABLE, {"-v", "error", "-i", file, "-map", "0", "-c", "copy", "-f",
+                                                       "streamhash", "-"}).output;
+}
+
 // A row its plan finds close enough is a copy of its source's streams, packet for packet, and
 // reported so; one that is not is re-encoded.
 TEST(Engine, ARowLeftUnchangedIsAStreamCopyOfItsSource)
 {
-    auto hashes = [](const std::string& file) {
-        return testsupport::runCommand(FFMPEG_EXECUTABLE, {"-v", "error", "-i", file, "-map", "0", "-c", "copy",
-                                                           "-f", "streamhash", "-"}).output;
-    };
     EngineRun e;
     e.settings.sources = mixedList(e.dir.path());
     e.settings.mode = VolumeMode::ChangeGain;
@@ -237,6 +241,93 @@ TEST(Engine, ARowLeftUnchangedIsAStreamCopyOfItsSource)
         for (const std::string& source : e.settings.sources) {
             const std::string output = (e.out() / fs::path(source).filename()).string();
             EXPECT_EQ(hashes(output) == hashes(source), unchanged) << source;
+        }
+    }
+}
+
+// Tags only: every written row is a stream copy of its source carrying the tags of its measured
+// loudness and true peak (the album's too in album mode) once, in its container's form, any
+// older loudness tag gone; formats with no place for them are refused, the rest written.
+TEST(Engine, TagsOnlyWritesTheMeasuredLoudnessAsTagsOnStreamCopies)
+{
+    EngineRun e;
+    std::vector<std::string>& sources = e.settings.sources;
+    const std::pair<const char*, double> files[] = {
+        {"a.mp3", 0.5}, {"b.flac", 0.12}, {"c.ogg", 0.3}, {"d.opus", 0.08}, {"e.wav", 0.2}, {"f.m4a", 0.2}};
+    for (const auto& [name, amplitude] : files) {
+        // Pink noise under a tone: a crest factor like music's. Old tags in every letter case.
+        testsupport::makeMedia(e.dir / name, "anoisesrc=c=pink:r=44100:d=3:a=" + std::to_string(amplitude), {},
+                               {"-af", "volume=1", "-metadata", "replaygain_track_gain=+9.00 dB", "-metadata",
+                                "REPLAYGAIN_ALBUM_GAIN=+9.00 dB", "-metadata", "R128_Track_Gain=900"});
+        sources.push_back((e.dir / name).string());
+    }
+    e.settings.writing = JobSettings::Writing::TagsOnly;
+    auto tagsOf = [](const std::string& file) {
+        std::map<std::string, std::string> tags;
+        const std::string text = testsupport::runCommand(FFPROBE_EXECUTABLE, {"-v", "error", "-show_entries",
+                                                         "format_tags:stream_tags", "-of", "default=nw=1", file}).output;
+        for (std::size_t start = 0, end; start < text.size(); start = end + 1) {
+            end = std::min(text.find('\n', start), text.size());
+            const std::string line = text.substr(start, end - start);
+            if (const std::size_t equals = line.find('='); line.starts_with("TAG:") && equals != std::string::npos)
+                tags[QString::fromStdString(line.substr(4, equals - 4)).toUpper().toStdString()] = line.substr(equals + 1);
+        }
+        return tags;
+    };
+    auto count = [](const std::string& file, const QString& key) {
+        QFile f(QString::fromStdString(file));
+        return f.open(QIODevice::ReadOnly) ? f.readAll().toUpper().count(key.toLatin1()) : -1;
+    };
+    for (VolumeMode mode : {VolumeMode::RmsSingularly, VolumeMode::RmsCollectively}) {
+        SCOPED_TRACE(static_cast<int>(mode));
+        fs::remove_all(e.out());
+        fs::create_directories(e.out());
+        e.settings.mode = mode;
+        LoudnessCheck analysis(e.settings, e.host.Decoder());
+        analysis.analyse();
+        ASSERT_TRUE(waitFor([&] { return analysis.isOver(); }));
+        e.settings.loudnessTags = analysis.tagLevels();
+        e.run({}, true);
+        EXPECT_EQ(e.entries({"stage", "end"}), "stage convert, end convert");
+        EXPECT_EQ(e.entries({"written", "refused", "failed"}),
+                  "written 0, written 1, written 2, written 3, refused 4, refused 5");
+        EXPECT_NE(e.errors[4].reason.find("(wav) has no place for loudness tags"), std::string::npos);
+        EXPECT_NE(e.errors[5].reason.find("iTunes free-form"), std::string::npos);
+        const LoudnessReport& report = analysis.report();
+        const bool album = mode == VolumeMode::RmsCollectively;
+        double albumPeak = -HUGE_VAL;
+        for (const LoudnessReport::Row& row : report.rows)
+            albumPeak = std::max(albumPeak, row.before->truePeakDbtp);
+        for (std::size_t row = 0; row < 4; ++row) {
+            const std::string output = (e.out() / fs::path(sources[row]).filename()).string();
+            SCOPED_TRACE(output);
+            EXPECT_EQ(hashes(output), hashes(sources[row]));
+            const std::map<std::string, std::string> tags = tagsOf(output);
+            const double track = report.rows[row].before->integratedLufs;
+            const double set = report.setLoudnessLufs.value_or(NAN);
+            auto near = [&](const char* key, double expected, double scale, double within = 0.01) {
+                ASSERT_TRUE(tags.count(key)) << key;
+                EXPECT_NEAR(std::stod(tags.at(key)) / scale, expected, within) << key;
+                EXPECT_EQ(count(output, key), 1) << key;
+            };
+            if (row == 3) {  // Opus: its R128 gains alone
+                near("R128_TRACK_GAIN", -23 - track, 256);
+                EXPECT_EQ(tags.count("R128_ALBUM_GAIN"), album ? 1u : 0u);
+                if (album)
+                    near("R128_ALBUM_GAIN", -23 - set, 256);
+                EXPECT_EQ(count(output, "REPLAYGAIN_"), 0);
+                continue;
+            }
+            near("REPLAYGAIN_TRACK_GAIN", -18 - track, 1);
+            EXPECT_NE(tags.at("REPLAYGAIN_TRACK_GAIN").find(" dB"), std::string::npos);
+            near("REPLAYGAIN_TRACK_PEAK", std::pow(10, report.rows[row].before->truePeakDbtp / 20), 1, 1e-6);
+            EXPECT_EQ(count(output, "R128_"), 0);
+            EXPECT_EQ(tags.count("REPLAYGAIN_ALBUM_GAIN"), album ? 1u : 0u);
+            if (album) {
+                near("REPLAYGAIN_ALBUM_GAIN", -18 - set, 1);
+                near("REPLAYGAIN_ALBUM_PEAK", std::pow(10, albumPeak / 20), 1, 1e-6);
+            }
+            EXPECT_EQ(e.check->report().rows[row].tagsWritten.find("REPLAYGAIN_TRACK_GAIN="), 0u);
         }
     }
 }
