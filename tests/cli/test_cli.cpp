@@ -45,7 +45,7 @@ std::string changed(const CliOptions& o)
       << (o.ceilingDbtp != plain.ceilingDbtp ? " ceiling=" + std::to_string(int(o.ceilingDbtp)) : "")
       << (o.limiter ? "" : " nolimiter") << (o.jobs != 2 ? " jobs=" + std::to_string(o.jobs) : "")
       << (o.nullSeparated ? " null" : "") << (o.quiet ? " quiet" : "") << (o.help ? " help" : "")
-      << (o.plan ? " plan" : "") << (o.skipWithinDb > 0 ? " skip" : "") << (o.reportFile.empty() ? "" : " report=" + o.reportFile);
+      << (o.plan ? " plan" : "") << (o.tagsOnly ? " tags" : "") << (o.skipWithinDb > 0 ? " skip" : "") << (o.reportFile.empty() ? "" : " report=" + o.reportFile);
     for (const std::string& p : o.paths)
         s << (p == "a" ? "" : " path=" + p);
     for (const std::string& f : o.filesFrom)
@@ -78,6 +78,10 @@ TEST(CliArguments, EveryOptionReadsAsTheWindowReadsItsControlsAndBadOnesAreNamed
         {{"!", "--help"}, "out= help"},
         {{"!", "--plan", "a"}, "out= plan"}, {{"--report=r.JSONL"}, "report=r.JSONL"},
         {{"--report=r.txt"}, "error: invalid value 'r.txt' for --report"},
+        {{"--tags-only", "--album"}, "mode=1 tags"},
+        {{"--tags-only", "--peak"}, "error: --tags-only goes with --track or --album only, not with --peak"},
+        {{"--tags-only", "--preset=ebu"}, "error: --preset does not apply to --tags-only"},
+        {{"--tags-only", "--format=mp3"}, "error: --format does not apply to --tags-only"},
         {{"--skip-within=0.5"}, "skip"}, {{"--skip-within=7"}, "error: --skip-within"},
         {{"--album", "--peak"}, "error: only one volume mode may be given: --album and --peak"},
         {{"--percent=1001"}, "error: invalid value '1001' for --percent"},
@@ -224,7 +228,11 @@ TEST(CliJobs, EveryModeAndWayOfNamingFilesGivesItsOutputsLevelsAndExitStatus)
         {"a report", {"--report=out/r.csv", ab[0], ab[1]}, "", 0, {"a.wav", "b.flac", "r.csv"},
          [&] { EXPECT_NE(testsupport::readFile(out / "r.csv").find(",pass,"), std::string::npos); },
          "2 written, 2 of 2 checked within their promise, loudness -14.", ""},
+        {"tags only", {"--tags-only", "--album", "--report=out/r.csv", ab[1]}, "", 0, {"b.flac", "r.csv"},
+         [&] { EXPECT_NE(testsupport::readFile(out / "r.csv").find(",tags written,"), std::string::npos); },
+         "tagged REPLAYGAIN_TRACK_GAIN="},
         {"a bad value", {"--percent=2000", "in"}, "", 2, {}, {}},
+        {"tags only in peak mode", {"--tags-only", "--peak", "in"}, "", 2, {}, {}, "--tags-only goes with"},
         {"an output folder that is not there", {"in/a.wav", "-o", "missing"}, "", 2, {}, {}},
         {"nothing to do", {"empty"}, "", 2, {}, {}},
     };
