@@ -108,6 +108,19 @@ TEST(Startup, CreatesEveryWindowOnceAndShowsTheMainWindow)
     for (const Opener& opener : openers)
         EXPECT_EQ(modalShownBy(opener.open), opener.dialog);
 
+    // Loudness tags only: the modes that write no tags are not offered, and say why.
+    main.radio_changegain->setChecked(true);
+    for (int writing : {1, 0}) {
+        main.options->cb_writing->setCurrentIndex(writing);
+        for (QRadioButton* mode : {main.radio_weighted, main.radio_arithmetic, main.radio_peak_trackgain,
+                                   main.radio_changepercent, main.radio_changegain}) {
+            EXPECT_EQ(mode->isEnabled(), writing == 0) << mode->objectName().toStdString();
+            EXPECT_EQ(mode->toolTip().contains(QStringLiteral("Loudness tags")), writing == 1);
+        }
+        EXPECT_TRUE(main.radio_singularly->isChecked());
+        EXPECT_TRUE(main.radio_collectively->isEnabled());
+    }
+
     main.Exit1->trigger();
     EXPECT_FALSE(main.isVisible());
 }
