@@ -1,7 +1,8 @@
 // A whole Adjust Volume job over generated MP3 files, in-process on the offscreen platform with
 // its dialogs answered, beside the same job run by auralon-cli, the same tool commands run one
 // after another and, with several files at once, as many at once by a bare pool of threads.
-// Three rounds of them. Built three times: JOB_BENCH_KIND "gain", "peak" or "rms" (RMS album).
+// Three rounds of them. Built four times: JOB_BENCH_KIND "gain", "peak", "rms" (RMS album) or
+// "tags": the RMS album job with loudness tags only, beside the same job writing adjusted audio.
 //
 //   <kind>_job_bench [files, default 8] [seconds each, default 60] [load]
 //
@@ -13,8 +14,10 @@
 #include "app/FileDialogs.h"
 #include "app/Startup.h"
 #include "app/Tmain.h"
+#include "app/Toptions.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QLineEdit>
@@ -246,6 +249,57 @@ double parallelReferenceRun(const std::vector<Command>& commands, int atOnce)
     return seconds(Clock::now() - start);
 }
 
+// Runs the window's job over its list into `out`, from the event loop as in the program (an idle
+// loop waits, it does not poll); the number of files written.
+int runWindowJob(Tmain& main, const fs::path& out)
+{
+    fs::create_directories(out);
+    ChosenFolder chosen(QString::fromStdString(out.string()));
+    main.setFileDialogs(&chosen);
+    QEventLoop untilEnded;
+    QObject::connect(&main, &Tmain::jobEnded, &untilEnded, &QEventLoop::quit);
+    main.BitBtn1->click();
+    if (main.jobActive())
+        untilEnded.exec();
+    main.setFileDialogs(nullptr);
+    int outputs = 0;
+    for (const auto& entry : fs::directory_iterator(out))
+        outputs += entry.is_regular_file();
+    return outputs;
+}
+
+// Tags only measures and copies, encoding nothing: the RMS album job writing tags against the
+// same job writing adjusted audio, each round both, the first of them alternating.
+int tagsBench(Tmain& main, const fs::path& dir, int fileCount, const std::string& work)
+{
+    constexpr double kTarget = 0.40;
+    main.radio_collectively->setChecked(true);
+    std::vector<std::pair<double, double>> rounds;  // tags, adjusted
+    bool complete = true;
+    for (int r = 0; r < kRounds; ++r) {
+        std::pair<double, double> round;
+        for (int k = 0; k < 2; ++k) {
+            const bool tags = (k == 0) == (r % 2 == 0);
+            main.options->cb_writing->setCurrentIndex(tags ? 1 : 0);
+            const auto start = Clock::now();
+            complete = runWindowJob(main, dir / ((tags ? "tags" : "adjusted") + std::to_string(r))) == fileCount
+                       && complete;
+            (tags ? round.first : round.second) = seconds(Clock::now() - start);
+        }
+        std::printf("  round: tags only %.3f s, adjusted audio %.3f s, ratio %.3f\n", round.first, round.second,
+                    round.first / round.second);
+        rounds.push_back(round);
+    }
+    std::sort(rounds.begin(), rounds.end(),
+              [](const auto& a, const auto& b) { return a.first / a.second < b.first / b.second; });
+    const auto& [tags, adjusted] = rounds[rounds.size() / 2];
+    bench::printResult(work, bench::timeText(tags), "the adjusted-audio RMS album job " + bench::timeText(adjusted),
+                       bench::format("%.2fx", tags / adjusted), bench::format("at most %.2fx", kTarget),
+                       complete && tags / adjusted <= kTarget);
+    fs::remove_all(dir);
+    return complete ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -284,6 +338,11 @@ int main(int argc, char** argv)
         main.edit_volumegain->setText(QStringLiteral("6"));
     } else if (kKind == "peak") {
         main.radio_peak_trackgain->setChecked(true);
+    } else if (kKind == "tags") {
+        return tagsBench(main, dir, fileCount,
+                         "RMS album job with loudness tags only, " + std::to_string(fileCount) + " x "
+                             + bench::format("%g", length) + " s MP3, " + std::to_string(main.filesAtOnce())
+                             + " at once");
     } else {
         main.radio_collectively->setChecked(true);
     }
@@ -316,9 +375,6 @@ int main(int argc, char** argv)
     long peakKiB = 0;
     for (int r = 0; r < kRounds; ++r) {
         const fs::path out = dir / ("out" + std::to_string(r));
-        fs::create_directories(out);
-        ChosenFolder chosen(QString::fromStdString(out.string()));
-        main.setFileDialogs(&chosen);
         commands.clear();
         resetPeakResidentSize();
         Round round;
@@ -343,21 +399,12 @@ int main(int argc, char** argv)
         const auto start = Clock::now();
         ticker.start();
         sinceTick.start();
-        // The job runs from the event loop, as in the program: an idle loop waits, it does
-        // not poll.
-        QEventLoop untilEnded;
-        QObject::connect(&main, &Tmain::jobEnded, &untilEnded, &QEventLoop::quit);
-        main.BitBtn1->click();
-        if (main.jobActive())
-            untilEnded.exec();
+        round.outputs = runWindowJob(main, out);
         longestGapMs = std::max(longestGapMs, sinceTick.nsecsElapsed() / 1e6);
         ticker.stop();
         round.job = seconds(Clock::now() - start);
         round.cpu = cpuSeconds() - cpuBefore;
         peakKiB = std::max(peakKiB, statusKiB("VmHWM:"));
-        main.setFileDialogs(nullptr);
-        for (const auto& entry : fs::directory_iterator(out))
-            round.outputs += entry.is_regular_file();
         if (r % 2 == 0)
             byCommandLine();
         round.reference = referenceRun(commands);
