@@ -84,6 +84,7 @@ QVariant ReportTableModel::data(const QModelIndex& index, int role) const
     if (role == Qt::ToolTipRole)
         return QString::fromStdString(!r.error.empty()                      ? r.error
                                       : r.verdict && !r.verdict->pass       ? r.verdict->reason
+                                      : !r.tagsWritten.empty()              ? r.tagsWritten
                                                                             : r.plan.note);
     if (role == Qt::TextAlignmentRole)
         return index.column() == File ? QVariant() : QVariant(Qt::AlignRight | Qt::AlignVCenter);
@@ -107,6 +108,8 @@ QString ReportTableModel::fileCell(std::size_t row, int column, int) const
     case Verdict:
         if (r.leftUnchanged)
             return QStringLiteral("left unchanged");
+        if (!r.tagsWritten.empty())
+            return QStringLiteral("tags written");
         if (r.verdict)
             return r.verdict->pass ? QStringLiteral("\u2714 pass") : QStringLiteral("\u2718 miss");
         return r.error.empty() ? QString() : QStringLiteral("error");

@@ -391,6 +391,9 @@ int merge(const Options& o, const cli_arguments::JobLimits& limits, const std::s
         return message(o, parsed.error.empty() ? "merge takes no file or folder: the records name them" : parsed.error),
                kUsage;
     const CliOptions& job = parsed.options;
+    // A plan over many machines decides gains for adjusted audio only.
+    if (job.tagsOnly)
+        return message(o, "merge does not take --tags-only"), kUsage;
     set_plan::Settings settings;
     settings.plan.mode = job.mode;
     settings.plan.percent = job.percent;

@@ -80,11 +80,11 @@ Tags forContainer(std::string_view extension, const Levels& levels)
     const std::string own = lower(extension);
     const auto row = std::find_if(std::begin(kForms), std::end(kForms),
                                   [&](const ContainerForm& f) { return f.extension == own; });
-    if (row == std::end(kForms) || row->form == Form::Refused) {
-        const std::string name = own.empty() ? std::string("its") : own.substr(1);
-        return {{}, row != std::end(kForms) ? std::string(row->refusal)
-                                            : "its format (" + name + ") has no place for loudness tags that players read"};
-    }
+    if (row != std::end(kForms) && row->form == Form::Refused)
+        return {{}, std::string(row->refusal)};
+    if (row == std::end(kForms))
+        return {{}, "its format" + (own.empty() ? std::string() : " (" + own.substr(1) + ")")
+                        + " has no place for loudness tags that players read"};
     Tags tags;
     if (row->form == Form::R128) {
         tags.tags.push_back({"R128_TRACK_GAIN", r128Text(levels.trackLufs)});

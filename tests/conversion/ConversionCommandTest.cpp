@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <sstream>
+#include <tuple>
 #include <string>
 #include <vector>
 
@@ -24,8 +25,10 @@ namespace {
 // "<NOTAGSA>").
 Args expand(const std::string& pattern, const std::string& src, const std::string& wav, const std::string& out)
 {
-    const char* tags[] = {"REPLAYGAIN_TRACK_GAIN", "REPLAYGAIN_TRACK_PEAK", "REPLAYGAIN_ALBUM_GAIN",
-                          "REPLAYGAIN_ALBUM_PEAK", "R128_TRACK_GAIN",       "R128_ALBUM_GAIN"};
+    const char* tags[] = {"REPLAYGAIN_TRACK_GAIN",         "REPLAYGAIN_TRACK_PEAK",  "REPLAYGAIN_ALBUM_GAIN",
+                          "REPLAYGAIN_ALBUM_PEAK",         "REPLAYGAIN_REFERENCE_LOUDNESS",
+                          "REPLAYGAIN_TRACK_RANGE",        "REPLAYGAIN_ALBUM_RANGE", "R128_TRACK_GAIN",
+                          "R128_ALBUM_GAIN"};
     Args args;
     std::istringstream words(pattern);
     for (std::string w; words >> w;) {
@@ -291,6 +294,49 @@ TEST(ConversionCommand, NumbersReachingTheFilter)
     // Streams that could not be read could not all be written again.
     r.gainText = "1";
     EXPECT_EQ(buildConversion(r).refusal, "Cannot convert /in/a.mp3: its streams could not be read");
+}
+
+// Each container's form of the loudness tags, their figures' rounding, and the formats refused;
+// a tagged row is a stream copy with the tags after the old ones' removal.
+TEST(ConversionCommand, LoudnessTagsByContainer)
+{
+    using loudness_tags::Levels;
+    const Levels track{-11.48, -0.1, std::nullopt, std::nullopt};
+    const Levels album{-17.996, -3, -30, -0.05};
+    const std::tuple<const char*, Levels, std::string> rows[] = {
+        {".MP3", track, "REPLAYGAIN_TRACK_GAIN=-6.52 dB; REPLAYGAIN_TRACK_PEAK=0.988553"},
+        {".flac", album, "REPLAYGAIN_TRACK_GAIN=0.00 dB; REPLAYGAIN_TRACK_PEAK=0.707946; "
+                         "REPLAYGAIN_ALBUM_GAIN=12.00 dB; REPLAYGAIN_ALBUM_PEAK=0.994260"},
+        {".opus", album, "R128_TRACK_GAIN=-1281; R128_ALBUM_GAIN=1792"},
+        {".opus", Levels{-200, 0, std::nullopt, std::nullopt}, "R128_TRACK_GAIN=32767"},
+        {".wav", track, "its format (wav) has no place for loudness tags that players read"},
+        {".m4a", track, "the converter cannot write the iTunes free-form loudness tags"},
+        {".mkv", track, "(mkv) has no place"},
+        {"", track, "its format has no place"},
+    };
+    for (const auto& [extension, levels, expected] : rows) {
+        const loudness_tags::Tags tags = loudness_tags::forContainer(extension, levels);
+        EXPECT_EQ(tags.refusal.empty(), !tags.tags.empty()) << extension;
+        EXPECT_NE((loudness_tags::summary(tags.tags) + tags.refusal).find(expected), std::string::npos)
+            << extension << ": " << loudness_tags::summary(tags.tags) << tags.refusal;
+    }
+
+    ConversionRequest r;
+    r.mode = VolumeMode::RmsCollectively;
+    r.sourcePath = "/in/a.mp3";
+    r.outputFolder = "/out";
+    r.probe = mp3(128000, 130000);
+    r.unchanged = r.tagsOnly = true;
+    EXPECT_EQ(buildConversion(r).refusal, "Cannot convert /in/a.mp3: its loudness could not be measured");
+    r.tagLevels = track;
+    const ConversionResult built = buildConversion(r);
+    ASSERT_TRUE(built.command) << built.refusal;
+    Args expected = expand(kHead + "-map 0:0 -c:0 copy <NOTAGSA>", "/in/a.mp3", "", "");
+    expected.insert(expected.end(), {"-metadata", "REPLAYGAIN_TRACK_GAIN=-6.52 dB", "-metadata",
+                                     "REPLAYGAIN_TRACK_PEAK=0.988553", built.command->writePath});
+    EXPECT_EQ(built.command->args, expected);
+    r.sourcePath = "/in/a.wav";
+    EXPECT_NE(buildConversion(r).refusal.find("Cannot convert /in/a.wav: its format (wav)"), std::string::npos);
 }
 
 TEST(ConversionCommand, PathsArriveWholeAndAbsolute)
