@@ -1,6 +1,7 @@
 #include "conversion/LoudnessTags.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 
@@ -34,13 +35,11 @@ constexpr std::string_view kKeys[] = {
     "REPLAYGAIN_ALBUM_RANGE", "R128_TRACK_GAIN",               "R128_ALBUM_GAIN",
 };
 
-std::string lower(std::string_view text)
+bool sameLetters(std::string_view a, std::string_view b)
 {
-    std::string out(text);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return out;
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+        return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+    });
 }
 
 std::string printed(const char* format, double value)
@@ -77,13 +76,12 @@ std::string r128Text(double lufs)
 
 Tags forContainer(std::string_view extension, const Levels& levels)
 {
-    const std::string own = lower(extension);
     const auto row = std::find_if(std::begin(kForms), std::end(kForms),
-                                  [&](const ContainerForm& f) { return f.extension == own; });
+                                  [&](const ContainerForm& f) { return sameLetters(f.extension, extension); });
     if (row != std::end(kForms) && row->form == Form::Refused)
         return {{}, std::string(row->refusal)};
     if (row == std::end(kForms))
-        return {{}, "its format" + (own.empty() ? std::string() : " (" + own.substr(1) + ")")
+        return {{}, "its format" + (extension.empty() ? std::string() : " (" + std::string(extension.substr(1)) + ")")
                         + " has no place for loudness tags that players read"};
     Tags tags;
     if (row->form == Form::R128) {
