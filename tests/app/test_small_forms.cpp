@@ -167,7 +167,7 @@ TEST(SmallForms, OptionsDialogKeepsThePrefixHoweverItCloses)
 {
     Toptions options;
     EXPECT_EQ(str(options.windowTitle()), "Options");
-    EXPECT_EQ(options.size(), QSize(357, 299));
+    EXPECT_EQ(options.size(), QSize(357, 331));
     EXPECT_EQ(str(options.Label1->text()), "Prefix of target files");
     EXPECT_EQ(options.ed_prefix->maxLength(), 20);
     EXPECT_EQ(str(options.cb_loudnesstarget->currentText()), "-14 LUFS (streaming)");

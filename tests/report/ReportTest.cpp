@@ -294,7 +294,7 @@ TEST(ReportExport, CsvAndJsonReadBackToTheSameFigures)
 {
     LoudnessReport report;
     report.settings.mode = VolumeMode::RmsCollectively;
-    report.setLoudnessLufs = -17.234;
+    report.sets = {{"/music", -17.234}};  // the folder's album
     LoudnessReport::Row a;
     a.file = "/music/a, \"live\".flac";
     a.before = Measurement{-18.456, 7.25, -0.904, -1.5, 183.0004, {}};
@@ -357,7 +357,7 @@ TEST(ReportExport, CsvAndJsonReadBackToTheSameFigures)
         {0, "limited", "yes"}, {0, "limited_by_db", "4.48"}, {0, "expected_lufs", "-14.22"},
         {0, "after_loudness_lufs", "-14.10"}, {0, "verdict", "miss"}, {1, "true_peak_dbtp", "-inf"},
         {1, "gain_db", "0.00"}, {1, "verdict", "left unchanged"}, {1, "reason", "silent"}, {2, "loudness_lufs", ""},
-        {2, "verdict", "failed"}, {3, "kind", "set"}, {3, "loudness_lufs", "-17.23"},
+        {2, "verdict", "failed"}, {3, "kind", "set"}, {3, "file", "/music"}, {3, "loudness_lufs", "-17.23"},
     };
     for (const Expect& e : expected) {
         SCOPED_TRACE(std::to_string(e.row) + " " + e.column);
