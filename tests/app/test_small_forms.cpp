@@ -175,6 +175,8 @@ TEST(SmallForms, OptionsDialogKeepsThePrefixHoweverItCloses)
     EXPECT_TRUE(options.cbk_limitpeaks->isChecked());
     EXPECT_EQ(str(options.cbk_leaveunchanged->text()), "Leave files that need less than 0.5 dB unchanged");
     EXPECT_FALSE(options.cbk_leaveunchanged->isChecked());
+    EXPECT_EQ(str(options.cb_albumsets->currentText()), "Album: the whole list");
+    EXPECT_FALSE(options.groupByFolder());
     // "Files at once": 1 to the usable cores, all of them at first (or what the variable says).
     const int cores = run_limit::usableCores();
     const int preset = run_limit::defaultLimit(std::getenv(run_limit::kEnvironmentName), cores);

@@ -280,13 +280,14 @@ TEST(CliJobs, TheWindowAndTheCommandLineRunTheSameToolCommands)
              h.main().options->ed_prefix->setText(QStringLiteral("vol_"));
          },
          {"--peak", "--format=mp3", "--prefix=vol_"}},
-        {"album at the podcast target without the limiter",
+        {"album of each folder at the podcast target without the limiter",
          [](jobtest::JobHarness& h) {
              h.choose(h.main().radio_collectively);
              h.main().options->cb_loudnesstarget->setCurrentIndex(1);
              h.main().options->cbk_limitpeaks->setChecked(false);
+             h.main().options->cb_albumsets->setCurrentIndex(1);
          },
-         {"--album", "--preset=podcast", "--no-limiter"}},
+         {"--album", "--preset=podcast", "--no-limiter", "--group-by=folder"}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
