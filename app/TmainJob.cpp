@@ -96,6 +96,7 @@ JobSettings Tmain::jobSettings() const
         settings.targetLufs = levels.target.lufs;
         settings.ceilingDbtp = levels.target.ceilingDbtp;
         settings.limiter = levels.limitPeaks;
+        settings.groupByFolder = options->groupByFolder();
     }
     settings.writing = writing_;
     settings.filesAtOnce = filesAtOnce();

@@ -52,7 +52,6 @@ struct Options {
     std::string plan;
     std::string root;
     std::string report;
-    std::string groupBy;
     scan_record::Shard shard;
     std::vector<std::string> paths;
     std::vector<std::string> filesFrom;
@@ -86,7 +85,7 @@ std::string parse(const std::vector<std::string>& args, const cli_arguments::Job
     o.command = args.front();
     o.jobs = limits.byDefault;
     const std::map<std::string, std::string*> texts{
-        {"records", &o.records}, {"plan", &o.plan}, {"root", &o.root}, {"report", &o.report}, {"group-by", &o.groupBy}};
+        {"records", &o.records}, {"plan", &o.plan}, {"root", &o.root}, {"report", &o.report}};
     const bool merging = o.command == "merge";
     for (std::size_t i = 1; i < args.size(); ++i) {
         const std::string& arg = args[i];
@@ -140,8 +139,6 @@ std::string parse(const std::vector<std::string>& args, const cli_arguments::Job
         return "no file or folder given";
     if (o.command == "merge" && (o.records.empty() || o.plan.empty()))
         return "merge needs --records=DIR and --plan=FILE";
-    if (o.command == "merge" && !o.groupBy.empty() && o.groupBy != "folder")
-        return "invalid value '" + o.groupBy + "' for --group-by: folder";
     if (o.command == "apply" && o.plan.empty())
         return "apply needs --plan=FILE";
     if (!o.report.empty() && o.command != "apply")
@@ -407,7 +404,7 @@ int merge(const Options& o, const cli_arguments::JobLimits& limits, const std::s
     settings.prefix = job.prefix;
     settings.outputFolder = absolute(job.outputFolder);
     settings.root = absolute(o.root);
-    settings.groupByFolder = o.groupBy == "folder";
+    settings.groupByFolder = job.groupByFolder;
     settings.version = version;
     const set_plan::Merged merged = set_plan::merge(o.records, settings);
     if (!merged.error.empty())
@@ -514,6 +511,17 @@ private:
         return album() ? conversion_command::VolumeMode::RmsSingularly : plan_.settings.plan.mode;
     }
 
+    // The target from which the normaliser, taking its gain as target minus loudness, takes this
+    // very gain: the sum rounded may be a step off, and a gain a step off gives other samples.
+    static double targetGiving(double loudnessLufs, double gainDb)
+    {
+        const double sum = loudnessLufs + gainDb;
+        for (const double target : {sum, std::nextafter(sum, -HUGE_VAL), std::nextafter(sum, HUGE_VAL)})
+            if (target - loudnessLufs == gainDb)
+                return target;
+        return sum;
+    }
+
     // The target and ceiling of a row's job; nothing when its target is out of the normaliser's range.
     std::optional<std::pair<double, double>> rowLevels(const set_plan::Row& row) const
     {
@@ -526,7 +534,7 @@ private:
         if (!album())
             return std::pair{s.targetLufs, ceiling};
         const bool measured = row.before && std::isfinite(row.before->integratedLufs) && row.plan.planned;
-        const double target = measured ? row.before->integratedLufs + (row.plan.changes ? row.plan.gainDb : 0.0)
+        const double target = measured ? targetGiving(row.before->integratedLufs, row.plan.changes ? row.plan.gainDb : 0.0)
                                        : s.targetLufs;
         if (!(target >= -70 && target <= 0))
             return std::nullopt;

@@ -7,6 +7,7 @@
 #include "analysis/StageRules.h"
 #include "analysis/ToolOutputParsers.h"
 #include "analysis/ToolProcess.h"
+#include "base/SetGroups.h"
 #include "conversion/ContainerTable.h"
 #include "conversion/FileIdentity.h"
 #include "conversion/OutputFiles.h"
@@ -22,6 +23,7 @@
 #include <cstring>
 #include <exception>
 #include <filesystem>
+#include <map>
 #include <system_error>
 #include <utility>
 
@@ -391,7 +393,7 @@ void Job::discard(int row)
     }
 }
 
-std::vector<std::string> Job::normaliserArguments() const
+std::vector<std::vector<std::string>> Job::normaliserRuns() const
 {
     tool_contracts::NormalizerLevels levels;
     levels.target = {"", settings_.targetLufs, settings_.ceilingDbtp};
@@ -401,5 +403,23 @@ std::vector<std::string> Job::normaliserArguments() const
         levels.lossyOutput = levels.lossyOutput
                              || container_table::isLossyExtension(output_names::outputExtension(
                                  source, settings_.formatConverting, settings_.format));
-    return tool_contracts::normalizerArgs(normalizerModeOf(settings_.mode), levels, settings_.scratchFolder);
+    const tool_contracts::NormalizerMode mode = normalizerModeOf(settings_.mode);
+    if (!settings_.groupByFolder || mode == tool_contracts::NormalizerMode::Singularly)
+        return {tool_contracts::normalizerArgs(mode, levels, settings_.scratchFolder)};
+    // The copies of the rows that made one, by folder, in the order of the list.
+    std::vector<std::string_view> order;
+    std::map<std::string_view, std::vector<std::string>> copies;
+    for (int row = 0; row < rowCount(); ++row) {
+        if (state_->row(row).state != RowState::Done)
+            continue;
+        const std::string_view group = set_groups::groupOf(state_->sources()[row], true);
+        std::vector<std::string>& set = copies[group];
+        if (set.empty())
+            order.push_back(group);
+        set.push_back(conversion_command::wavCopyPath(settings_.scratchFolder, row));
+    }
+    std::vector<std::vector<std::string>> runs;
+    for (std::string_view group : order)
+        runs.push_back(tool_contracts::normalizerSetArgs(mode, levels, copies.at(group)));
+    return runs;
 }

@@ -1,6 +1,7 @@
 #include "job/LoudnessCheck.h"
 
 #include "analysis/MeasureProcess.h"
+#include "base/SetGroups.h"
 #include "conversion/ContainerTable.h"
 #include "conversion/OutputNames.h"
 #include "conversion/ProbeFacts.h"
@@ -10,6 +11,7 @@
 #include <QString>
 
 #include <algorithm>
+#include <map>
 #include <charconv>
 #include <cmath>
 #include <filesystem>
@@ -226,12 +228,16 @@ void LoudnessCheck::tellProgress()
 void LoudnessCheck::makePlan()
 {
     std::vector<loudness_plan::File> files;
-    for (std::size_t row = 0; row < report_.rows.size(); ++row)
+    std::vector<std::string> groups;
+    for (std::size_t row = 0; row < report_.rows.size(); ++row) {
         files.push_back({report_.rows[row].before, headroom_[row], std::nullopt});
-    const loudness_plan::Plan plan = loudness_plan::make(report_.settings, files);
+        if (settings_.groupByFolder)
+            groups.emplace_back(set_groups::groupOf(settings_.sources[row], true));
+    }
+    loudness_plan::Plan plan = loudness_plan::make(report_.settings, files, groups);
     for (std::size_t row = 0; row < report_.rows.size(); ++row)
         report_.rows[row].plan = plan.rows[row];
-    report_.setLoudnessLufs = plan.setLoudnessLufs;
+    report_.sets = std::move(plan.sets);
     planTagLevels();
     planned_ = true;
     emit planMade();
@@ -262,18 +268,22 @@ void LoudnessCheck::planTagLevels()
     std::vector<std::optional<loudness_tags::Levels>>& levels = tagLevels_;
     levels.assign(report_.rows.size(), std::nullopt);
     const bool album = settings_.mode == conversion_command::VolumeMode::RmsCollectively;
-    double albumPeak = -HUGE_VAL;
-    for (const LoudnessReport::Row& row : report_.rows)
-        if (row.before)
-            albumPeak = std::max(albumPeak, row.before->truePeakDbtp);
+    // Each album (the list, or a folder) by its group: its loudness and its highest true peak.
+    std::map<std::string, std::pair<double, double>, std::less<>> albums;
+    for (const loudness_plan::Set& set : report_.sets)
+        albums[set.group] = {set.loudnessLufs, -HUGE_VAL};
+    auto groupOf = [&](std::size_t row) { return set_groups::groupOf(settings_.sources[row], settings_.groupByFolder); };
+    for (std::size_t row = 0; row < levels.size(); ++row)
+        if (const auto found = albums.find(groupOf(row)); found != albums.end() && report_.rows[row].before)
+            found->second.second = std::max(found->second.second, report_.rows[row].before->truePeakDbtp);
     for (std::size_t row = 0; row < levels.size(); ++row) {
         const std::optional<Measurement>& before = report_.rows[row].before;
         if (!before || !std::isfinite(before->integratedLufs) || !std::isfinite(before->truePeakDbtp))
             continue;
         levels[row] = loudness_tags::Levels{before->integratedLufs, before->truePeakDbtp, std::nullopt, std::nullopt};
-        if (album && report_.setLoudnessLufs) {
-            levels[row]->albumLufs = report_.setLoudnessLufs;
-            levels[row]->albumPeakDbtp = albumPeak;
+        if (const auto found = albums.find(groupOf(row)); album && found != albums.end()) {
+            levels[row]->albumLufs = found->second.first;
+            levels[row]->albumPeakDbtp = found->second.second;
         }
     }
 }
