@@ -393,6 +393,22 @@ TEST(Engine, EachFolderIsASetAsIfItWereTheWholeList)
             }
         }
     }
+    // Loudness tags take each folder's album too: its loudness and its highest true peak.
+    e.settings.mode = VolumeMode::RmsCollectively;
+    e.settings.writing = JobSettings::Writing::TagsOnly;
+    e.settings.sources = all;
+    e.settings.groupByFolder = true;
+    LoudnessCheck analysis(e.settings, e.host.Decoder());
+    analysis.analyse();
+    ASSERT_TRUE(waitFor([&] { return analysis.isOver(); }));
+    const std::vector<std::optional<loudness_tags::Levels>>& levels = analysis.tagLevels();
+    ASSERT_EQ(analysis.report().sets.size(), 2u);
+    for (std::size_t row = 0; row < all.size(); ++row) {
+        const std::size_t first = row / 2 * 2;
+        ASSERT_TRUE(levels.at(row) && levels[row]->albumLufs && levels[first] && levels[first + 1]);
+        EXPECT_EQ(*levels[row]->albumLufs, analysis.report().sets[row / 2].loudnessLufs);
+        EXPECT_EQ(levels[row]->albumPeakDbtp, std::max(levels[first]->trackPeakDbtp, levels[first + 1]->trackPeakDbtp));
+    }
 }
 
 TEST(Engine, CancelInEveryStageLeavesNoPartialOutputAndNoChild)
