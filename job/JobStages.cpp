@@ -14,13 +14,12 @@
 #include "conversion/ProbeFacts.h"
 #include "job/JobRowRun.h"
 #include "job/JobState.h"
-#include "media/TFFDecoder.h"
+#include "job/SourceProbe.h"
 #include "tools/ToolContracts.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <exception>
 #include <filesystem>
 #include <system_error>
 #include <utility>
@@ -37,31 +36,6 @@ bool makeFolder(const std::string& folder, std::error_code& ec)
 {
     std::filesystem::create_directories(folder, ec);
     return !ec && std::filesystem::is_directory(folder, ec);
-}
-
-// The probe of one source: false with the reason when it cannot be opened. The probe throws
-// when a library it needs is missing; that is a file that cannot be opened too.
-bool probeSource(TFFDecoder& probe, const std::string& source, ProbeFacts& facts, std::string& error)
-{
-    // A FIFO put in a source's place would block the open, and the program with it, until
-    // something writes to it; a folder or a device is no media file either.
-    struct stat entry {};
-    if (::stat(source.c_str(), &entry) == 0 && !S_ISREG(entry.st_mode)) {
-        error = source + ": not a plain file";
-        return false;
-    }
-    try {
-        if (!probe.LoadFile(source)) {
-            error = probe.LastErrorMessage();
-            return false;
-        }
-        facts = probeFactsOf(probe);
-        probe.CloseFile();
-        return true;
-    } catch (const std::exception& e) {
-        error = e.what();
-        return false;
-    }
 }
 
 // Why nothing can be written into the output folder (gone since it was chosen, or a file), or
@@ -123,7 +97,7 @@ std::optional<Job::Command> Job::prepare(int row)
         // Streams the format mixes down are measured in the same run, before and after the
         // downmix; a source that cannot be opened is measured for its peak alone.
         std::string unused;
-        if (probeSource(probe_, state_->sources()[row], record.facts, unused)) {
+        if (source_probe::probe(probe_, state_->sources()[row], record.facts, unused)) {
             const std::vector<std::string> measure = conversion_command::downmixMeasurement(conversionRequest(row));
             command.arguments.insert(command.arguments.end(), measure.begin(), measure.end());
         }
@@ -143,7 +117,7 @@ bool Job::probe(int row)
 {
     const std::string& source = state_->sources()[row];
     std::string reason;
-    if (probeSource(probe_, source, state_->row(row).facts, reason))
+    if (source_probe::probe(probe_, source, state_->row(row).facts, reason))
         return true;
     failRow(row, RowState::Failed, {JobError::Kind::Source, source, "open", reason, "File load error: " + reason},
             true);
@@ -188,6 +162,8 @@ std::optional<Job::Command> Job::prepareExtraction(int row)
                 endsJob, endsJob);
         return std::nullopt;
     }
+    record.copyMixedDown = !downmix->empty();
+    record.copyLevels.reset();
     Command command{settings_.converter,
                     conversion_command::wavExtractionArgs(source, record.output, record.facts, *downmix)};
     // Other streams the format mixes down are measured in the same run, before and after it.
@@ -397,5 +373,10 @@ std::vector<std::string> Job::normaliserArguments() const
         levels.lossyOutput = levels.lossyOutput
                              || container_table::isLossyExtension(output_names::outputExtension(
                                  source, settings_.formatConverting, settings_.format));
-    return tool_contracts::normalizerArgs(normalizerModeOf(settings_.mode), levels, settings_.scratchFolder);
+    std::vector<std::string> arguments =
+        tool_contracts::normalizerArgs(normalizerModeOf(settings_.mode), levels, settings_.scratchFolder);
+    // Its figures of each copy are those of the source: the check takes them rather than
+    // measuring the source again.
+    arguments.insert(arguments.begin(), "--levels");
+    return arguments;
 }
