@@ -511,6 +511,17 @@ private:
         return album() ? conversion_command::VolumeMode::RmsSingularly : plan_.settings.plan.mode;
     }
 
+    // The target from which the normaliser, taking its gain as target minus loudness, takes this
+    // very gain: the sum rounded may be a step off, and a gain a step off gives other samples.
+    static double targetGiving(double loudnessLufs, double gainDb)
+    {
+        const double sum = loudnessLufs + gainDb;
+        for (const double target : {sum, std::nextafter(sum, -HUGE_VAL), std::nextafter(sum, HUGE_VAL)})
+            if (target - loudnessLufs == gainDb)
+                return target;
+        return sum;
+    }
+
     // The target and ceiling of a row's job; nothing when its target is out of the normaliser's range.
     std::optional<std::pair<double, double>> rowLevels(const set_plan::Row& row) const
     {
@@ -523,7 +534,7 @@ private:
         if (!album())
             return std::pair{s.targetLufs, ceiling};
         const bool measured = row.before && std::isfinite(row.before->integratedLufs) && row.plan.planned;
-        const double target = measured ? row.before->integratedLufs + (row.plan.changes ? row.plan.gainDb : 0.0)
+        const double target = measured ? targetGiving(row.before->integratedLufs, row.plan.changes ? row.plan.gainDb : 0.0)
                                        : s.targetLufs;
         if (!(target >= -70 && target <= 0))
             return std::nullopt;

@@ -15,6 +15,14 @@ std::string fixed(double value, int decimals)
     return std::string(text, end);
 }
 
+// The shortest figure that reads back as the very same double.
+std::string exact(double value)
+{
+    char text[512];
+    const auto end = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed).ptr;
+    return std::string(text, end);
+}
+
 std::vector<std::string_view> fields(std::string_view line)
 {
     std::vector<std::string_view> out;
@@ -55,8 +63,8 @@ std::optional<double> number(std::optional<std::string_view> text, bool silentAl
 std::string format(const Measurement& m)
 {
     return std::string(kMarker) + "\tI=" + fixed(m.integratedLufs, 4) + "\tLRA=" + fixed(m.rangeLu, 2) +
-           "\tTP=" + fixed(m.truePeakDbtp, 4) + "\tSP=" + fixed(m.samplePeakDbfs, 4) +
-           "\tT=" + fixed(m.seconds, 6) + "\tblocks=" + m.blocks.text();
+           "\tTP=" + exact(m.truePeakDbtp) + "\tSP=" + exact(m.samplePeakDbfs) +
+           "\tT=" + exact(m.seconds) + "\tblocks=" + m.blocks.text();
 }
 
 std::string formatFile(const std::string& file, const Measurement& measurement)
@@ -93,11 +101,12 @@ std::optional<Measurement> parse(std::string_view line)
     std::optional<BlockHistogram> blocks = BlockHistogram::fromText(*blocksText);
     if (!blocks)
         return std::nullopt;
-    // The figure is printed to 0.0001 LU; its histogram gives it to far better than that.
+    // The figure is printed to 0.0001 LU; its histogram gives the very figure the meter had,
+    // so that a gain planned from it is the gain the normaliser takes.
     const double fromBlocks = blocks->integratedLoudness();
     if (std::isinf(*lufs) != std::isinf(fromBlocks) || (!std::isinf(*lufs) && std::fabs(*lufs - fromBlocks) > 0.001))
         return std::nullopt;
-    return Measurement{*lufs, *range, *truePeak, *samplePeak, *seconds, std::move(*blocks)};
+    return Measurement{fromBlocks, *range, *truePeak, *samplePeak, *seconds, std::move(*blocks)};
 }
 
 }  // namespace measure_line

@@ -8,9 +8,10 @@
 
 // The one line that the normaliser's measuring mode prints, and its reading by the program:
 //   measured<TAB>I=<LUFS><TAB>LRA=<LU><TAB>TP=<dBTP><TAB>SP=<dBFS><TAB>T=<seconds><TAB>blocks=<histogram>
-// e.g. "measured\tI=-14.2031\tLRA=6.40\tTP=-0.8125\tSP=-1.0132\tT=60.000000\tblocks=512:3,0,7".
+// e.g. "measured\tI=-14.2031\tLRA=6.40\tTP=-0.8125071\tSP=-1.0132\tT=60.0215\tblocks=512:3,0,7".
 // Levels of silence are "-inf"; numbers have a "." whatever the locale; the histogram is in
-// BlockHistogram's text form.
+// BlockHistogram's text form. Peaks and length are written to the last bit (the gain rules
+// decide by them), the loudness to 0.0001 LU and read to the last bit from its histogram.
 namespace measure_line {
 
 inline constexpr std::string_view kMarker = "measured";

@@ -90,23 +90,30 @@ void writeWithGain(int in, const TempFile& out, const WavLayout& layout, GainPro
     }
 }
 
-}  // namespace
-
-std::uint64_t ditherSeed(const std::string& path, std::uint64_t size)
+// A hash of the samples' size and of some of the samples: the same samples get the same noise
+// under any name and in any job (a copy's name is its row's place in the job's list).
+std::uint64_t ditherSeed(int fd, const WavLayout& layout)
 {
-    auto slash = path.rfind('/');
-    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
     std::uint64_t hash = 0xCBF29CE484222325ull;  // FNV-1a
     auto mix = [&hash](std::uint8_t byte) {
         hash ^= byte;
         hash *= 0x100000001B3ull;
     };
-    for (char c : name)
-        mix(static_cast<std::uint8_t>(c));
     for (int k = 0; k < 8; ++k)
-        mix(static_cast<std::uint8_t>(size >> (8 * k)));
+        mix(static_cast<std::uint8_t>(layout.sampleBytes() >> (8 * k)));
+    // A stretch from the middle, where music rarely is silent: files alike at their start
+    // still get noise of their own.
+    constexpr std::uint64_t kSampled = 1 << 16;
+    const std::uint64_t frames = std::min<std::uint64_t>(layout.frameCount, kSampled / layout.format.blockAlign);
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(frames * layout.format.blockAlign));
+    const std::uint64_t from = layout.sampleOffset + (layout.frameCount - frames) / 2 * layout.format.blockAlign;
+    readExactAt(fd, from, bytes.data(), bytes.size(), "samples");
+    for (std::uint8_t byte : bytes)
+        mix(byte);
     return hash;
 }
+
+}  // namespace
 
 bool rewrite(const std::string& path, const FileIdentity& expected, double gainDb, double limiterCeiling,
              const LoudnessCheck& check, double* deepestGain)
@@ -129,7 +136,7 @@ bool rewrite(const std::string& path, const FileIdentity& expected, double gainD
 
     copyRange(in.get(), out, layout, 0, layout.sampleOffset);
 
-    GainProcessor gain(format, gainDb, ditherSeed(path, layout.fileSize));
+    GainProcessor gain(format, gainDb, ditherSeed(in.get(), layout));
     if (limiterCeiling > 0) {
         LoudnessMeter meter = file_analysis::loudnessMeter(format);
         std::vector<double> limited;

@@ -22,8 +22,4 @@ using LoudnessCheck = std::function<bool(double lufs)>;
 bool rewrite(const std::string& path, const FileIdentity& expected, double gainDb, double limiterCeiling = 0,
              const LoudnessCheck& check = {}, double* deepestGain = nullptr);
 
-// The dither seed of a file: a hash of its name (without the folder) and its size, so
-// that the same input always gives the same output.
-std::uint64_t ditherSeed(const std::string& path, std::uint64_t size);
-
 }  // namespace wav_rewriter

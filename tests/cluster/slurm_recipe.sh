@@ -73,12 +73,12 @@ if ! sinfo -h -o %T | grep -q idle; then
 fi
 
 make_set
-run_local --album --format=flac
+run_local --album --format=mp3
 
 # The recipe, as the README gives it.
 ids=$("$SUBMIT" --shards=3 --records="$WORK/records" --plan="$WORK/plan.jsonl" --root="$WORK/src" \
   --files-from="$WORK/list" --report="$WORK/report.json" --cli="$CLI" --sbatch=--output="$WORK/slurm-%x-%a.log" \
-  -- --album --format=flac -o "$WORK/out")
+  -- --album --format=mp3 -o "$WORK/out")
 echo "submitted: $ids"
 last=${ids##* }
 for _ in $(seq 600); do

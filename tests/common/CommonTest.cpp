@@ -145,13 +145,15 @@ TEST(MeasureLine, ReadsItsOwnFormOnly)
     BlockHistogram blocks;
     for (double lufs : {-20.04, -20.01, -19.5, -35.0, -80.0})
         blocks.addBlock(lufs);
-    const Measurement m{blocks.integratedLoudness(), 3.5, -0.5, -1.25, 61.5, blocks};
+    // Read back to the last bit: a plan's gains are decided from these figures.
+    const Measurement m{blocks.integratedLoudness(), 3.5, -0.8125071234567, -1.25, 2713021.0 / 44100, blocks};
     const std::string good = measure_line::format(m);
     const std::optional<Measurement> read = measure_line::parse(good);
     ASSERT_TRUE(read) << good;
-    EXPECT_NEAR(read->integratedLufs, m.integratedLufs, 1e-4);
+    EXPECT_EQ(read->integratedLufs, m.integratedLufs);
+    EXPECT_EQ(read->truePeakDbtp, m.truePeakDbtp);
+    EXPECT_EQ(read->seconds, m.seconds);
     EXPECT_EQ(read->blocks, blocks);
-    EXPECT_EQ(read->seconds, 61.5);
     EXPECT_EQ(blocks.blockCount(), 4u);  // -80 is under the absolute gate
 
     const std::string silence = "measured\tI=-inf\tLRA=0.00\tTP=-inf\tSP=-inf\tT=2.000000\tblocks=-";
