@@ -254,6 +254,14 @@ double parallelReferenceRun(const std::vector<Command>& commands, int atOnce)
     return seconds(Clock::now() - start);
 }
 
+// The CPU time of the children reaped so far.
+double childrenCpuSeconds()
+{
+    rusage usage{};
+    ::getrusage(RUSAGE_CHILDREN, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
 // The load average of the last minute.
 double loadAverage()
 {
@@ -267,6 +275,7 @@ double loadAverage()
 // outputs were written and within their promise.
 struct EngineRun {
     double seconds = 0;
+    double toolsCpu = 0;  // of every tool it ran, the check's measurings included
     int written = 0;
     int kept = 0;
 };
@@ -286,12 +295,14 @@ EngineRun engineJob(JobSettings settings, TFFDecoder& probe, const fs::path& out
     } else {
         QObject::connect(&job, &Job::finished, &untilOver, &QEventLoop::quit);
     }
+    const double cpuBefore = childrenCpuSeconds();
     const auto start = Clock::now();
     job.start();
     if (checked ? !check->isOver() : !job.isOver())
         untilOver.exec();
     EngineRun run;
     run.seconds = seconds(Clock::now() - start);
+    run.toolsCpu = childrenCpuSeconds() - cpuBefore;
     for (const auto& entry : fs::directory_iterator(out))
         run.written += entry.is_regular_file();
     if (check)
@@ -337,9 +348,10 @@ int checkRounds(const std::vector<fs::path>& sources, const fs::path& dir, int a
         for (bool checked : r % 2 == 0 ? std::vector{false, true} : std::vector{true, false})
             (checked ? round.checked : round.plain) =
                 engineJob(settings, libraries.Decoder(), dir / (checked ? "checked" : "plain"), checked);
-        std::printf("  round: job %.3f s, with its outputs checked %.3f s (%d of %d within their promise),"
-                    " ratio %.3f, load %.2f\n",
-                    round.plain.seconds, round.checked.seconds, round.checked.kept, files, round.ratio(), round.load);
+        std::printf("  round: job %.3f s (tools' CPU %.2f s), with its outputs checked %.3f s (%.2f s; %d of %d"
+                    " within their promise), ratio %.3f, load %.2f\n",
+                    round.plain.seconds, round.plain.toolsCpu, round.checked.seconds, round.checked.toolsCpu,
+                    round.checked.kept, files, round.ratio(), round.load);
         std::fflush(stdout);
         complete = complete && round.plain.written == files && round.checked.written == files;
         rounds.push_back(round);
@@ -349,6 +361,13 @@ int checkRounds(const std::vector<fs::path>& sources, const fs::path& dir, int a
     const Round& middle = byRatio[byRatio.size() / 2];
     const double added = 100.0 * (middle.ratio() - 1.0);
     std::printf("  middle ratio:       %8.3f (the check adds %.1f %%; target at most 10 %%)\n", middle.ratio(), added);
+    double plainCpu = 0, checkedCpu = 0;
+    for (const Round& r : rounds) {
+        plainCpu += r.plain.toolsCpu;
+        checkedCpu += r.checked.toolsCpu;
+    }
+    std::printf("  tools' CPU:         %8.2f s a job alone, %.2f s checked (the check adds %.1f %%)\n",
+                plainCpu / roundCount, checkedCpu / roundCount, 100.0 * (checkedCpu / plainCpu - 1.0));
     if (!complete)
         std::printf("  a round wrote fewer than %d outputs\n", files);
     bench::printResult(work + ", every output checked as it is written",

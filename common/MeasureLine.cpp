@@ -75,7 +75,8 @@ std::string formatFile(const std::string& file, const Measurement& measurement)
 std::optional<FileMeasurement> parseFile(std::string_view line)
 {
     // The last marker: a file's name may hold anything but a line break.
-    const std::string marker = "\t" + std::string(kMarker) + "\t";
+    std::string marker(1, '\t');
+    marker.append(kMarker).push_back('\t');
     const std::size_t at = line.rfind(marker);
     if (at == std::string_view::npos || at == 0)
         return std::nullopt;
