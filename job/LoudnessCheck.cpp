@@ -131,11 +131,12 @@ void LoudnessCheck::jobRowEnded(int row, Job::RowEnd end, const JobError& error)
 
 bool LoudnessCheck::takeSourceLevels(int row)
 {
-    // The normaliser measured the source as its WAV copy, with the meters of the measuring
-    // mode: the same figures as measuring the source again. They only make the promise; the
-    // output is still measured on its own, so a normaliser that misreports them cannot make
-    // an output it wrote wrong pass: a level it did not reach misses a promise made from the
-    // source's true level, and a promise made from a false one misses the mode's target.
+    // The normaliser measured the source as its WAV copy holds it, with the meters of the
+    // measuring mode: the very samples and figures that measuring the source again gives
+    // (the copy is the source's first audio stream decoded as --measure gets it). They only
+    // make the promise, by the program's own rules; the output is still measured on its own,
+    // so a normaliser that writes a wrong level misses a promise made from the source's level,
+    // or the mode's target where the promise is the target whatever it claims.
     const std::optional<Measurement> levels = job_ ? job_->rowSourceLevels(row) : std::nullopt;
     if (!levels)
         return false;
@@ -166,8 +167,8 @@ void LoudnessCheck::startMore()
 {
     // Beside a job, its runs and the measurings share its "files at once": the job keeps its
     // pool full while rows wait, so outputs are measured as its runs thin out at the end.
-    const int free = std::max(1, settings_.filesAtOnce) - (job_ ? job_->runningCount() : 0);
-    const std::size_t limit = static_cast<std::size_t>(std::max(0, free));
+    const int places = std::max(1, settings_.filesAtOnce) - (job_ ? job_->runningCount() : 0);
+    const std::size_t limit = static_cast<std::size_t>(std::max(0, places));
     while (!over_ && running_.size() < limit && !queue_.empty()) {
         const Task task = queue_.front();
         queue_.pop_front();
