@@ -33,8 +33,8 @@ ReportChart::Items ReportChart::itemsOf(const LoudnessReport& report)
     if (report.settings.mode == conversion_command::VolumeMode::RmsSingularly
         || report.settings.mode == conversion_command::VolumeMode::RmsCollectively)
         items.targetLufs = report.settings.targetLufs;
-    else if (rms)
-        items.targetLufs = report.setLoudnessLufs;
+    else if (rms && report.sets.size() == 1)  // sets by folder have no one level
+        items.targetLufs = report.sets.front().loudnessLufs;
     double low = items.targetLufs.value_or(-20), high = low;
     for (const LoudnessReport::Row& row : report.rows) {
         Bar bar{finiteLoudness(row.before), finiteLoudness(row.after), row.plan.limited || row.plan.peakLimited};

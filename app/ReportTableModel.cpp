@@ -49,7 +49,7 @@ int ReportTableModel::rowCount(const QModelIndex& parent) const
 {
     if (parent.isValid() || !report_)
         return 0;
-    return static_cast<int>(report_->rows.size()) + (report_->setLoudnessLufs ? 1 : 0);
+    return static_cast<int>(report_->rows.size() + report_->sets.size());
 }
 
 int ReportTableModel::columnCount(const QModelIndex& parent) const
@@ -71,12 +71,17 @@ QVariant ReportTableModel::data(const QModelIndex& index, int role) const
     if (!report_ || !index.isValid())
         return {};
     const std::size_t row = static_cast<std::size_t>(index.row());
-    if (row == report_->rows.size()) {  // the set
+    if (row >= report_->rows.size()) {  // a set
+        const loudness_plan::Set& set = report_->sets.at(row - report_->rows.size());
+        const QString folder = QString::fromStdString(set.group);
+        if (role == Qt::ToolTipRole && index.column() == File)
+            return folder;
         if (role != Qt::DisplayRole)
             return {};
         if (index.column() == File)
-            return setName(report_->settings.mode);
-        return index.column() == Loudness ? level(report_->setLoudnessLufs) : QString();
+            return folder.isEmpty() ? setName(report_->settings.mode)
+                                    : setName(report_->settings.mode) + QStringLiteral(": ") + folder.section(QLatin1Char('/'), -1);
+        return index.column() == Loudness ? level(set.loudnessLufs) : QString();
     }
     const LoudnessReport::Row& r = report_->rows.at(row);
     if (role == Qt::ForegroundRole && index.column() == Verdict && r.verdict)

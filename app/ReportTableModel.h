@@ -4,8 +4,8 @@
 
 #include <QAbstractTableModel>
 
-// The loudness report as a table: one row per file, then a row for the set in the modes that
-// have one. It shows the report it is given and keeps nothing of it; refresh() after the
+// The loudness report as a table: one row per file, then a row for each set in the modes that
+// have one (named by its folder's name when each folder is a set, the whole folder its tip). It shows the report it is given and keeps nothing of it; refresh() after the
 // report has changed.
 class ReportTableModel : public QAbstractTableModel {
     Q_OBJECT

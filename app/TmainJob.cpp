@@ -96,6 +96,7 @@ JobSettings Tmain::jobSettings() const
         settings.targetLufs = levels.target.lufs;
         settings.ceilingDbtp = levels.target.ceilingDbtp;
         settings.limiter = levels.limitPeaks;
+        settings.groupByFolder = options->groupByFolder();
     }
     settings.filesAtOnce = filesAtOnce();
     settings.converter = program_folders::converterPath();

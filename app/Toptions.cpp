@@ -27,7 +27,9 @@ constexpr int kFilesAtOnceTop = 156;
 constexpr int kFilesAtOnceHeight = 50;
 constexpr int kLeaveUnchangedTop = kFilesAtOnceTop + kFilesAtOnceHeight;
 constexpr int kLeaveUnchangedHeight = 28;
-constexpr int kAddedHeight = kFilesAtOnceHeight + kLeaveUnchangedHeight;
+constexpr int kAlbumSetsTop = kLeaveUnchangedTop + kLeaveUnchangedHeight;
+constexpr int kAlbumSetsHeight = 32;
+constexpr int kAddedHeight = kFilesAtOnceHeight + kLeaveUnchangedHeight + kAlbumSetsHeight;
 
 }  // namespace
 
@@ -92,6 +94,12 @@ Toptions::Toptions(QWidget* parent)
     cbk_leaveunchanged->setGeometry(24, kLeaveUnchangedTop, 309, 20);
     cbk_leaveunchanged->setChecked(false);  // every row is re-encoded unless asked
 
+    cb_albumsets = new QComboBox(this);
+    cb_albumsets->setObjectName(QStringLiteral("cb_albumsets"));
+    cb_albumsets->setGeometry(24, kAlbumSetsTop, 309, 24);
+    cb_albumsets->addItems({QStringLiteral("Album: the whole list"), QStringLiteral("Album: each folder")});
+    cb_albumsets->setToolTip(QStringLiteral("Which files the album and average modes take as one set"));
+
     Bevel1 = new QFrame(this);
     Bevel1->setObjectName(QStringLiteral("Bevel1"));
     Bevel1->setFrameShape(QFrame::HLine);
@@ -112,6 +120,11 @@ tool_contracts::NormalizerLevels Toptions::normalizerLevels() const
         levels.target = tool_contracts::kLoudnessTargets[std::size_t(index)];
     levels.limitPeaks = cbk_limitpeaks->isChecked();
     return levels;
+}
+
+bool Toptions::groupByFolder() const
+{
+    return cb_albumsets->currentIndex() == 1;
 }
 
 void Toptions::Button1Click()

@@ -13,8 +13,8 @@ class QPushButton;
 class QSpinBox;
 
 // The Options dialog: the prefix put in front of every output file's name, the loudness the
-// RMS modes aim for, how many files a stage works on at once and whether files that are
-// nearly right are left as they are. There is no Cancel: whatever
+// RMS modes aim for, how many files a stage works on at once, whether files that are nearly
+// right are left as they are, and whether each folder is an album of its own. There is no Cancel: whatever
 // the controls hold when the dialog closes, by "OK" or by the close box, holds from then on,
 // while the program runs.
 class Toptions : public QDialog {
@@ -34,6 +34,11 @@ public:
     // Rows whose level would change by less than kLeaveUnchangedDb are copied as they are.
     QCheckBox* cbk_leaveunchanged;
     static constexpr double kLeaveUnchangedDb = 0.5;
+    // The sets of the album and average modes: "Album: the whole list" or "Album: each folder".
+    QComboBox* cb_albumsets;
+
+    // The choice of cb_albumsets, for JobSettings::groupByFolder.
+    bool groupByFolder() const;
 
     // The target and limiter choice of the controls (lossyOutput left false).
     tool_contracts::NormalizerLevels normalizerLevels() const;

@@ -40,6 +40,7 @@ struct Reading {
     bool targetGiven = false;
     bool presetGiven = false;
     bool ceilingGiven = false;
+    bool groupGiven = false;
     JobLimits limits;
 };
 
@@ -56,6 +57,12 @@ struct Option {
 std::string badValue(const std::string& option, std::string_view value, std::string_view expected)
 {
     return "invalid value '" + std::string(value) + "' for " + option + ": " + std::string(expected);
+}
+
+// The modes whose files form sets: one gain or one level for each set.
+bool isSetMode(VolumeMode mode)
+{
+    return mode == VolumeMode::RmsCollectively || mode == VolumeMode::RmsWeighted || mode == VolumeMode::RmsArithmetic;
 }
 
 std::string chooseMode(CliOptions& o, Reading& r, const std::string& option, VolumeMode mode)
@@ -179,6 +186,14 @@ std::string noLimiter(CliOptions& o, Reading& r, const std::string& option, std:
     return {};
 }
 
+std::string groupBy(CliOptions& o, Reading& r, const std::string& option, std::string_view value)
+{
+    if (value != "folder")
+        return badValue(option, value, "folder");
+    r.groupGiven = o.groupByFolder = true;
+    return {};
+}
+
 std::string format(CliOptions& o, Reading&, const std::string& option, std::string_view value)
 {
     std::string extension(value.substr(value.starts_with('.') ? 1 : 0));
@@ -280,6 +295,8 @@ constexpr std::array kOptions{
     Option{"ceiling", 0, "DBTP", "highest true peak of those modes (-59 to 0; default -1)", ceiling},
     Option{"no-limiter", 0, "", "lower a gain that would lift the peaks over the ceiling\n"
                                 "instead of limiting them", noLimiter},
+    Option{"group-by", 0, "folder", "with --album, --weighted or --arithmetic: each folder's\n"
+                                    "files form a set of their own (default: the whole list)", groupBy},
     Option{"format", 0, "EXT", "write audio files as EXT (wav, mp3, flac, ...); videos\n"
                                "keep their containers", format},
     Option{"prefix", 0, "TEXT", "put TEXT before every output name (up to 20 letters,\n"
@@ -389,6 +406,9 @@ ParseResult parse(const std::vector<std::string>& args, const JobLimits& limits)
         result.error = reading.loudnessOption
                        + " applies to the RMS modes only (--track, --album, --weighted, --arithmetic), not to "
                        + reading.modeOption;
+    else if (reading.groupGiven && !isSetMode(o.mode))
+        result.error = "--group-by applies to the album and average modes only (--album, --weighted, --arithmetic), not to "
+                       + (reading.modeOption.empty() ? std::string("--track (the default)") : reading.modeOption);
     else if (o.outputFolder.empty() && !o.plan)
         result.error = "no output folder given (-o DIR)";
     else if (o.paths.empty() && o.filesFrom.empty())

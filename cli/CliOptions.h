@@ -17,6 +17,7 @@ struct CliOptions {
     double targetLufs = -14;
     double ceilingDbtp = -1;
     bool limiter = true;
+    bool groupByFolder = false;  // --group-by=folder: each folder's files are a set of their own
     int jobs = 1;
     // Rows whose level would change by less than this are written as copies of their sources'
     // streams; 0: every row is re-encoded.

@@ -227,6 +227,7 @@ JobSettings CliRun::jobSettings() const
     settings.targetLufs = options_.targetLufs;
     settings.ceilingDbtp = options_.ceilingDbtp;
     settings.limiter = options_.limiter;
+    settings.groupByFolder = options_.groupByFolder;
     settings.filesAtOnce = options_.jobs;
     settings.converter = program_folders::converterPath();
     settings.normaliser = program_folders::normalizerPath();

@@ -52,7 +52,6 @@ struct Options {
     std::string plan;
     std::string root;
     std::string report;
-    std::string groupBy;
     scan_record::Shard shard;
     std::vector<std::string> paths;
     std::vector<std::string> filesFrom;
@@ -86,7 +85,7 @@ std::string parse(const std::vector<std::string>& args, const cli_arguments::Job
     o.command = args.front();
     o.jobs = limits.byDefault;
     const std::map<std::string, std::string*> texts{
-        {"records", &o.records}, {"plan", &o.plan}, {"root", &o.root}, {"report", &o.report}, {"group-by", &o.groupBy}};
+        {"records", &o.records}, {"plan", &o.plan}, {"root", &o.root}, {"report", &o.report}};
     const bool merging = o.command == "merge";
     for (std::size_t i = 1; i < args.size(); ++i) {
         const std::string& arg = args[i];
@@ -140,8 +139,6 @@ std::string parse(const std::vector<std::string>& args, const cli_arguments::Job
         return "no file or folder given";
     if (o.command == "merge" && (o.records.empty() || o.plan.empty()))
         return "merge needs --records=DIR and --plan=FILE";
-    if (o.command == "merge" && !o.groupBy.empty() && o.groupBy != "folder")
-        return "invalid value '" + o.groupBy + "' for --group-by: folder";
     if (o.command == "apply" && o.plan.empty())
         return "apply needs --plan=FILE";
     if (!o.report.empty() && o.command != "apply")
@@ -404,7 +401,7 @@ int merge(const Options& o, const cli_arguments::JobLimits& limits, const std::s
     settings.prefix = job.prefix;
     settings.outputFolder = absolute(job.outputFolder);
     settings.root = absolute(o.root);
-    settings.groupByFolder = o.groupBy == "folder";
+    settings.groupByFolder = job.groupByFolder;
     settings.version = version;
     const set_plan::Merged merged = set_plan::merge(o.records, settings);
     if (!merged.error.empty())

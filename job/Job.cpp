@@ -145,8 +145,11 @@ void Job::beginStage(Stage stage)
     status_.clear();
     shownPercent_ = shownDone_ = -1;
     shownStatus_.clear();
-    if (stage == Stage::Normalisation)
+    if (stage == Stage::Normalisation) {
+        const std::vector<std::vector<std::string>> runs = normaliserRuns();
+        normaliserQueue_.assign(runs.begin(), runs.end());
         return runNormaliser();
+    }
 
     state_->beginStage(settings_.filesAtOnce);
     if (!state_->firstWaitingRow())
@@ -383,7 +386,12 @@ void Job::runNormaliser()
     showStage();
     if (over_)
         return;
-    const std::vector<std::string> arguments = normaliserArguments();
+    if (normaliserQueue_.empty()) {  // no folder has a copy left: the conversion tells the rows
+        endStage();
+        return over_ ? void() : nextStage();
+    }
+    const std::vector<std::string> arguments = std::move(normaliserQueue_.front());
+    normaliserQueue_.pop_front();
     normaliser_ = std::make_unique<RowRun>();
     ToolProcess* process = new ToolProcess(
         settings_.normaliser, arguments,
@@ -431,10 +439,13 @@ void Job::normaliserEnded(const ToolRunResult& result)
     // The normaliser has no success marker: only how it ended tells whether every copy was
     // adjusted, and unadjusted copies must not become outputs.
     const stage_rules::RunVerdict verdict = stage_rules::judgeRun(result, run->report, true);
+    const bool done = verdict.kind == stage_rules::RunVerdict::Kind::Done;
+    if (done && !normaliserQueue_.empty())
+        return runNormaliser();
     endStage();
     if (over_)
         return;
-    if (verdict.kind == stage_rules::RunVerdict::Kind::Done)
+    if (done)
         return nextStage();
     finish(Outcome::Failed, {JobError::Kind::Tool, settings_.scratchFolder, "normalise", verdict.message,
                              verdict.message});

@@ -7,6 +7,7 @@
 
 #include <QObject>
 
+#include <deque>
 #include <map>
 #include <memory>
 #include <optional>
@@ -31,7 +32,8 @@ struct RunVerdict;
 // program.
 //
 // Stages by mode: Percentage and Gain convert; Peak measures, then converts; the RMS modes
-// extract WAV copies into the scratch folder, normalise them in one run, then convert.
+// extract WAV copies into the scratch folder, normalise them in one run (one per folder when
+// each folder is a set), then convert.
 //
 // Order of the signals: a stage is started (stageStarted) just before its first run, so a row
 // that ends before any run (its probe, its folder, a refusal) is told before it (the peak
@@ -154,7 +156,9 @@ private:
     stage_rules::RunVerdict judge(int row, RowRun& run, const ToolRunResult& result);
     void discard(int row);
     void failRow(int row, RowState state, JobError error, bool endsJob, bool closesStage = false);
-    std::vector<std::string> normaliserArguments() const;
+    // The normaliser's runs, one after another: one over every copy, or one per folder's
+    // copies when each folder is a set.
+    std::vector<std::vector<std::string>> normaliserRuns() const;
 
     JobSettings settings_;
     TFFDecoder& probe_;
@@ -162,6 +166,7 @@ private:
     std::unique_ptr<ScratchLock> scratchLock_;
     std::map<int, std::unique_ptr<RowRun>> runs_;
     std::unique_ptr<RowRun> normaliser_;
+    std::deque<std::vector<std::string>> normaliserQueue_;  // the normaliser's runs still to come
 
     Stage stage_ = Stage::Conversion;
     bool started_ = false;

@@ -25,6 +25,9 @@ struct JobSettings {
     double targetLufs = -14;
     double ceilingDbtp = -1;
     bool limiter = true;
+    // The album, weighted and arithmetic modes: each folder's files form a set of their own
+    // (set_groups::groupOf), with its own set loudness and gains; else the whole list is one.
+    bool groupByFolder = false;
 
     // By row: written as a copy of its source's streams, its level left as it is (a plan found
     // it close enough). Shorter than the list, or empty: the rows past it are changed.

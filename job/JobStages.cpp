@@ -7,6 +7,7 @@
 #include "analysis/StageRules.h"
 #include "analysis/ToolOutputParsers.h"
 #include "analysis/ToolProcess.h"
+#include "base/SetGroups.h"
 #include "conversion/ContainerTable.h"
 #include "conversion/FileIdentity.h"
 #include "conversion/OutputFiles.h"
@@ -21,6 +22,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <system_error>
 #include <utility>
 
@@ -363,7 +365,7 @@ void Job::discard(int row)
     }
 }
 
-std::vector<std::string> Job::normaliserArguments() const
+std::vector<std::vector<std::string>> Job::normaliserRuns() const
 {
     tool_contracts::NormalizerLevels levels;
     levels.target = {"", settings_.targetLufs, settings_.ceilingDbtp};
@@ -373,10 +375,29 @@ std::vector<std::string> Job::normaliserArguments() const
         levels.lossyOutput = levels.lossyOutput
                              || container_table::isLossyExtension(output_names::outputExtension(
                                  source, settings_.formatConverting, settings_.format));
-    std::vector<std::string> arguments =
-        tool_contracts::normalizerArgs(normalizerModeOf(settings_.mode), levels, settings_.scratchFolder);
+    const tool_contracts::NormalizerMode mode = normalizerModeOf(settings_.mode);
+    std::vector<std::vector<std::string>> runs;
+    if (!settings_.groupByFolder || mode == tool_contracts::NormalizerMode::Singularly) {
+        runs.push_back(tool_contracts::normalizerArgs(mode, levels, settings_.scratchFolder));
+    } else {
+        // The copies of the rows that made one, by folder, in the order of the list.
+        std::vector<std::string_view> order;
+        std::map<std::string_view, std::vector<std::string>> copies;
+        for (int row = 0; row < rowCount(); ++row) {
+            if (state_->row(row).state != RowState::Done)
+                continue;
+            const std::string_view group = set_groups::groupOf(state_->sources()[row], true);
+            std::vector<std::string>& set = copies[group];
+            if (set.empty())
+                order.push_back(group);
+            set.push_back(conversion_command::wavCopyPath(settings_.scratchFolder, row));
+        }
+        for (std::string_view group : order)
+            runs.push_back(tool_contracts::normalizerSetArgs(mode, levels, copies.at(group)));
+    }
     // Its figures of each copy are those of the source: the check takes them rather than
     // measuring the source again.
-    arguments.insert(arguments.begin(), "--levels");
-    return arguments;
+    for (std::vector<std::string>& arguments : runs)
+        arguments.insert(arguments.begin(), "--levels");
+    return runs;
 }

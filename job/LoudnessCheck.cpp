@@ -1,6 +1,7 @@
 #include "job/LoudnessCheck.h"
 
 #include "analysis/MeasureProcess.h"
+#include "base/SetGroups.h"
 #include "conversion/ContainerTable.h"
 #include "conversion/OutputNames.h"
 #include "conversion/ProbeFacts.h"
@@ -234,12 +235,16 @@ void LoudnessCheck::tellProgress()
 void LoudnessCheck::makePlan()
 {
     std::vector<loudness_plan::File> files;
-    for (std::size_t row = 0; row < report_.rows.size(); ++row)
+    std::vector<std::string> groups;
+    for (std::size_t row = 0; row < report_.rows.size(); ++row) {
         files.push_back({report_.rows[row].before, headroom_[row], std::nullopt});
-    const loudness_plan::Plan plan = loudness_plan::make(report_.settings, files);
+        if (settings_.groupByFolder)
+            groups.emplace_back(set_groups::groupOf(settings_.sources[row], true));
+    }
+    loudness_plan::Plan plan = loudness_plan::make(report_.settings, files, groups);
     for (std::size_t row = 0; row < report_.rows.size(); ++row)
         report_.rows[row].plan = plan.rows[row];
-    report_.setLoudnessLufs = plan.setLoudnessLufs;
+    report_.sets = std::move(plan.sets);
     planned_ = true;
     emit planMade();
 }

@@ -2,6 +2,7 @@
 
 #include "GainRules.h"
 #include "base/MediaExtensions.h"
+#include "base/SetGroups.h"
 #include "conversion/ContainerTable.h"
 #include "conversion/FileIdentity.h"
 #include "conversion/OutputNames.h"
@@ -129,7 +130,7 @@ void take(Reading& reading, ScanRecord&& record, const Settings& settings, std::
     row.error = record.status == ScanRecord::Status::Failed ? record.reason : std::string();
     row.headroom = record.headroom;
     if (hasLoudness(record.measurement)) {
-        const std::string_view group = groupOf(row.key, settings.groupByFolder);
+        const std::string_view group = set_groups::groupOf(row.key, settings.groupByFolder);
         if (!reading.lastGroup || reading.lastGroup->first != group) {
             auto found = reading.blocks.find(group);
             if (found == reading.blocks.end())
@@ -218,7 +219,7 @@ std::string sumAgain(Reading& reading, const std::unordered_set<std::uint64_t>& 
                 return true;
             const std::optional<ScanRecord> record = scan_record::parse(line);
             if (record && hasLoudness(record->measurement))
-                reading.blocks[std::string(groupOf(record->key, byFolder))].merge(record->measurement->blocks);
+                reading.blocks[std::string(set_groups::groupOf(record->key, byFolder))].merge(record->measurement->blocks);
             return true;
         });
         if (!error.empty())
@@ -246,12 +247,6 @@ std::size_t expectedRecords(const std::vector<std::string>& files, std::size_t f
 }
 
 }  // namespace
-
-std::string_view groupOf(std::string_view key, bool byFolder)
-{
-    const std::size_t slash = key.rfind('/');
-    return byFolder && slash != std::string_view::npos ? key.substr(0, slash) : std::string_view();
-}
 
 std::string modeName(VolumeMode mode)
 {
@@ -350,8 +345,8 @@ Merged merge(const std::string& recordsFolder, const Settings& settings)
     std::unordered_map<std::string, std::vector<std::size_t>> groups;
     std::vector<std::size_t>* lastMembers = nullptr;
     for (std::size_t i = 0; i < plan.rows.size(); ++i) {
-        const std::string_view group = groupOf(plan.rows[i].key, settings.groupByFolder);
-        if (i == 0 || group != groupOf(plan.rows[i - 1].key, settings.groupByFolder))
+        const std::string_view group = set_groups::groupOf(plan.rows[i].key, settings.groupByFolder);
+        if (i == 0 || group != set_groups::groupOf(plan.rows[i - 1].key, settings.groupByFolder))
             lastMembers = &groups[std::string(group)];
         lastMembers->push_back(i);
     }
@@ -380,8 +375,8 @@ Merged merge(const std::string& recordsFolder, const Settings& settings)
             if (!row.error.empty())
                 row.plan.note = row.error;
         }
-        if (made.setLoudnessLufs)
-            plan.sets.push_back({group, *made.setLoudnessLufs});
+        for (const Set& set : made.sets)
+            plan.sets.push_back({group, set.loudnessLufs});
     }
     nameOutputs(plan);
     merged.plan = std::move(plan);
@@ -420,7 +415,7 @@ std::string rowLine(const Settings& s, const Row& row)
         .text("key", row.key)
         .text("source", row.source)
         .text("output", row.output)
-        .text("group", groupOf(row.key, s.groupByFolder))
+        .text("group", set_groups::groupOf(row.key, s.groupByFolder))
         .text("error", row.error)
         .boolean("measured", row.before.has_value());
     if (const std::optional<Measurement>& m = row.before)
@@ -573,8 +568,7 @@ LoudnessReport report(const Plan& plan, const std::vector<std::optional<Applied>
 {
     LoudnessReport report;
     report.settings = plan.settings.plan;
-    if (plan.sets.size() == 1)
-        report.setLoudnessLufs = plan.sets.front().loudnessLufs;
+    report.sets = plan.sets;
     for (std::size_t i = 0; i < plan.rows.size(); ++i) {
         const Row& row = plan.rows[i];
         LoudnessReport::Row r;

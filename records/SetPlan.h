@@ -42,13 +42,8 @@ struct Row {
     double headroom = 0;  // loudness_plan::File::quantisationHeadroom of the source
 };
 
-// A row's group: the key's folder when each folder is an album, else "" (the whole set).
-std::string_view groupOf(std::string_view key, bool byFolder);
-
-struct Set {
-    std::string group;
-    double loudnessLufs = 0;
-};
+// A group's set loudness.
+using Set = loudness_plan::Set;
 
 struct Plan {
     Settings settings;

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <unordered_map>
 
 namespace loudness_plan {
 
@@ -63,12 +64,15 @@ void planRms(const Settings& settings, const std::vector<File>& files, Plan& pla
         levels.push_back(l);
     }
     const double joint = blocks.integratedLoudness();
+    std::optional<double> setLoudness;
     if (mode == gain_rules::Mode::Album)
-        plan.setLoudnessLufs = finite(joint);
+        setLoudness = finite(joint);
     else if (mode == gain_rules::Mode::WeightedMean)
-        plan.setLoudnessLufs = finite(gain_rules::weightedMeanLufs(levels));
+        setLoudness = finite(gain_rules::weightedMeanLufs(levels));
     else if (mode == gain_rules::Mode::ArithmeticMean)
-        plan.setLoudnessLufs = finite(gain_rules::arithmeticMeanLufs(levels));
+        setLoudness = finite(gain_rules::arithmeticMeanLufs(levels));
+    if (setLoudness)
+        plan.sets.push_back({{}, *setLoudness});
 
     const std::vector<gain_rules::Decision> decisions = gain_rules::decide(mode, levels, joint, rules);
     for (std::size_t k = 0; k < measured.size(); ++k) {
@@ -83,6 +87,33 @@ void planRms(const Settings& settings, const std::vector<File>& files, Plan& pla
         if (d.limit && row.truePeakAfterDbtp)
             row.limitedByDb = *row.truePeakAfterDbtp - decibels::toDb(gain_rules::limiterCeiling(plan.ceilingDbtp, levels[k]));
     }
+}
+
+Plan makeGrouped(const Settings& settings, const std::vector<File>& files, const std::vector<std::string>& groups)
+{
+    std::vector<std::string> order;
+    std::unordered_map<std::string, std::vector<std::size_t>> members;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        auto [found, added] = members.try_emplace(groups.at(i));
+        if (added)
+            order.push_back(groups[i]);
+        found->second.push_back(i);
+    }
+    Plan plan = make(settings, {});
+    plan.rows.resize(files.size());
+    for (const std::string& group : order) {
+        const std::vector<std::size_t>& indices = members.at(group);
+        std::vector<File> part;
+        part.reserve(indices.size());
+        for (std::size_t i : indices)
+            part.push_back(files[i]);
+        Plan made = make(settings, part);
+        for (std::size_t k = 0; k < indices.size(); ++k)
+            plan.rows[indices[k]] = std::move(made.rows[k]);
+        for (const Set& set : made.sets)
+            plan.sets.push_back({group, set.loudnessLufs});
+    }
+    return plan;
 }
 
 }  // namespace
@@ -112,8 +143,10 @@ double copyHeadroom(const ProbeFacts& source)
     return gain_rules::quantisationHeadroom(bits);
 }
 
-Plan make(const Settings& settings, const std::vector<File>& files)
+Plan make(const Settings& settings, const std::vector<File>& files, const std::vector<std::string>& groups)
 {
+    if (!groups.empty())
+        return makeGrouped(settings, files, groups);
     Plan plan;
     plan.rows.resize(files.size());
     plan.ceilingDbtp = settings.ceilingDbtp - (settings.lossyOutput ? tool_contracts::kLossyMarginDb : 0.0);

@@ -55,15 +55,24 @@ struct Row {
     std::string note;  // why the level stays as it is, or why there is no plan
 };
 
+// The loudness of a set of files. Album: the files' joint loudness; Weighted and Arithmetic
+// Average: the level every file of the set is brought to.
+struct Set {
+    std::string group;  // set_groups::groupOf its files: their folder, or "" for the whole list
+    double loudnessLufs = 0;
+};
+
 struct Plan {
     std::vector<Row> rows;  // one per file, in order
-    // Album: the files' joint loudness; Weighted and Arithmetic Average: the level every file
-    // is brought to. None in the other modes or when no file has a loudness.
-    std::optional<double> setLoudnessLufs;
+    // In the order of their first files; none in the other modes or for a set with no loudness.
+    std::vector<Set> sets;
     double ceilingDbtp = 0;  // the ceiling the normaliser holds (lowered for lossy outputs)
 };
 
-Plan make(const Settings& settings, const std::vector<File>& files);
+// `groups` names each file's group (set_groups::groupOf); each group is planned as a list of
+// its own, as the job normalises each group's copies in a run of their own. Empty: the whole
+// list is one group.
+Plan make(const Settings& settings, const std::vector<File>& files, const std::vector<std::string>& groups = {});
 
 // File::quantisationHeadroom of a source: that of the WAV copy of its first audio stream.
 double copyHeadroom(const ProbeFacts& source);

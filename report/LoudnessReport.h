@@ -9,7 +9,7 @@
 #include <vector>
 
 // Everything a loudness report tells: each file's measurement and plan, and after a job its
-// output's measurement and verdict; the set's loudness for the modes that have one.
+// output's measurement and verdict; the sets' loudness for the modes that have one.
 struct LoudnessReport {
     struct Row {
         std::string file;
@@ -22,6 +22,6 @@ struct LoudnessReport {
     };
 
     loudness_plan::Settings settings;
-    std::optional<double> setLoudnessLufs;
+    std::vector<loudness_plan::Set> sets;  // one per folder when each folder is a set
     std::vector<Row> rows;
 };

@@ -106,13 +106,14 @@ Record fileRecord(const LoudnessReport::Row& row)
             words("reason", reason)};
 }
 
-// The set's record: its loudness, every other field empty.
-Record setRecord(double lufs)
+// A set's record: its folder ("" for the whole list) and its loudness, every other field empty.
+Record setRecord(const loudness_plan::Set& set)
 {
     Record record = fileRecord({});
     for (Field& f : record)
         f = f.name == std::string_view("kind")          ? words("kind", "set")
-            : f.name == std::string_view("loudness_lufs") ? level("loudness_lufs", lufs)
+            : f.name == std::string_view("file")          ? words("file", set.group)
+            : f.name == std::string_view("loudness_lufs") ? level("loudness_lufs", set.loudnessLufs)
             : f.name == std::string_view("limited")       ? Field{f.name, "", QJsonValue::Null}
                                                           : words(f.name, "");
     return record;
@@ -123,8 +124,8 @@ std::vector<Record> records(const LoudnessReport& report)
     std::vector<Record> out;
     for (const LoudnessReport::Row& row : report.rows)
         out.push_back(fileRecord(row));
-    if (report.setLoudnessLufs)
-        out.push_back(setRecord(*report.setLoudnessLufs));
+    for (const loudness_plan::Set& set : report.sets)
+        out.push_back(setRecord(set));
     return out;
 }
 

@@ -25,10 +25,8 @@ std::string decibels(double value)
     return std::string(text, end);
 }
 
-}  // namespace
-
-std::vector<std::string> normalizerArgs(NormalizerMode mode, const NormalizerLevels& levels,
-                                        const std::string& scratchFolder)
+// The mode flag and the levels that differ from what the normaliser does unasked.
+std::vector<std::string> levelArgs(NormalizerMode mode, const NormalizerLevels& levels)
 {
     std::vector<std::string> args;
     std::string_view flag = normalizerFlag(mode);
@@ -43,21 +41,46 @@ std::vector<std::string> normalizerArgs(NormalizerMode mode, const NormalizerLev
         args.push_back("--ceiling=" + decibels(ceiling));
     if (levels.limitPeaks != unasked.limitPeaks)
         args.emplace_back(levels.limitPeaks ? "--limiter=on" : "--limiter=off");
-    // Without a folder the pattern would be expanded against the root or the current folder.
-    if (scratchFolder.empty())
-        return args;
-    // The normaliser expands the pattern itself: the folder's own pattern characters are
-    // escaped so that they stand for themselves and only "*.wav" matches the copies.
+    return args;
+}
+
+// The normaliser expands patterns itself: a path's own pattern characters are escaped so that
+// they stand for themselves.
+std::string escapedPattern(const std::string& path)
+{
     std::string pattern;
-    for (char c : scratchFolder) {
+    for (char c : path) {
         if (c == '\\' || c == '*' || c == '?' || c == '[' || c == ']')
             pattern += '\\';
         pattern += c;
     }
+    return pattern;
+}
+
+}  // namespace
+
+std::vector<std::string> normalizerArgs(NormalizerMode mode, const NormalizerLevels& levels,
+                                        const std::string& scratchFolder)
+{
+    std::vector<std::string> args = levelArgs(mode, levels);
+    // Without a folder the pattern would be expanded against the root or the current folder.
+    if (scratchFolder.empty())
+        return args;
+    // Only "*.wav" matches the copies.
+    std::string pattern = escapedPattern(scratchFolder);
     if (pattern.back() != '/')
         pattern += '/';
     pattern += "*.wav";
     args.push_back(std::move(pattern));
+    return args;
+}
+
+std::vector<std::string> normalizerSetArgs(NormalizerMode mode, const NormalizerLevels& levels,
+                                           const std::vector<std::string>& copies)
+{
+    std::vector<std::string> args = levelArgs(mode, levels);
+    for (const std::string& copy : copies)
+        args.push_back(escapedPattern(copy));
     return args;
 }
 

@@ -71,6 +71,10 @@ struct NormalizerLevels {
 // pattern at all, so the normaliser refuses to run instead of touching files elsewhere.
 std::vector<std::string> normalizerArgs(NormalizerMode mode, const NormalizerLevels& levels,
                                         const std::string& scratchFolder);
+// The same for some of the copies only, normalised as a set of their own: each copy's path one
+// pattern, escaped likewise so that it matches only itself.
+std::vector<std::string> normalizerSetArgs(NormalizerMode mode, const NormalizerLevels& levels,
+                                           const std::vector<std::string>& copies);
 
 // Peak measurement of one source: -i <source> -af volumedetect -f null nul.
 // With "-f null" nothing is written, so the output name "nul" never becomes a file.

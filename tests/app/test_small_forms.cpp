@@ -167,7 +167,7 @@ TEST(SmallForms, OptionsDialogKeepsThePrefixHoweverItCloses)
 {
     Toptions options;
     EXPECT_EQ(str(options.windowTitle()), "Options");
-    EXPECT_EQ(options.size(), QSize(357, 299));
+    EXPECT_EQ(options.size(), QSize(357, 331));
     EXPECT_EQ(str(options.Label1->text()), "Prefix of target files");
     EXPECT_EQ(options.ed_prefix->maxLength(), 20);
     EXPECT_EQ(str(options.cb_loudnesstarget->currentText()), "-14 LUFS (streaming)");
@@ -175,6 +175,8 @@ TEST(SmallForms, OptionsDialogKeepsThePrefixHoweverItCloses)
     EXPECT_TRUE(options.cbk_limitpeaks->isChecked());
     EXPECT_EQ(str(options.cbk_leaveunchanged->text()), "Leave files that need less than 0.5 dB unchanged");
     EXPECT_FALSE(options.cbk_leaveunchanged->isChecked());
+    EXPECT_EQ(str(options.cb_albumsets->currentText()), "Album: the whole list");
+    EXPECT_FALSE(options.groupByFolder());
     // "Files at once": 1 to the usable cores, all of them at first (or what the variable says).
     const int cores = run_limit::usableCores();
     const int preset = run_limit::defaultLimit(std::getenv(run_limit::kEnvironmentName), cores);

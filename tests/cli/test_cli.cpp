@@ -43,7 +43,7 @@ std::string changed(const CliOptions& o)
       << (o.prefix.empty() ? "" : " prefix=" + o.prefix) << (o.outputFolder != "out" ? " out=" + o.outputFolder : "")
       << (o.targetLufs != plain.targetLufs ? " target=" + std::to_string(int(o.targetLufs)) : "")
       << (o.ceilingDbtp != plain.ceilingDbtp ? " ceiling=" + std::to_string(int(o.ceilingDbtp)) : "")
-      << (o.limiter ? "" : " nolimiter") << (o.jobs != 2 ? " jobs=" + std::to_string(o.jobs) : "")
+      << (o.limiter ? "" : " nolimiter") << (o.groupByFolder ? " byfolder" : "") << (o.jobs != 2 ? " jobs=" + std::to_string(o.jobs) : "")
       << (o.nullSeparated ? " null" : "") << (o.quiet ? " quiet" : "") << (o.help ? " help" : "")
       << (o.plan ? " plan" : "") << (o.skipWithinDb > 0 ? " skip" : "") << (o.reportFile.empty() ? "" : " report=" + o.reportFile);
     for (const std::string& p : o.paths)
@@ -64,6 +64,7 @@ TEST(CliArguments, EveryOptionReadsAsTheWindowReadsItsControlsAndBadOnesAreNamed
         {{"--album"}, "mode=1"},
         {{"--weighted", "--weighted"}, "mode=2"},
         {{"--arithmetic", "--target=-20.5"}, "mode=3 target=-20"},
+        {{"--group-by", "folder", "--album"}, "mode=1 byfolder"},
         {{"--peak"}, "mode=4"},
         {{"--percent=0050"}, "mode=5 percent=50"},
         {{"--gain", "-3.5"}, "mode=6 gain=-3.5"},
@@ -90,6 +91,9 @@ TEST(CliArguments, EveryOptionReadsAsTheWindowReadsItsControlsAndBadOnesAreNamed
         {{"--preset=ebu", "--target=-20"}, "error: --target and --preset cannot be given together"},
         {{"--gain=3", "--preset=ebu"}, "error: --preset applies to the RMS modes only"},
         {{"--peak", "--no-limiter"}, "error: --no-limiter applies to the RMS modes only"},
+        {{"--group-by=folder"}, "error: --group-by applies to the album and average modes only (--album, --weighted, "
+                                "--arithmetic), not to --track (the default)"},
+        {{"--weighted", "--group-by=album"}, "error: invalid value 'album' for --group-by: folder"},
         {{"--format=xyz"}, "error: invalid value 'xyz' for --format: one of wav, mp3"},
         {{"--format=*.MP3"}, "error: --format"},
         {{"--prefix=a b"}, "error: invalid value 'a b' for --prefix"},
@@ -276,13 +280,14 @@ TEST(CliJobs, TheWindowAndTheCommandLineRunTheSameToolCommands)
              h.main().options->ed_prefix->setText(QStringLiteral("vol_"));
          },
          {"--peak", "--format=mp3", "--prefix=vol_"}},
-        {"album at the podcast target without the limiter",
+        {"album of each folder at the podcast target without the limiter",
          [](jobtest::JobHarness& h) {
              h.choose(h.main().radio_collectively);
              h.main().options->cb_loudnesstarget->setCurrentIndex(1);
              h.main().options->cbk_limitpeaks->setChecked(false);
+             h.main().options->cb_albumsets->setCurrentIndex(1);
          },
-         {"--album", "--preset=podcast", "--no-limiter"}},
+         {"--album", "--preset=podcast", "--no-limiter", "--group-by=folder"}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);

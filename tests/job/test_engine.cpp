@@ -258,6 +258,69 @@ TEST(Engine, ARowLeftUnchangedIsAStreamCopyOfItsSource)
     }
 }
 
+// With each folder a set, two folders of different loudness get two album gains (two levels in
+// the average modes), each what the folder alone gets: in the plan, its sets and the outputs.
+TEST(Engine, EachFolderIsASetAsIfItWereTheWholeList)
+{
+    EngineRun e;
+    e.settings.targetLufs = -23;
+    std::vector<std::string> all;
+    for (const auto& [name, level] : {std::pair{"loud/a.flac", 0.3}, std::pair{"loud/b.flac", 0.12},
+                                      std::pair{"quiet/c.flac", 0.02}, std::pair{"quiet/d.flac", 0.05}}) {
+        const fs::path file = e.dir / name;
+        fs::create_directories(file.parent_path());
+        // Pink noise under clicks a few times a second: the crest factor of music.
+        const std::string a = std::to_string(level), click = std::to_string(level * 3);
+        testsupport::makeMedia(file, "anoisesrc=c=pink:r=44100:d=3:a=" + a + ",aformat=channel_layouts=stereo[n];"
+                                     "aevalsrc=" + click + "*lt(mod(t\\,0.29)\\,0.0007)*sin(2*PI*3000*t):s=44100:d=3,"
+                                     "aformat=channel_layouts=stereo[t];[n][t]amix=inputs=2:normalize=0[out0]");
+        all.push_back(file.string());
+    }
+    struct Got {
+        std::map<std::string, std::pair<double, double>> rows;  // by file: the planned gain, the loudness written
+        std::vector<loudness_plan::Set> sets;
+    };
+    auto runOver = [&e](std::vector<std::string> sources, bool byFolder) {
+        fs::remove_all(e.out());
+        fs::create_directories(e.out());
+        e.settings.sources = std::move(sources);
+        e.settings.groupByFolder = byFolder;
+        e.run({}, true);
+        EXPECT_EQ(e.told.back(), "completed") << e.entries({""});
+        Got got{{}, e.check->report().sets};
+        for (const LoudnessReport::Row& row : e.check->report().rows) {
+            EXPECT_TRUE(row.after && row.before) << row.file << ": " << row.error;
+            if (!row.after || !row.before)
+                continue;
+            got.rows[row.file] = {row.plan.gainDb, row.after->integratedLufs};
+            if (!row.plan.limited && !row.plan.peakLimited) {  // the plan is what the job did
+                EXPECT_NEAR(row.after->integratedLufs - row.before->integratedLufs, row.plan.gainDb, 0.05 + 0.01);
+            }
+        }
+        return got;
+    };
+    for (VolumeMode mode : {VolumeMode::RmsCollectively, VolumeMode::RmsWeighted, VolumeMode::RmsArithmetic}) {
+        SCOPED_TRACE(static_cast<int>(mode));
+        e.settings.mode = mode;
+        const Got together = runOver(all, true);
+        ASSERT_EQ(together.sets.size(), 2u);
+        EXPECT_GT(std::abs(together.sets[0].loudnessLufs - together.sets[1].loudnessLufs), 6.0);
+        if (mode == VolumeMode::RmsCollectively) {
+            EXPECT_GT(std::abs(together.rows.at(all[0]).first - together.rows.at(all[2]).first), 6.0);
+        }
+        for (std::size_t folder = 0; folder < 2; ++folder) {
+            const Got alone = runOver({all[2 * folder], all[2 * folder + 1]}, false);
+            ASSERT_EQ(alone.sets.size(), 1u);
+            EXPECT_EQ(together.sets[folder].group, fs::path(all[2 * folder]).parent_path().string());
+            EXPECT_NEAR(together.sets[folder].loudnessLufs, alone.sets[0].loudnessLufs, 0.01);
+            for (const auto& [file, figures] : alone.rows) {
+                EXPECT_NEAR(together.rows.at(file).first, figures.first, 0.01) << file;
+                EXPECT_NEAR(together.rows.at(file).second, figures.second, 0.01) << file;
+            }
+        }
+    }
+}
+
 TEST(Engine, CancelInEveryStageLeavesNoPartialOutputAndNoChild)
 {
     using Stage = Job::Stage;

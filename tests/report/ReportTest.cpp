@@ -2,6 +2,7 @@
 // on outputs and the report's files.
 #include "analysis/MeasureProcess.h"
 #include "analysis/ToolOutputParsers.h"
+#include "base/SetGroups.h"
 #include "conversion/ConversionCommand.h"
 #include "media/TFFEncoder.h"
 #include "report/LoudnessPlan.h"
@@ -113,11 +114,13 @@ double appliedVolume(const conversion_command::ConversionCommand& command)
 }  // namespace
 
 // The planned gains are those the normaliser decides over the job's own WAV copies (every RMS
-// mode, with and without the limiter) and those the converter's peak report gives the job.
+// mode, with and without the limiter, the whole list or each folder a set) and those the
+// converter's peak report gives the job.
 TEST(LoudnessPlan, EqualsWhatTheToolsThenDo)
 {
     TempDir dir;
-    fs::create_directory(dir / "copies");
+    for (const char* folder : {"copies", "one", "two"})
+        fs::create_directory(dir / folder);
     struct Source {
         const char* name;
         std::string lavfi;
@@ -134,15 +137,20 @@ TEST(LoudnessPlan, EqualsWhatTheToolsThenDo)
     std::vector<tool_contracts::MeasureInput> inputs;
     std::vector<ProbeFacts> probes;
     std::vector<loudness_plan::File> files;
+    std::vector<fs::path> paths;
+    std::vector<std::string> groups;  // the sources lie in two folders, turn about
+    std::map<std::string, std::vector<std::string>> copies;
     for (std::size_t i = 0; i < std::size(sources); ++i) {
-        const fs::path file = dir / sources[i].name;
+        const fs::path file = paths.emplace_back(dir / (i % 2 ? "two" : "one") / sources[i].name);
+        groups.emplace_back(set_groups::groupOf(file.string(), true));
+        const std::string copy = copies[groups.back()].emplace_back(
+            conversion_command::wavCopyPath((dir / "copies/").string(), int(i)));
         testsupport::makeMedia(file, sources[i].lavfi, {}, sources[i].args);
         ASSERT_TRUE(host.Decoder().LoadFile(file.string())) << host.Decoder().LastErrorMessage();
         probes.push_back(probeFactsOf(host.Decoder()));
         std::string why;
         inputs.push_back(*MeasureProcess::sourceInput(file.string(), probes.back(), why));
-        testsupport::ffmpeg(conversion_command::wavExtractionArgs(
-            file.string(), conversion_command::wavCopyPath((dir / "copies/").string(), int(i)), probes.back()));
+        testsupport::ffmpeg(conversion_command::wavExtractionArgs(file.string(), copy, probes.back()));
     }
     EXPECT_EQ(inputs[1].samples, tool_contracts::RawSamples::S16);  // as its copy holds it
     EXPECT_EQ(inputs[2].samples, tool_contracts::RawSamples::F32);
@@ -158,15 +166,23 @@ TEST(LoudnessPlan, EqualsWhatTheToolsThenDo)
         {VolumeMode::RmsWeighted, tool_contracts::NormalizerMode::WeightedAverage},
         {VolumeMode::RmsArithmetic, tool_contracts::NormalizerMode::ArithmeticAverage}};
     for (const auto& [mode, normaliserMode] : modes)
-        for (bool limiter : {true, false}) {
-            SCOPED_TRACE(std::string(tool_contracts::normalizerFlag(normaliserMode)) + (limiter ? " limiter" : ""));
+        for (bool limiter : {true, false})
+        for (bool byFolder : {false, true}) {
+            SCOPED_TRACE(std::string(tool_contracts::normalizerFlag(normaliserMode)) + (limiter ? " limiter" : "")
+                         + (byFolder ? " by folder" : ""));
             const loudness_plan::Settings settings{mode, 100, 0, -16, -1, limiter, true};
             tool_contracts::NormalizerLevels levels{tool_contracts::kLoudnessTargets[1], limiter, true};
-            std::vector<std::string> args = tool_contracts::normalizerArgs(normaliserMode, levels, (dir / "copies").string());
-            args.insert(args.begin(), "-n");
-            const std::map<std::string, Said> said = dryRun(args);
-            const loudness_plan::Plan plan = loudness_plan::make(settings, files);
-            EXPECT_EQ(plan.setLoudnessLufs.has_value(), mode != VolumeMode::RmsSingularly);
+            std::vector<std::vector<std::string>> runs{tool_contracts::normalizerArgs(normaliserMode, levels, (dir / "copies").string())};
+            if (byFolder)
+                runs = {tool_contracts::normalizerSetArgs(normaliserMode, levels, copies.begin()->second),
+                        tool_contracts::normalizerSetArgs(normaliserMode, levels, copies.rbegin()->second)};
+            std::map<std::string, Said> said;
+            for (std::vector<std::string>& args : runs) {
+                args.insert(args.begin(), "-n");
+                said.merge(dryRun(args));
+            }
+            const loudness_plan::Plan plan = loudness_plan::make(settings, files, byFolder ? groups : std::vector<std::string>{});
+            EXPECT_EQ(plan.sets.size(), mode == VolumeMode::RmsSingularly ? 0u : byFolder ? 2u : 1u);
             for (std::size_t i = 0; i < files.size(); ++i) {
                 SCOPED_TRACE(sources[i].name);
                 const loudness_plan::Row& row = plan.rows[i];
@@ -183,7 +199,7 @@ TEST(LoudnessPlan, EqualsWhatTheToolsThenDo)
     for (std::size_t i = 0; i + 1 < std::size(sources); ++i) {
         SCOPED_TRACE(sources[i].name);
         const testsupport::CommandResult report =
-            testsupport::runCommand(kConverter, tool_contracts::peakMeasurementArgs((dir / sources[i].name).string()));
+            testsupport::runCommand(kConverter, tool_contracts::peakMeasurementArgs(paths[i].string()));
         std::optional<std::string> cell;
         std::istringstream lines(report.output);
         for (std::string line; std::getline(lines, line) && !cell;)
@@ -191,7 +207,7 @@ TEST(LoudnessPlan, EqualsWhatTheToolsThenDo)
         ASSERT_TRUE(cell) << report.output;
         conversion_command::ConversionRequest request;
         request.mode = VolumeMode::PeakTrackGain;
-        request.sourcePath = (dir / sources[i].name).string();
+        request.sourcePath = paths[i].string();
         request.peakGain = PeakGain::fromText(*cell);
         request.outputFolder = (dir / "out").string();
         request.probe = probes[i];
@@ -294,7 +310,7 @@ TEST(ReportExport, CsvAndJsonReadBackToTheSameFigures)
 {
     LoudnessReport report;
     report.settings.mode = VolumeMode::RmsCollectively;
-    report.setLoudnessLufs = -17.234;
+    report.sets = {{"/music", -17.234}};  // the folder's album
     LoudnessReport::Row a;
     a.file = "/music/a, \"live\".flac";
     a.before = Measurement{-18.456, 7.25, -0.904, -1.5, 183.0004, {}};
@@ -357,7 +373,7 @@ TEST(ReportExport, CsvAndJsonReadBackToTheSameFigures)
         {0, "limited", "yes"}, {0, "limited_by_db", "4.48"}, {0, "expected_lufs", "-14.22"},
         {0, "after_loudness_lufs", "-14.10"}, {0, "verdict", "miss"}, {1, "true_peak_dbtp", "-inf"},
         {1, "gain_db", "0.00"}, {1, "verdict", "left unchanged"}, {1, "reason", "silent"}, {2, "loudness_lufs", ""},
-        {2, "verdict", "failed"}, {3, "kind", "set"}, {3, "loudness_lufs", "-17.23"},
+        {2, "verdict", "failed"}, {3, "kind", "set"}, {3, "file", "/music"}, {3, "loudness_lufs", "-17.23"},
     };
     for (const Expect& e : expected) {
         SCOPED_TRACE(std::to_string(e.row) + " " + e.column);
