@@ -4,8 +4,11 @@
 // Three rounds of them. Built four times: JOB_BENCH_KIND "gain", "peak", "rms" (RMS album) or
 // "tags": the RMS album job with loudness tags only, beside the same job writing adjusted audio.
 //
-//   <kind>_job_bench [files, default 8] [seconds each, default 60] [load]
+//   <kind>_job_bench [files, default 8] [seconds each, default 60] [load | check [rounds, default 5]]
 //
+// With "check" it runs instead the engine's job alone and with the check that measures and
+// judges every output as its row is written (as both front ends run it), in turn, and reports
+// what the check adds, with the machine's load beside every round.
 // AURALON_MAX_JOBS sets how many files a stage works on at once (default: the usable cores).
 // With "load" it also reports the program's peak resident size during the job and the longest
 // time the window went without handling a 10 ms timer.
@@ -15,6 +18,11 @@
 #include "app/Startup.h"
 #include "app/Tmain.h"
 #include "app/Toptions.h"
+#include "analysis/RunLimit.h"
+#include "base/ProgramFolders.h"
+#include "job/Job.h"
+#include "job/LoudnessCheck.h"
+#include "media/TFFEncoder.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -300,6 +308,129 @@ int tagsBench(Tmain& main, const fs::path& dir, int fileCount, const std::string
     return complete ? 0 : 1;
 }
 
+// The CPU time of the children reaped so far.
+double childrenCpuSeconds()
+{
+    rusage usage{};
+    ::getrusage(RUSAGE_CHILDREN, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// The load average of the last minute.
+double loadAverage()
+{
+    double load = 0;
+    std::ifstream("/proc/loadavg") >> load;
+    return load;
+}
+
+// One job of the engine into `out`, with or without the check following it: its wall time
+// until the job (or the check, once it has judged the last output) is over, and how many
+// outputs were written and within their promise.
+struct EngineRun {
+    double seconds = 0;
+    double toolsCpu = 0;  // of every tool it ran, the check's measurings included
+    int written = 0;
+    int kept = 0;
+};
+
+EngineRun engineJob(JobSettings settings, TFFDecoder& probe, const fs::path& out, bool checked)
+{
+    fs::remove_all(out);
+    fs::create_directories(out);
+    settings.outputFolder = out.string();
+    Job job(settings, probe);
+    std::unique_ptr<LoudnessCheck> check;
+    QEventLoop untilOver;
+    if (checked) {
+        check = std::make_unique<LoudnessCheck>(settings, probe);
+        check->follow(job);
+        QObject::connect(check.get(), &LoudnessCheck::finished, &untilOver, &QEventLoop::quit);
+    } else {
+        QObject::connect(&job, &Job::finished, &untilOver, &QEventLoop::quit);
+    }
+    const double cpuBefore = childrenCpuSeconds();
+    const auto start = Clock::now();
+    job.start();
+    if (checked ? !check->isOver() : !job.isOver())
+        untilOver.exec();
+    EngineRun run;
+    run.seconds = seconds(Clock::now() - start);
+    run.toolsCpu = childrenCpuSeconds() - cpuBefore;
+    for (const auto& entry : fs::directory_iterator(out))
+        run.written += entry.is_regular_file();
+    if (check)
+        for (const LoudnessReport::Row& row : check->report().rows)
+            run.kept += row.verdict && row.verdict->pass;
+    return run;
+}
+
+// What checking the outputs adds to the job: both runs in every round, their order turned
+// from one round to the next so that the machine's drift favours neither; the middle round
+// by ratio.
+int checkRounds(const std::vector<fs::path>& sources, const fs::path& dir, int atOnce, int roundCount,
+                const std::string& work)
+{
+    TFFEncoder libraries;
+    if (!libraries.LoadFFmpeg("")) {
+        std::printf("cannot load the FFmpeg libraries: %s\n", libraries.LastError().c_str());
+        return 1;
+    }
+    JobSettings settings;
+    for (const fs::path& source : sources)
+        settings.sources.push_back(source.string());
+    settings.mode = kKind == "gain"   ? conversion_command::VolumeMode::ChangeGain
+                    : kKind == "peak" ? conversion_command::VolumeMode::PeakTrackGain
+                                      : conversion_command::VolumeMode::RmsCollectively;
+    settings.gain = "6";
+    settings.filesAtOnce = atOnce;
+    settings.converter = program_folders::converterPath();
+    settings.normaliser = program_folders::normalizerPath();
+    settings.scratchFolder = program_folders::scratchFolder();
+    settings.clearScratchAtEveryEnd = true;
+    struct Round {
+        EngineRun plain, checked;
+        double load = 0;
+        double ratio() const { return checked.seconds / plain.seconds; }
+    };
+    std::vector<Round> rounds;
+    bool complete = true;
+    const int files = static_cast<int>(sources.size());
+    for (int r = 0; r < roundCount; ++r) {
+        Round round;
+        round.load = loadAverage();
+        for (bool checked : r % 2 == 0 ? std::vector{false, true} : std::vector{true, false})
+            (checked ? round.checked : round.plain) =
+                engineJob(settings, libraries.Decoder(), dir / (checked ? "checked" : "plain"), checked);
+        std::printf("  round: job %.3f s (tools' CPU %.2f s), with its outputs checked %.3f s (%.2f s; %d of %d"
+                    " within their promise), ratio %.3f, load %.2f\n",
+                    round.plain.seconds, round.plain.toolsCpu, round.checked.seconds, round.checked.toolsCpu,
+                    round.checked.kept, files, round.ratio(), round.load);
+        std::fflush(stdout);
+        complete = complete && round.plain.written == files && round.checked.written == files;
+        rounds.push_back(round);
+    }
+    std::vector<Round> byRatio = rounds;
+    std::sort(byRatio.begin(), byRatio.end(), [](const Round& a, const Round& b) { return a.ratio() < b.ratio(); });
+    const Round& middle = byRatio[byRatio.size() / 2];
+    const double added = 100.0 * (middle.ratio() - 1.0);
+    std::printf("  middle ratio:       %8.3f (the check adds %.1f %%; target at most 10 %%)\n", middle.ratio(), added);
+    double plainCpu = 0, checkedCpu = 0;
+    for (const Round& r : rounds) {
+        plainCpu += r.plain.toolsCpu;
+        checkedCpu += r.checked.toolsCpu;
+    }
+    std::printf("  tools' CPU:         %8.2f s a job alone, %.2f s checked (the check adds %.1f %%)\n",
+                plainCpu / roundCount, checkedCpu / roundCount, 100.0 * (checkedCpu / plainCpu - 1.0));
+    if (!complete)
+        std::printf("  a round wrote fewer than %d outputs\n", files);
+    bench::printResult(work + ", every output checked as it is written",
+                       bench::timeText(middle.checked.seconds) + bench::format(" (load %.1f)", middle.load),
+                       "the job alone " + bench::timeText(middle.plain.seconds),
+                       bench::format("+%.1f %%", added), "at most +10 %", complete && added <= 10.0);
+    return complete ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -310,6 +441,7 @@ int main(int argc, char** argv)
     const int fileCount = bench::sizeArgument(argc, argv, 1, 8);
     const double length = bench::secondsArgument(argc, argv, 2, 60.0);
     const bool load = argc > 3 && std::string(argv[3]) == "load";
+    const bool checking = argc > 3 && std::string(argv[3]) == "check";
 
     const fs::path dir = fs::temp_directory_path() / ("auralon_" + kKind + "_job_bench");
     fs::remove_all(dir);
@@ -325,6 +457,17 @@ int main(int argc, char** argv)
              "aevalsrc=0.1*sin(2*PI*(300+" + std::to_string(50 * i) + ")*t)|0.1*sin(2*PI*440*t):s=44100:d=" +
                  std::to_string(length),
              sources.back().string()});
+    }
+
+    if (checking) {
+        const int atOnce = run_limit::defaultLimit(std::getenv(run_limit::kEnvironmentName), run_limit::usableCores());
+        const std::string work = std::string(kKind == "rms" ? "RMS album" : kKind) + " job, " +
+                                 std::to_string(fileCount) + " x " + bench::format("%g", length) + " s MP3, " +
+                                 std::to_string(atOnce) + " at once";
+        std::printf("%s\n", work.c_str());
+        const int status = checkRounds(sources, dir, atOnce, bench::sizeArgument(argc, argv, 4, 5), work);
+        fs::remove_all(dir);
+        return status;
     }
 
     BoxAnswerer answerer;

@@ -243,8 +243,9 @@ int CliRun::runJob()
 {
     told_.assign(sources_.size(), false);
     progress_ = std::make_unique<CliProgress>(style_, static_cast<int>(sources_.size()));
-    // Rows are left unchanged, or tagged, by a plan made before the job; otherwise each source
-    // is measured beside its output as the rows end.
+    // Rows are left unchanged, or tagged, by a plan made before the job; otherwise the sources'
+    // figures come with the job (its normaliser's, in the RMS modes) or are measured as the
+    // rows end.
     LoudnessCheck check(jobSettings(), libraries_.Decoder());
     JobSettings settings = jobSettings();
     if (options_.skipWithinDb > 0 || options_.tagsOnly) {

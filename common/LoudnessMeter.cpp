@@ -15,13 +15,17 @@ void LoudnessMeter::Destroy::operator()(ebur128_state* state) const
 }
 
 LoudnessMeter::LoudnessMeter(unsigned channels, unsigned sampleRate, std::uint32_t speakerMask, Measures measures)
-    : channels_(channels), keepBlocks_(measures == Measures::ForReport)
+    : channels_(channels),
+      keepBlocks_(measures == Measures::ForReport || measures == Measures::LoudnessAndReport),
+      gateBlocks_(measures == Measures::ForReport)
 {
     int mode = EBUR128_MODE_I | EBUR128_MODE_HISTOGRAM;
     if (measures == Measures::LoudnessAndPeak)
         mode |= EBUR128_MODE_TRUE_PEAK;
     else if (measures == Measures::ForReport)  // the blocks are gated here, not twice
         mode = EBUR128_MODE_LRA | EBUR128_MODE_HISTOGRAM;
+    else if (measures == Measures::LoudnessAndReport)
+        mode |= EBUR128_MODE_LRA;
     state_.reset(ebur128_init(channels, sampleRate, mode));
     if (!state_)
         throw std::runtime_error("unsupported: " + std::to_string(channels) + " channels at " +
@@ -64,7 +68,7 @@ void LoudnessMeter::addFrames(const double* frames, std::size_t count)
 
 double LoudnessMeter::integratedLoudness() const
 {
-    if (keepBlocks_)
+    if (gateBlocks_)
         return blocks_.integratedLoudness();
     double lufs = -HUGE_VAL;
     ebur128_loudness_global(state_.get(), &lufs);

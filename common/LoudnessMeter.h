@@ -16,7 +16,9 @@
 class LoudnessMeter {
 public:
     // ForReport adds the loudness range and keeps the loudness of every gating block.
-    enum class Measures { LoudnessAndPeak, LoudnessOnly, ForReport };
+    // LoudnessAndReport is LoudnessOnly and ForReport at once, over one filtering: its
+    // integratedLoudness() is LoudnessOnly's, the blocks' own gating gives ForReport's.
+    enum class Measures { LoudnessAndPeak, LoudnessOnly, ForReport, LoudnessAndReport };
 
     // speakerMask: the speaker positions of the channels in order (the WAVE_FORMAT_EXTENSIBLE
     // bits, which FFmpeg's channel layouts share), 0 for the usual order of the count.
@@ -29,9 +31,10 @@ public:
 
     // LUFS; -infinity when no block passes the gates (silence, or under 400 ms).
     double integratedLoudness() const;
-    // LU, as EBU Tech 3342 defines it (ForReport; 0 otherwise).
+    // LU, as EBU Tech 3342 defines it (ForReport, LoudnessAndReport; 0 otherwise).
     double loudnessRange() const;
-    // The gating blocks so far, in the bins the meter gates them in (ForReport; empty otherwise).
+    // The gating blocks so far, in the bins the meter gates them in (ForReport,
+    // LoudnessAndReport; empty otherwise).
     const BlockHistogram& blocks() const { return blocks_; }
     // Highest of libebur128's own true and sample peak over every channel (LFE included),
     // linear: a second opinion. The normaliser's true peak is TruePeakMeter's, the one its
@@ -51,6 +54,7 @@ private:
     std::unique_ptr<ebur128_state, Destroy> state_;
     unsigned channels_;
     bool keepBlocks_ = false;
+    bool gateBlocks_ = false;      // integratedLoudness() gates the kept blocks
     std::size_t blockStep_ = 0;    // frames between the starts of two blocks (100 ms)
     std::size_t toNextBlock_ = 0;  // frames until the meter completes its next block
     BlockHistogram blocks_;

@@ -67,6 +67,25 @@ std::string format(const Measurement& m)
            "\tT=" + exact(m.seconds) + "\tblocks=" + m.blocks.text();
 }
 
+std::string formatFile(const std::string& file, const Measurement& measurement)
+{
+    return file + "\t" + format(measurement);
+}
+
+std::optional<FileMeasurement> parseFile(std::string_view line)
+{
+    // The last marker: a file's name may hold anything but a line break.
+    std::string marker(1, '\t');
+    marker.append(kMarker).push_back('\t');
+    const std::size_t at = line.rfind(marker);
+    if (at == std::string_view::npos || at == 0)
+        return std::nullopt;
+    std::optional<Measurement> measurement = parse(line.substr(at + 1));
+    if (!measurement)
+        return std::nullopt;
+    return FileMeasurement{std::string(line.substr(0, at)), std::move(*measurement)};
+}
+
 std::optional<Measurement> parse(std::string_view line)
 {
     const std::vector<std::string_view> f = fields(line);

@@ -24,4 +24,14 @@ std::string format(const Measurement& measurement);
 // loudness that its own histogram does not give (a line damaged on the way).
 std::optional<Measurement> parse(std::string_view line);
 
+// What the normaliser prints of each of its files with --levels, before it adjusts the file:
+//   <file><TAB><the line above>
+struct FileMeasurement {
+    std::string file;
+    Measurement measurement;
+};
+std::string formatFile(const std::string& file, const Measurement& measurement);
+// Nothing for any other line, or one whose measurement parse() refuses.
+std::optional<FileMeasurement> parseFile(std::string_view line);
+
 }  // namespace measure_line

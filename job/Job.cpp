@@ -13,7 +13,12 @@
 #include "job/JobState.h"
 #include "job/StaleParts.h"
 
+#include "MeasureLine.h"
+
 #include <QTimer>
+
+#include <charconv>
+#include <filesystem>
 
 namespace {
 
@@ -61,6 +66,12 @@ bool Job::rowRunning(int row) const
 const std::string& Job::rowOutput(int row) const
 {
     return state_->row(row).output;
+}
+
+std::optional<Measurement> Job::rowSourceLevels(int row) const
+{
+    const JobRow& record = state_->row(row);
+    return record.copyMixedDown ? std::nullopt : record.copyLevels;
 }
 
 JobError Job::startProblem() const
@@ -394,6 +405,7 @@ void Job::runNormaliser()
         settings_.normaliser, arguments,
         [this](std::string_view line) {
             normaliser_->report.addLine(line);
+            keepCopyLevels(line);
             // The normaliser reports each file as it finishes it.
             if (tool_output::isNormalizerMarkerLine(line)) {
                 percent_ = progress_math::steppedPosition(percent_, 100, rowCount());
@@ -409,6 +421,21 @@ void Job::runNormaliser()
         return;
     if (const std::optional<ToolRunResult> failed = process->start())
         normaliserEnded(*failed);
+}
+
+void Job::keepCopyLevels(std::string_view line)
+{
+    std::optional<measure_line::FileMeasurement> levels = measure_line::parseFile(line);
+    if (!levels)
+        return;
+    // The copies are named by their rows.
+    const std::string name = std::filesystem::path(levels->file).filename().string();
+    int row = -1;
+    const auto [end, error] = std::from_chars(name.data(), name.data() + name.size(), row);
+    if (error != std::errc() || std::string_view(end) != ".wav" || row < 0 || row >= rowCount()
+        || std::filesystem::path(state_->row(row).output).filename() != name)
+        return;
+    state_->row(row).copyLevels = std::move(levels->measurement);
 }
 
 void Job::normaliserEnded(const ToolRunResult& result)

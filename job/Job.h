@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Measurement.h"
 #include "conversion/PeakGain.h"
 #include "job/JobError.h"
 #include "job/JobSettings.h"
@@ -83,6 +84,10 @@ public:
     bool rowRunning(int row) const;
     // Where a row's output goes (in the conversion stage) or went (once told written).
     const std::string& rowOutput(int row) const;
+    // In the RMS modes, once the normaliser has run: its figures of a row's WAV copy before it
+    // changed it, which are those of the source's first audio stream unless the copy holds
+    // it mixed down (then none).
+    std::optional<Measurement> rowSourceLevels(int row) const;
 
 signals:
     void stageStarted(Job::Stage stage);
@@ -137,6 +142,8 @@ private:
     void progress(int row);
     void runNormaliser();
     void normaliserEnded(const ToolRunResult& result);
+    // Keeps the figures of a copy that a line of the normaliser gives.
+    void keepCopyLevels(std::string_view line);
 
     // --- What each per-row stage does with a row (JobStages.cpp) ---
     // The row's first run, or nothing when the row has ended instead (told later).

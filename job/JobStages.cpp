@@ -15,13 +15,12 @@
 #include "conversion/ProbeFacts.h"
 #include "job/JobRowRun.h"
 #include "job/JobState.h"
-#include "media/TFFDecoder.h"
+#include "job/SourceProbe.h"
 #include "tools/ToolContracts.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <exception>
 #include <filesystem>
 #include <map>
 #include <system_error>
@@ -39,31 +38,6 @@ bool makeFolder(const std::string& folder, std::error_code& ec)
 {
     std::filesystem::create_directories(folder, ec);
     return !ec && std::filesystem::is_directory(folder, ec);
-}
-
-// The probe of one source: false with the reason when it cannot be opened. The probe throws
-// when a library it needs is missing; that is a file that cannot be opened too.
-bool probeSource(TFFDecoder& probe, const std::string& source, ProbeFacts& facts, std::string& error)
-{
-    // A FIFO put in a source's place would block the open, and the program with it, until
-    // something writes to it; a folder or a device is no media file either.
-    struct stat entry {};
-    if (::stat(source.c_str(), &entry) == 0 && !S_ISREG(entry.st_mode)) {
-        error = source + ": not a plain file";
-        return false;
-    }
-    try {
-        if (!probe.LoadFile(source)) {
-            error = probe.LastErrorMessage();
-            return false;
-        }
-        facts = probeFactsOf(probe);
-        probe.CloseFile();
-        return true;
-    } catch (const std::exception& e) {
-        error = e.what();
-        return false;
-    }
 }
 
 // Why nothing can be written into the output folder (gone since it was chosen, or a file), or
@@ -125,7 +99,7 @@ std::optional<Job::Command> Job::prepare(int row)
         // Streams the format mixes down are measured in the same run, before and after the
         // downmix; a source that cannot be opened is measured for its peak alone.
         std::string unused;
-        if (probeSource(probe_, state_->sources()[row], record.facts, unused)) {
+        if (source_probe::probe(probe_, state_->sources()[row], record.facts, unused)) {
             const std::vector<std::string> measure = conversion_command::downmixMeasurement(conversionRequest(row));
             command.arguments.insert(command.arguments.end(), measure.begin(), measure.end());
         }
@@ -145,7 +119,7 @@ bool Job::probe(int row)
 {
     const std::string& source = state_->sources()[row];
     std::string reason;
-    if (probeSource(probe_, source, state_->row(row).facts, reason))
+    if (source_probe::probe(probe_, source, state_->row(row).facts, reason))
         return true;
     failRow(row, RowState::Failed, {JobError::Kind::Source, source, "open", reason, "File load error: " + reason},
             true);
@@ -190,6 +164,8 @@ std::optional<Job::Command> Job::prepareExtraction(int row)
                 endsJob, endsJob);
         return std::nullopt;
     }
+    record.copyMixedDown = !downmix->empty();
+    record.copyLevels.reset();
     Command command{settings_.converter,
                     conversion_command::wavExtractionArgs(source, record.output, record.facts, *downmix)};
     // Other streams the format mixes down are measured in the same run, before and after it.
@@ -404,22 +380,28 @@ std::vector<std::vector<std::string>> Job::normaliserRuns() const
                              || container_table::isLossyExtension(output_names::outputExtension(
                                  source, settings_.formatConverting, settings_.format));
     const tool_contracts::NormalizerMode mode = normalizerModeOf(settings_.mode);
-    if (!settings_.groupByFolder || mode == tool_contracts::NormalizerMode::Singularly)
-        return {tool_contracts::normalizerArgs(mode, levels, settings_.scratchFolder)};
-    // The copies of the rows that made one, by folder, in the order of the list.
-    std::vector<std::string_view> order;
-    std::map<std::string_view, std::vector<std::string>> copies;
-    for (int row = 0; row < rowCount(); ++row) {
-        if (state_->row(row).state != RowState::Done)
-            continue;
-        const std::string_view group = set_groups::groupOf(state_->sources()[row], true);
-        std::vector<std::string>& set = copies[group];
-        if (set.empty())
-            order.push_back(group);
-        set.push_back(conversion_command::wavCopyPath(settings_.scratchFolder, row));
-    }
     std::vector<std::vector<std::string>> runs;
-    for (std::string_view group : order)
-        runs.push_back(tool_contracts::normalizerSetArgs(mode, levels, copies.at(group)));
+    if (!settings_.groupByFolder || mode == tool_contracts::NormalizerMode::Singularly) {
+        runs.push_back(tool_contracts::normalizerArgs(mode, levels, settings_.scratchFolder));
+    } else {
+        // The copies of the rows that made one, by folder, in the order of the list.
+        std::vector<std::string_view> order;
+        std::map<std::string_view, std::vector<std::string>> copies;
+        for (int row = 0; row < rowCount(); ++row) {
+            if (state_->row(row).state != RowState::Done)
+                continue;
+            const std::string_view group = set_groups::groupOf(state_->sources()[row], true);
+            std::vector<std::string>& set = copies[group];
+            if (set.empty())
+                order.push_back(group);
+            set.push_back(conversion_command::wavCopyPath(settings_.scratchFolder, row));
+        }
+        for (std::string_view group : order)
+            runs.push_back(tool_contracts::normalizerSetArgs(mode, levels, copies.at(group)));
+    }
+    // Its figures of each copy are those of the source: the check takes them rather than
+    // measuring the source again.
+    for (std::vector<std::string>& arguments : runs)
+        arguments.insert(arguments.begin(), "--levels");
     return runs;
 }

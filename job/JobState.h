@@ -5,6 +5,8 @@
 #include "conversion/ProbeFacts.h"
 #include "job/JobError.h"
 
+#include "Measurement.h"
+
 #include <map>
 #include <optional>
 #include <string>
@@ -23,6 +25,8 @@ struct JobRow {
     std::map<int, double> downmixGains;
     bool measuring = false;        // the row's extraction stage runs its measurement first
     bool measuredFirst = false;    // the row's measurement run has ended: its extraction or conversion is next
+    bool copyMixedDown = false;    // the WAV copy holds its first audio stream mixed down
+    std::optional<Measurement> copyLevels;  // the normaliser's figures of the copy, before it changed it
     std::optional<conversion_command::ConversionCommand> command;  // while the conversion runs
     std::string note;              // what the written output was made without
     RowState state = RowState::Waiting;

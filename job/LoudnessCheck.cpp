@@ -5,7 +5,7 @@
 #include "conversion/ContainerTable.h"
 #include "conversion/OutputNames.h"
 #include "conversion/ProbeFacts.h"
-#include "media/TFFDecoder.h"
+#include "job/SourceProbe.h"
 #include "report/Verification.h"
 
 #include <QString>
@@ -15,7 +15,6 @@
 #include <charconv>
 #include <cmath>
 #include <filesystem>
-#include <exception>
 #include <utility>
 
 namespace {
@@ -43,21 +42,13 @@ loudness_plan::Settings planSettings(const JobSettings& job)
     return settings;
 }
 
-// The probe of a file, or why it cannot be opened (the probe throws when a library is missing).
+// The probe of a file, or why it cannot be opened.
 std::optional<ProbeFacts> probed(TFFDecoder& probe, const std::string& path, std::string& why)
 {
-    try {
-        if (!probe.LoadFile(path)) {
-            why = probe.LastErrorMessage();
-            return std::nullopt;
-        }
-        ProbeFacts facts = probeFactsOf(probe);
-        probe.CloseFile();
-        return facts;
-    } catch (const std::exception& e) {
-        why = e.what();
+    ProbeFacts facts;
+    if (!source_probe::probe(probe, path, facts, why))
         return std::nullopt;
-    }
+    return facts;
 }
 
 }  // namespace
@@ -100,6 +91,7 @@ void LoudnessCheck::follow(Job& job)
     over_ = false;
     following_ = true;
     jobOver_ = false;
+    job_ = &job;
     outputs_.assign(report_.rows.size(), std::string());
     connect(&job, &Job::rowEnded, this,
             [this, &job](int row, Job::RowEnd end, const JobError& error, const std::string&) {
@@ -109,10 +101,11 @@ void LoudnessCheck::follow(Job& job)
             });
     connect(&job, &Job::finished, this, [this](Job::Outcome outcome) {
         jobOver_ = true;
+        job_ = nullptr;  // it may go before the check
         if (outcome == Job::Outcome::Cancelled)
-            cancel();
-        else
-            maybeFinish();
+            return cancel();
+        startMore();  // the job's runs are over: the whole pool is the check's
+        maybeFinish();
     });
 }
 
@@ -146,10 +139,36 @@ void LoudnessCheck::jobRowEnded(int row, Job::RowEnd end, const JobError& error)
         emit rowVerified(row);
         return;
     }
-    if (!sourceAsked_[static_cast<std::size_t>(row)])
+    if (!sourceAsked_[static_cast<std::size_t>(row)] && !takeSourceLevels(row))
         enqueue(row, false);
     enqueue(row, true);
     startMore();
+}
+
+bool LoudnessCheck::takeSourceLevels(int row)
+{
+    // The normaliser measured the source as its WAV copy holds it, with the meters of the
+    // measuring mode: the very samples and figures that measuring the source again gives
+    // (the copy is the source's first audio stream decoded as --measure gets it). They only
+    // make the promise, by the program's own rules; the output is still measured on its own,
+    // so a normaliser that writes a wrong level misses a promise made from the source's level,
+    // or the mode's target where the promise is the target whatever it claims.
+    const std::optional<Measurement> levels = job_ ? job_->rowSourceLevels(row) : std::nullopt;
+    if (!levels)
+        return false;
+    const std::size_t at = static_cast<std::size_t>(row);
+    std::string why;
+    const std::optional<ProbeFacts> facts = probed(probe_, settings_.sources[at], why);
+    if (!facts)
+        return false;
+    headroom_[at] = loudness_plan::copyHeadroom(*facts);
+    sourceAsked_[at] = true;
+    report_.rows[at].before = levels;
+    ++asked_;
+    ++done_;
+    emit rowMeasured(row);
+    tellProgress();
+    return true;
 }
 
 void LoudnessCheck::enqueue(int row, bool output)
@@ -162,7 +181,10 @@ void LoudnessCheck::enqueue(int row, bool output)
 
 void LoudnessCheck::startMore()
 {
-    const std::size_t limit = static_cast<std::size_t>(std::max(1, settings_.filesAtOnce));
+    // Beside a job, its runs and the measurings share its "files at once": the job keeps its
+    // pool full while rows wait, so outputs are measured as its runs thin out at the end.
+    const int places = std::max(1, settings_.filesAtOnce) - (job_ ? job_->runningCount() : 0);
+    const std::size_t limit = static_cast<std::size_t>(std::max(0, places));
     while (!over_ && running_.size() < limit && !queue_.empty()) {
         const Task task = queue_.front();
         queue_.pop_front();

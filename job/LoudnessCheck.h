@@ -78,6 +78,9 @@ private:
     void startMore();
     void measured(MeasureProcess* run, Task task, const MeasureResult& result);
     void jobRowEnded(int row, Job::RowEnd end, const JobError& error);
+    // Takes the figures the followed job's normaliser found for a row's source, when it has
+    // them; false when the source is to be measured.
+    bool takeSourceLevels(int row);
     void makePlan();
     void planTagLevels();
     loudness_tags::Tags tagsOf(int row) const;

@@ -1,6 +1,7 @@
 #include "normalizer/BatchNormalizer.h"
 
 #include "Decibels.h"
+#include "MeasureLine.h"
 #include "NormalizerMarkers.h"
 #include "normalizer/LimitPlan.h"
 #include "normalizer/ParallelFor.h"
@@ -79,7 +80,9 @@ void BatchNormalizer::fail(Item& item, const std::string& reason)
 bool BatchNormalizer::analyse(Item& item)
 {
     try {
-        item.analysis = file_analysis::analyse(item.path);
+        item.analysis = file_analysis::analyse(item.path, options_.levels);
+        if (item.analysis->report)
+            lines_.out(measure_line::formatFile(item.name, *item.analysis->report));
         if (options_.mode != gain_rules::Mode::Album)
             item.analysis->loudnessMeter.reset();  // only -b needs the gating blocks later
         return true;

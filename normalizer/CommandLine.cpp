@@ -60,7 +60,7 @@ std::string sampleFormat(const std::string& arg, WavFormat& format)
 std::string measureError(const Options& o, bool normalisingOptions, unsigned given)
 {
     if (normalisingOptions)
-        return "--measure takes none of -b, -bv, -m, -n, --target, --ceiling and --limiter";
+        return "--measure takes none of -b, -bv, -m, -n, --levels, --target, --ceiling and --limiter";
     if (given != 7)
         return "--measure needs --format, --channels and --rate";
     if (o.patterns != std::vector<std::string>{"-"})
@@ -101,6 +101,8 @@ ParseResult parse(const std::vector<std::string>& args)
             normalisingOptions = true;
         } else if (arg == "-n") {
             o.dryRun = normalisingOptions = true;
+        } else if (arg == "--levels") {
+            o.levels = normalisingOptions = true;
         } else if (arg == "--measure") {
             o.measure = true;
         } else if (startsWith(arg, "--format=")) {
@@ -152,7 +154,7 @@ ParseResult parse(const std::vector<std::string>& args)
 
 std::string usage()
 {
-    return "Usage: client [-b | -bv | -m] [-n] [--target=LUFS] [--ceiling=DBTP] [--limiter=on|off]\n"
+    return "Usage: client [-b | -bv | -m] [-n] [--levels] [--target=LUFS] [--ceiling=DBTP] [--limiter=on|off]\n"
            "              \"PATTERN\"...\n"
            "Evens out the loudness of WAV files, rewriting each in place.\n"
            "Patterns are expanded by the tool (quote them), e.g. \"/music/tmp/*.wav\".\n"
@@ -163,6 +165,8 @@ std::string usage()
            "  -bv              bring each file to the mean loudness of all files, weighted by duration\n"
            "  -m               bring each file to the plain mean loudness of all files\n"
            "  -n               measure and report only; change nothing\n"
+           "  --levels         print each file's figures as --measure does (below), after its\n"
+           "                   name and a tab, once it is measured\n"
            "  --target=LUFS    target integrated loudness (default -14)\n"
            "  --ceiling=DBTP   highest true peak allowed after the change (default -1)\n"
            "  --limiter=on     hold the true peaks at the ceiling with a look-ahead limiter where\n"

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-// The normaliser's command line: client [-b | -bv | -m] [-n] [--target=LUFS]
+// The normaliser's command line: client [-b | -bv | -m] [-n] [--levels] [--target=LUFS]
 // [--ceiling=DBTP] [--limiter=on|off] "<pattern>"...
 // or, measuring raw samples on standard input:
 // client --measure --format=s16le|f32le --channels=N --rate=HZ [--layout=MASK] -
@@ -16,6 +16,7 @@ struct Options {
     gain_rules::Mode mode = gain_rules::Mode::Track;
     gain_rules::Settings settings{.limitPeaks = true};
     bool dryRun = false;
+    bool levels = false;  // each file's figures, as --measure gives them, before its line
     bool help = false;
     bool version = false;
     std::vector<std::string> patterns;

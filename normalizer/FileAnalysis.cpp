@@ -1,5 +1,6 @@
 #include "normalizer/FileAnalysis.h"
 
+#include "Decibels.h"
 #include "TruePeakMeter.h"
 #include "normalizer/GainProcessor.h"
 #include "normalizer/SampleCodec.h"
@@ -39,7 +40,22 @@ std::size_t blockFrames(const WavFormat& format)
     return std::clamp<std::size_t>(kMaxBytes / format.blockAlign, 1, kFrames);
 }
 
-FileAnalysis analyse(const std::string& path)
+Measurement reportOf(const LoudnessMeter& loudness, const TruePeakMeter& peaks, std::uint64_t frames,
+                     unsigned sampleRate)
+{
+    Measurement m;
+    // The blocks' own gating, as --measure gives it (a LoudnessAndReport meter's
+    // integratedLoudness() is the normaliser's).
+    m.integratedLufs = loudness.blocks().integratedLoudness();
+    m.rangeLu = loudness.loudnessRange();
+    m.truePeakDbtp = decibels::toDb(peaks.truePeak());
+    m.samplePeakDbfs = decibels::toDb(peaks.samplePeak());
+    m.seconds = static_cast<double>(frames) / sampleRate;
+    m.blocks = loudness.blocks();
+    return m;
+}
+
+FileAnalysis analyse(const std::string& path, bool report)
 {
     // Non-blocking, so that a FIFO under a .wav name is refused instead of waited on.
     UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
@@ -53,7 +69,10 @@ FileAnalysis analyse(const std::string& path)
     result.identity = FileIdentity::of(st);
     result.layout = wav_parser::parse(fd.get());
     const WavFormat& format = result.layout.format;
-    result.loudnessMeter = std::make_unique<LoudnessMeter>(loudnessMeter(format));
+    result.loudnessMeter =
+        report ? std::make_unique<LoudnessMeter>(format.channels, format.sampleRate, format.channelMask,
+                                                 LoudnessMeter::Measures::LoudnessAndReport)
+               : std::make_unique<LoudnessMeter>(loudnessMeter(format));
     TruePeakMeter truePeakMeter(format.channels, format.sampleRate);
     ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
 
@@ -80,6 +99,8 @@ FileAnalysis analyse(const std::string& path)
     levels.truePeak = truePeakMeter.truePeak();
     levels.quantisationHeadroom = GainProcessor::quantisationHeadroom(format);
     levels.status = gain_rules::statusOf(levels.seconds, levels.loudnessLufs);
+    if (report)
+        result.report = reportOf(*result.loudnessMeter, truePeakMeter, result.layout.frameCount, format.sampleRate);
     return result;
 }
 

@@ -2,10 +2,14 @@
 
 #include "GainRules.h"
 #include "LoudnessMeter.h"
+#include "Measurement.h"
 #include "normalizer/WavLayout.h"
+
+class TruePeakMeter;
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <sys/stat.h>
 
@@ -27,6 +31,7 @@ struct FileAnalysis {
     FileIdentity identity;
     gain_rules::Levels levels;
     std::unique_ptr<LoudnessMeter> loudnessMeter;  // kept for the joint loudness of -b
+    std::optional<Measurement> report;             // as --measure gives it, when asked for
 };
 
 namespace file_analysis {
@@ -37,7 +42,13 @@ LoudnessMeter loudnessMeter(const WavFormat& format);
 // Frames per read: about 64 Ki, fewer for wide frames, so that memory stays small.
 std::size_t blockFrames(const WavFormat& format);
 
-// Reads and measures the whole file; throws WavError.
-FileAnalysis analyse(const std::string& path);
+// Reads and measures the whole file, with the figures of --measure too when `report`; throws
+// WavError.
+FileAnalysis analyse(const std::string& path, bool report = false);
+
+// The figures of --measure, from a ForReport or LoudnessAndReport meter and the true-peak meter
+// that took `frames` frames.
+Measurement reportOf(const LoudnessMeter& loudness, const TruePeakMeter& peaks, std::uint64_t frames,
+                     unsigned sampleRate);
 
 }  // namespace file_analysis

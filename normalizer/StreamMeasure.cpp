@@ -1,6 +1,5 @@
 #include "normalizer/StreamMeasure.h"
 
-#include "Decibels.h"
 #include "LoudnessMeter.h"
 #include "TruePeakMeter.h"
 #include "normalizer/FileAnalysis.h"
@@ -43,14 +42,7 @@ Measurement measure(int fd, const WavFormat& format)
         held -= whole * format.blockAlign;
         std::memmove(raw.data(), raw.data() + whole * format.blockAlign, held);
     }
-    Measurement m;
-    m.integratedLufs = loudness.integratedLoudness();
-    m.rangeLu = loudness.loudnessRange();
-    m.truePeakDbtp = decibels::toDb(peaks.truePeak());
-    m.samplePeakDbfs = decibels::toDb(peaks.samplePeak());
-    m.seconds = static_cast<double>(frames) / format.sampleRate;
-    m.blocks = loudness.blocks();
-    return m;
+    return file_analysis::reportOf(loudness, peaks, frames, format.sampleRate);
 }
 
 }  // namespace stream_measure

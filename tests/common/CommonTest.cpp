@@ -179,8 +179,15 @@ TEST(MeasureLine, ReadsItsOwnFormOnly)
         {"measured\tI=" + lufs + "\tLRA=1.00\tTP=-1.0\tSP=-2.0\tT=-1\tblocks=" + blocks.text(), false},
         {"measured\tI=" + lufs + "\tLRA=1.00\tTP=-1.0\tSP=-2.0\tT=1\tblocks=", false},
     };
-    for (const Row& row : rows)
+    for (const Row& row : rows) {
         EXPECT_EQ(measure_line::parse(row.line).has_value(), row.good) << row.line;
+        // The normaliser's line of a file: any name, then the same line.
+        const std::string name = "/t/a\tmeasured\t0.wav";
+        const auto file = measure_line::parseFile(name + "\t" + row.line);
+        EXPECT_EQ(file.has_value(), row.good) << row.line;
+        EXPECT_TRUE(!file || file->file == name);
+        EXPECT_FALSE(measure_line::parseFile(row.line));
+    }
     for (const char* text : {"-", "0:1", "999:2", "5:1,0,3"})
         EXPECT_TRUE(BlockHistogram::fromText(text)) << text;
     for (const char* text : {"", "5", "5:", "5:1,", "5:0,1", "5:1,0", "-1:1", "999:1,1", "5:1,-1", "5:+1", " 5:1", "5:1;2"})

@@ -5,6 +5,7 @@
 #include "base/ProgramFolders.h"
 #include "job/Job.h"
 #include "job/LoudnessCheck.h"
+#include "MeasureLine.h"
 #include "media/TFFEncoder.h"
 #include "report/ReportExport.h"
 #include "support/FakeToolFolder.h"
@@ -71,9 +72,10 @@ public:
     fs::path out() const { return dir / "out"; }
 
     // Starts the job and returns once it has finished; `whileRunning` is called before the
-    // start and then from the event loop, until it returns true. With `checked`, the list is
-    // measured and planned first and every output is judged (measured by the real normaliser).
-    void run(const std::function<bool(Job&)>& whileRunning = {}, bool checked = false)
+    // start and then from the event loop, until it returns true. With `checked`, every output
+    // is judged (measured by the real normaliser), the list measured and planned first unless
+    // only `followed`.
+    void run(const std::function<bool(Job&)>& whileRunning = {}, bool checked = false, bool followed = false)
     {
         told.clear();
         job = std::make_unique<Job>(settings, host.Decoder());
@@ -82,7 +84,8 @@ public:
             JobSettings measuring = settings;
             measuring.normaliser = AURALON_TEST_BIN_DIR "/qvx/client";
             check = std::make_unique<LoudnessCheck>(measuring, host.Decoder());
-            check->analyse();
+            if (!followed)
+                check->analyse();
             EXPECT_TRUE(waitFor([&] { return check->isOver(); })) << "the analysis did not end";
             check->follow(*job);
         }
@@ -182,7 +185,8 @@ TEST(Engine, EveryModeWritesEveryRowAndTellsItsStagesAndRowsInOrder)
 }
 
 // A file that cannot be decoded gets an error row and the others are measured; a normaliser that
-// leaves the copies as they were makes every written row miss its level.
+// leaves the copies as they were makes every written row miss its level, also when it claims
+// they were at the target already and the check takes its figures of the sources.
 TEST(Engine, AnUndecodableFileIsAnErrorRowAndOutputsThatMissTheirPromiseAreMarked)
 {
     EngineRun e;
@@ -199,16 +203,29 @@ TEST(Engine, AnUndecodableFileIsAnErrorRowAndOutputsThatMissTheirPromiseAreMarke
         EXPECT_EQ(row.before.has_value(), row.error.empty()) << row.file << ": " << row.error;
     EXPECT_NE(analysis.report().rows[1].error, "");
 
-    e.tools.setFake(FakeToolFolder::Tool::Normalizer, FakeToolBehaviour::exitWith(0));
-    e.run({}, true);
-    for (const LoudnessReport::Row& row : e.check->report().rows) {
-        SCOPED_TRACE(row.file);
-        ASSERT_TRUE(row.verdict) << row.error << e.entries({""});
-        EXPECT_FALSE(row.verdict->pass);
-        EXPECT_NE(row.verdict->reason.find("LUFS is not within 0.5 LU of -24.0 LUFS"), std::string::npos)
-            << row.verdict->reason;
+    BlockHistogram atTarget;
+    atTarget.addBlock(-24);
+    const Measurement claim{atTarget.integratedLoudness(), 0, -30, -30, 1, atTarget};
+    std::string claims;
+    for (int row = 0; row < 3; ++row)
+        claims += measure_line::formatFile(conversion_command::wavCopyPath(e.settings.scratchFolder, row), claim) + "\n";
+    for (const bool claiming : {false, true}) {
+        SCOPED_TRACE(claiming);
+        fs::remove_all(e.out());
+        fs::create_directories(e.out());
+        e.tools.setFake(FakeToolFolder::Tool::Normalizer,
+                        claiming ? FakeToolBehaviour::printing(claims) : FakeToolBehaviour::exitWith(0));
+        e.run({}, true, claiming);
+        for (const LoudnessReport::Row& row : e.check->report().rows) {
+            SCOPED_TRACE(row.file);
+            ASSERT_TRUE(row.verdict && row.before) << row.error << e.entries({""});
+            EXPECT_EQ(row.before->integratedLufs == claim.integratedLufs, claiming);
+            EXPECT_FALSE(row.verdict->pass);
+            EXPECT_NE(row.verdict->reason.find("LUFS is not within 0.5 LU of -24.0 LUFS"), std::string::npos)
+                << row.verdict->reason;
+        }
+        EXPECT_NE(report_export::text(e.check->report(), report_export::Format::Csv).find(",miss,"), std::string::npos);
     }
-    EXPECT_NE(report_export::text(e.check->report(), report_export::Format::Csv).find(",miss,"), std::string::npos);
 }
 
 std::string hashes(const std::string& file)
