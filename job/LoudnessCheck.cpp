@@ -257,8 +257,15 @@ void LoudnessCheck::makePlan()
             groups.emplace_back(set_groups::groupOf(settings_.sources[row], true));
     }
     loudness_plan::Plan plan = loudness_plan::make(report_.settings, files, groups);
-    for (std::size_t row = 0; row < report_.rows.size(); ++row)
+    // Tags change no sample: players apply the gain, so nothing is limited.
+    const bool tagsOnly = settings_.writing == JobSettings::Writing::TagsOnly;
+    for (std::size_t row = 0; row < report_.rows.size(); ++row) {
         report_.rows[row].plan = plan.rows[row];
+        if (tagsOnly) {
+            report_.rows[row].plan.limited = report_.rows[row].plan.peakLimited = false;
+            report_.rows[row].plan.limitedByDb = 0;
+        }
+    }
     report_.sets = std::move(plan.sets);
     planTagLevels();
     planned_ = true;
