@@ -102,6 +102,7 @@ JobSettings Tmain::jobSettings() const
     settings.filesAtOnce = filesAtOnce();
     settings.converter = program_folders::converterPath();
     settings.normaliser = program_folders::normalizerPath();
+    settings.meter = program_folders::meterPath();
     settings.scratchFolder = program_folders::scratchFolder();
     return settings;
 }

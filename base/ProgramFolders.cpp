@@ -50,6 +50,7 @@ std::string windowsDirectory()
 std::string toolFolder() { return windowsDirectory() + "/qvx/"; }
 std::string converterPath() { return toolFolder() + "client123"; }
 std::string normalizerPath() { return toolFolder() + "client"; }
+std::string meterPath() { return toolFolder() + "meter"; }
 
 std::string system_dir()
 {

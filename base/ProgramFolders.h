@@ -11,10 +11,12 @@ std::string programFolder();
 // $AURALON_WINDOWS_DIR when set and not empty, else the program folder.
 std::string windowsDirectory();
 
-// windowsDirectory() + "/qvx/": holds client123 (the converter) and client (the normaliser).
+// windowsDirectory() + "/qvx/": holds client123 (the converter), client (the normaliser) and
+// meter (the measuring worker).
 std::string toolFolder();
 std::string converterPath();   // toolFolder() + "client123"
 std::string normalizerPath();  // toolFolder() + "client"
+std::string meterPath();       // toolFolder() + "meter"
 
 // $AURALON_SYSTEM_DIR when set and not empty, else the program folder; always ends in "/".
 std::string system_dir();

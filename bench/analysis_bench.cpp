@@ -1,14 +1,13 @@
-// The analysis of a loudness report: every file measured out of process by the converter
-// decoding into the normaliser's measuring mode, `atOnce` files at a time by a bare pool of
-// measuring runs (what the job's pool will run), against ffmpeg's ebur128 meter with true peaks
-// over the same files one after another. Three rounds, the middle one by ratio. Then the peak
-// resident size of each tool of one measuring run, on a file of the length given and on one ten
-// times as long: memory must not grow with the length.
+// The analysis of a loudness report: every file measured out of process by a pool of `atOnce`
+// measuring workers (what the check runs), against ffmpeg's ebur128 meter with true peaks over
+// the same files one after another. Three rounds, the middle one by ratio. Then the peak
+// resident size of the worker measuring a file of the length given and one ten times as long:
+// memory must not grow with the length.
 //
 //   analysis_bench [files, default 8] [seconds each, default 60] [at once, default 2]
 #include "BenchResult.h"
 
-#include "analysis/MeasureProcess.h"
+#include "analysis/MeasureWorker.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -35,7 +34,7 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 const std::string kConverter = FFMPEG_EXECUTABLE;
-const std::string kNormaliser = NORMALIZER_CLIENT;
+const std::string kMeter = METER_WORKER;
 
 double secondsSince(Clock::time_point start)
 {
@@ -80,76 +79,57 @@ tool_contracts::MeasureInput inputOf(const fs::path& file)
     return {file.string(), 0, 2, 44100, 3, tool_contracts::RawSamples::S16};
 }
 
-// Every file measured, atOnce at a time, each started as soon as one ends.
+// Every file measured, atOnce at a time, each started as soon as one ends. The workers end
+// with the pool, so that their CPU time is counted.
 bool measurePool(const std::vector<fs::path>& files, int atOnce)
 {
     std::size_t next = 0, open = 0;
     bool allMeasured = true;
     QEventLoop loop;
-    std::vector<std::unique_ptr<MeasureProcess>> runs;
-    std::function<void()> startNext = [&] {
-        while (open < static_cast<std::size_t>(atOnce) && next < files.size()) {
-            auto* run = new MeasureProcess(kConverter, kNormaliser, inputOf(files[next++]));
-            runs.emplace_back(run);
-            QObject::connect(run, &MeasureProcess::finished, [&](const MeasureResult& r) {
-                allMeasured = allMeasured && r.measurement.has_value();
-                --open;
-                startNext();
-                if (open == 0)
-                    loop.quit();
-            });
-            if (run->start())
-                allMeasured = false;
-            else
-                ++open;
+    std::vector<std::unique_ptr<MeasureWorker>> workers;
+    for (int i = 0; i < atOnce; ++i) {
+        MeasureWorker* worker = workers.emplace_back(std::make_unique<MeasureWorker>(kMeter)).get();
+        QObject::connect(worker, &MeasureWorker::finished, [&, worker](const MeasureResult& r) {
+            allMeasured = allMeasured && r.measurement.has_value();
+            if (next < files.size())
+                return worker->measure(inputOf(files[next++]));
+            if (--open == 0)
+                loop.quit();
+        });
+    }
+    for (auto& worker : workers)
+        if (next < files.size()) {
+            worker->measure(inputOf(files[next++]));
+            ++open;
         }
-    };
-    startNext();
     if (open > 0)
         loop.exec();
     return allMeasured;
 }
 
-// Runs one measuring pipeline by hand and gives each tool's own peak resident size in KiB.
-std::pair<long, long> pipelineResidentKiB(const fs::path& file)
+// The worker's own peak resident size in KiB, measuring one file.
+long workerResidentKiB(const fs::path& file)
 {
-    const tool_contracts::MeasureInput input = inputOf(file);
-    auto argv = [](const std::string& tool, const std::vector<std::string>& args) {
-        std::vector<std::string> all{tool};
-        all.insert(all.end(), args.begin(), args.end());
-        return all;
-    };
-    const std::vector<std::string> decode = argv(kConverter, tool_contracts::measureDecodeArgs(input));
-    const std::vector<std::string> measure = argv(kNormaliser, tool_contracts::measureArgs(input));
     int pipe[2];
     if (::pipe2(pipe, O_CLOEXEC) != 0)
-        return {0, 0};
-    auto spawn = [&](const std::vector<std::string>& args, int in, int out) {
-        std::vector<char*> v;
-        for (const std::string& a : args)
-            v.push_back(const_cast<char*>(a.c_str()));
-        v.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, in, 0);
-        posix_spawn_file_actions_adddup2(&actions, out, 1);
-        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-        pid_t pid = 0;
-        posix_spawn(&pid, v[0], &actions, nullptr, v.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        return pid;
-    };
-    const int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
-    const pid_t decoder = spawn(decode, null, pipe[1]);
-    const pid_t meter = spawn(measure, pipe[0], null);
+        return 0;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, pipe[0], 0);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    std::vector<char*> argv{const_cast<char*>(kMeter.c_str()), nullptr};
+    pid_t pid = 0;
+    posix_spawn(&pid, kMeter.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
     ::close(pipe[0]);
+    const std::string request = tool_contracts::meterRequest(inputOf(file));
+    const bool written = ::write(pipe[1], request.data(), request.size()) == static_cast<ssize_t>(request.size());
     ::close(pipe[1]);
-    ::close(null);
-    rusage decoded{}, measured{};
+    rusage used{};
     int status = 0;
-    ::wait4(decoder, &status, 0, &decoded);
-    ::wait4(meter, &status, 0, &measured);
-    return {decoded.ru_maxrss, measured.ru_maxrss};
+    ::wait4(pid, &status, 0, &used);
+    return written ? used.ru_maxrss : 0;
 }
 
 std::string mebibytes(long kib)
@@ -212,17 +192,16 @@ int main(int argc, char** argv)
                        bench::format("%.2fx", ratio), "at most 0.35x", ratio <= 0.35);
 
     const fs::path longFile = makeFile(dir, fileCount, 10 * length);
-    const auto [decodeShort, measureShort] = pipelineResidentKiB(files[0]);
-    const auto [decodeLong, measureLong] = pipelineResidentKiB(longFile);
-    std::printf("peak resident size, %.0f s file: converter %ld KiB, normaliser %ld KiB\n", length, decodeShort, measureShort);
-    std::printf("peak resident size, %.0f s file: converter %ld KiB, normaliser %ld KiB\n", 10 * length, decodeLong, measureLong);
-    const double growth = double(std::max(decodeLong, measureLong)) / double(std::max(decodeShort, measureShort));
+    const long residentShort = workerResidentKiB(files[0]);
+    const long residentLong = workerResidentKiB(longFile);
+    std::printf("peak resident size, %.0f s file: worker %ld KiB\n", length, residentShort);
+    std::printf("peak resident size, %.0f s file: worker %ld KiB\n", 10 * length, residentLong);
+    const double growth = double(residentLong) / double(std::max(residentShort, 1L));
     // Flat: ten times the length costs no more than a few hundred KiB of allocator noise.
-    const bool flat = decodeLong <= decodeShort * 1.05 + 512 && measureLong <= measureShort * 1.05 + 512;
-    bench::printResult("analysis, peak resident size of one measuring run, " + bench::format("%.0f", 10 * length) +
+    const bool flat = residentShort > 0 && residentLong <= residentShort * 1.05 + 512;
+    bench::printResult("analysis, peak resident size of the measuring worker, " + bench::format("%.0f", 10 * length) +
                            " s file against " + bench::format("%.0f", length) + " s",
-                       "normaliser " + mebibytes(measureLong) + ", converter " + mebibytes(decodeLong),
-                       "normaliser " + mebibytes(measureShort) + ", converter " + mebibytes(decodeShort),
+                       "worker " + mebibytes(residentLong), "worker " + mebibytes(residentShort),
                        bench::format("%.2fx", growth), "flat in length", flat);
     fs::remove_all(dir);
     return 0;

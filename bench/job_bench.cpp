@@ -386,6 +386,7 @@ int checkRounds(const std::vector<fs::path>& sources, const fs::path& dir, int a
     settings.filesAtOnce = atOnce;
     settings.converter = program_folders::converterPath();
     settings.normaliser = program_folders::normalizerPath();
+    settings.meter = program_folders::meterPath();
     settings.scratchFolder = program_folders::scratchFolder();
     settings.clearScratchAtEveryEnd = true;
     struct Round {

@@ -233,6 +233,7 @@ JobSettings CliRun::jobSettings() const
         settings.writing = JobSettings::Writing::TagsOnly;
     settings.converter = program_folders::converterPath();
     settings.normaliser = program_folders::normalizerPath();
+    settings.meter = program_folders::meterPath();
     settings.scratchFolder = program_folders::scratchFolder();
     // Nothing of a stopped or failed run is left for a later one to clear.
     settings.clearScratchAtEveryEnd = true;

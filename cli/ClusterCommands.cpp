@@ -1,6 +1,6 @@
 #include "cli/ClusterCommands.h"
 
-#include "analysis/MeasureProcess.h"
+#include "analysis/MeasureWorker.h"
 #include "base/ProgramFolders.h"
 #include "conversion/ContainerTable.h"
 #include "conversion/FileIdentity.h"
@@ -285,14 +285,16 @@ public:
         loop_ = &loop;
         QObject::connect(&stop, &StopSignals::arrived, &loop, [this] {
             stopped_ = true;
-            for (auto& running : running_)
-                running->cancel();
+            for (auto& worker : workers_)
+                worker->cancel();
+            running_.clear();
             loop_->quit();
         });
         startMore();
         if (!running_.empty())
             loop.exec();
-        running_.clear();
+        loop_ = nullptr;
+        workers_.clear();
         if (stopped_)
             return kStopped;
         return failed_ > 0 ? kSomeFailed : kAllDone;
@@ -310,7 +312,7 @@ private:
         } else if (probe.LoadFile(item.path)) {
             const ProbeFacts facts = probeFactsOf(probe);
             item.record.headroom = loudness_plan::copyHeadroom(facts);
-            input = MeasureProcess::sourceInput(item.path, facts, why);
+            input = MeasureWorker::sourceInput(item.path, facts, why);
         } else {
             why = std::string(list_admission::kLoadError) + item.path;
         }
@@ -326,27 +328,33 @@ private:
         while (!stopped_ && static_cast<int>(running_.size()) < o_.jobs && !queue_.empty()) {
             auto [item, input] = std::move(queue_.front());
             queue_.pop_front();
-            auto process = std::make_unique<MeasureProcess>(program_folders::converterPath(),
-                                                             program_folders::normalizerPath(), input);
-            MeasureProcess* measuring = process.get();
-            auto ended = [this, measuring, item = std::move(item)](const MeasureResult& result) mutable {
-                item.record.measurement = result.measurement;
-                item.record.reason = result.reason;
-                finish(std::move(item));
-                std::erase_if(running_, [measuring](const auto& p) { return p.get() == measuring; });
-                startMore();
-                if (running_.empty() && loop_)
-                    loop_->quit();
-            };
-            if (const std::optional<MeasureResult> failedStart = measuring->start()) {
-                ended(*failedStart);
-                continue;
-            }
-            QObject::connect(measuring, &MeasureProcess::finished, measuring,
-                             [ended = std::move(ended)](const MeasureResult& result) mutable { ended(result); },
-                             Qt::QueuedConnection);
-            running_.push_back(std::move(process));
+            MeasureWorker* worker = idleWorker();
+            running_.emplace(worker, std::move(item));
+            worker->measure(input);
         }
+    }
+
+    // Workers stay for the whole scan: measuring a file costs no start of a program.
+    MeasureWorker* idleWorker()
+    {
+        for (const auto& worker : workers_)
+            if (!running_.count(worker.get()))
+                return worker.get();
+        MeasureWorker* worker = workers_.emplace_back(std::make_unique<MeasureWorker>(program_folders::meterPath())).get();
+        QObject::connect(worker, &MeasureWorker::finished, worker, [this, worker](const MeasureResult& result) {
+            const auto found = running_.find(worker);
+            if (found == running_.end())
+                return;
+            ScanItem item = std::move(found->second);
+            running_.erase(found);
+            item.record.measurement = result.measurement;
+            item.record.reason = result.reason;
+            finish(std::move(item));
+            startMore();
+            if (running_.empty() && loop_)
+                loop_->quit();
+        });
+        return worker;
     }
 
     void finish(ScanItem&& item)
@@ -369,7 +377,8 @@ private:
     std::string version_;
     std::string ownFile_;
     std::deque<std::pair<ScanItem, tool_contracts::MeasureInput>> queue_;
-    std::vector<std::unique_ptr<MeasureProcess>> running_;
+    std::vector<std::unique_ptr<MeasureWorker>> workers_;
+    std::map<MeasureWorker*, ScanItem> running_;
     QEventLoop* loop_ = nullptr;
     int failed_ = 0;
     bool stopped_ = false;
@@ -643,6 +652,7 @@ private:
         settings.filesAtOnce = slots_.size() > 1 ? 1 : o_.jobs;
         settings.converter = program_folders::converterPath();
         settings.normaliser = program_folders::normalizerPath();
+        settings.meter = program_folders::meterPath();
         settings.scratchFolder = scratchOf(k);
         settings.clearScratchAtEveryEnd = true;
         std::error_code ec;

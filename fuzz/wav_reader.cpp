@@ -5,7 +5,7 @@
 #include "ChannelMap.h"
 #include "GainRules.h"
 #include "normalizer/FileAnalysis.h"
-#include "normalizer/SampleCodec.h"
+#include "SampleCodec.h"
 #include "normalizer/WavError.h"
 #include "normalizer/WavParser.h"
 

@@ -53,5 +53,6 @@ struct JobSettings {
     // an empty scratch folder is one that could not be made.
     std::string converter;
     std::string normaliser;
+    std::string meter;  // the measuring worker of the loudness check
     std::string scratchFolder;
 };

@@ -1,6 +1,6 @@
 #include "job/LoudnessCheck.h"
 
-#include "analysis/MeasureProcess.h"
+#include "analysis/MeasureWorker.h"
 #include "base/SetGroups.h"
 #include "conversion/ContainerTable.h"
 #include "conversion/OutputNames.h"
@@ -70,8 +70,8 @@ LoudnessCheck::LoudnessCheck(JobSettings settings, TFFDecoder& probe, QObject* p
 
 LoudnessCheck::~LoudnessCheck()
 {
-    for (auto& [run, task] : running_)
-        delete run;  // kills its tools
+    for (MeasureWorker* worker : workers_)
+        delete worker;  // kills and waits for its process
 }
 
 void LoudnessCheck::analyse()
@@ -113,9 +113,9 @@ void LoudnessCheck::cancel()
 {
     if (over_)
         return;
-    for (auto& [run, task] : running_)
-        delete run;
-    running_.clear();
+    for (MeasureWorker* worker : workers_)
+        worker->cancel();
+    closeWorkers();
     queue_.clear();
     over_ = true;
     emit finished(true);
@@ -195,32 +195,47 @@ void LoudnessCheck::startMore()
         if (const std::optional<ProbeFacts> facts = probed(probe_, path, why)) {
             if (!task.output)
                 headroom_[row] = loudness_plan::copyHeadroom(*facts);
-            input = task.output ? MeasureProcess::outputInput(path, *facts, why)
-                                : MeasureProcess::sourceInput(path, *facts, why);
+            input = task.output ? MeasureWorker::outputInput(path, *facts, why)
+                                : MeasureWorker::sourceInput(path, *facts, why);
         }
         if (!input) {
             measured(nullptr, task, MeasureResult{path, std::nullopt, why});
             continue;
         }
-        // A child: one that ended is deleted later, or with the check if that comes first.
-        auto* run = new MeasureProcess(settings_.converter, settings_.normaliser, *input, this);
-        if (std::optional<MeasureResult> failed = run->start()) {
-            delete run;
-            measured(nullptr, task, *failed);
-            continue;
-        }
-        running_.emplace(run, task);
-        connect(run, &MeasureProcess::finished, this,
-                [this, run, task](const MeasureResult& result) { measured(run, task, result); });
+        MeasureWorker* worker = idleWorker();
+        running_.emplace(worker, task);
+        worker->measure(*input);
     }
 }
 
-void LoudnessCheck::measured(MeasureProcess* run, Task task, const MeasureResult& result)
+MeasureWorker* LoudnessCheck::idleWorker()
 {
-    if (run) {
-        running_.erase(run);
-        run->deleteLater();  // its signal is still being told
-    }
+    for (MeasureWorker* worker : workers_)
+        if (!running_.count(worker))
+            return worker;
+    // The pool grows to the most places the check has had; its workers stay until it ends.
+    auto* worker = workers_.emplace_back(new MeasureWorker(settings_.meter, this));
+    connect(worker, &MeasureWorker::finished, this, [this, worker](const MeasureResult& result) {
+        const auto found = running_.find(worker);
+        if (found != running_.end())
+            measured(worker, found->second, result);
+    });
+    return worker;
+}
+
+void LoudnessCheck::closeWorkers()
+{
+    // A worker may be telling its result right now.
+    for (MeasureWorker* worker : workers_)
+        worker->deleteLater();
+    workers_.clear();
+    running_.clear();
+}
+
+void LoudnessCheck::measured(MeasureWorker* worker, Task task, const MeasureResult& result)
+{
+    if (worker)
+        running_.erase(worker);
     ++done_;
     LoudnessReport::Row& record = report_.rows.at(static_cast<std::size_t>(task.row));
     if (!result.measurement)
@@ -359,6 +374,7 @@ void LoudnessCheck::maybeFinish()
     if (following_ && unplanned)
         for (int row = 0; row < static_cast<int>(report_.rows.size()); ++row)
             verify(row);
+    closeWorkers();
     over_ = true;
     emit finished(false);
 }

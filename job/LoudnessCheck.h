@@ -12,15 +12,16 @@
 #include <string>
 #include <vector>
 
-class MeasureProcess;
+class MeasureWorker;
 struct MeasureResult;
 class TFFDecoder;
 
 // The loudness report of a job's list, kept up to date by measuring: before a job, every
 // source (analyse(): the plan of the job's mode and settings); during one, every output as
 // its row is written (follow()), each then judged against its row's promise. Measurings run
-// out of the program's process, up to the job's "files at once" at a time, so a file that
-// crashes the decoder only gives its own row an error. Like the job, everything happens on
+// out of the program's process, in a pool of measuring workers kept until the check ends, up to
+// the job's "files at once" at a time, so a file that crashes the decoder only gives its own row
+// an error. Like the job, everything happens on
 // the thread it lives on, from its event loop.
 class LoudnessCheck : public QObject {
     Q_OBJECT
@@ -76,7 +77,9 @@ private:
 
     void enqueue(int row, bool output);
     void startMore();
-    void measured(MeasureProcess* run, Task task, const MeasureResult& result);
+    void measured(MeasureWorker* worker, Task task, const MeasureResult& result);
+    MeasureWorker* idleWorker();
+    void closeWorkers();
     void jobRowEnded(int row, Job::RowEnd end, const JobError& error);
     // Takes the figures the followed job's normaliser found for a row's source, when it has
     // them; false when the source is to be measured.
@@ -97,7 +100,8 @@ private:
     std::vector<bool> sourceAsked_;  // its source is measured or queued
     std::vector<std::string> outputs_;  // what the followed job wrote, by row
     std::deque<Task> queue_;
-    std::map<MeasureProcess*, Task> running_;
+    std::vector<MeasureWorker*> workers_;  // children, busy or idle
+    std::map<MeasureWorker*, Task> running_;
     const Job* job_ = nullptr;
     bool following_ = false;
     bool jobOver_ = false;

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "GainRules.h"
-#include "normalizer/WavFormat.h"
+#include "WavFormat.h"
 
 #include <string>
 #include <vector>

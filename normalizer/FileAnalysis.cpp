@@ -1,9 +1,9 @@
 #include "normalizer/FileAnalysis.h"
 
-#include "Decibels.h"
+#include "SampleStreamMeter.h"
 #include "TruePeakMeter.h"
 #include "normalizer/GainProcessor.h"
-#include "normalizer/SampleCodec.h"
+#include "SampleCodec.h"
 #include "normalizer/StopSignal.h"
 #include "normalizer/UniqueFd.h"
 #include "normalizer/WavError.h"
@@ -35,24 +35,7 @@ LoudnessMeter loudnessMeter(const WavFormat& format)
 
 std::size_t blockFrames(const WavFormat& format)
 {
-    constexpr std::size_t kFrames = 65536;
-    constexpr std::size_t kMaxBytes = 1 << 20;
-    return std::clamp<std::size_t>(kMaxBytes / format.blockAlign, 1, kFrames);
-}
-
-Measurement reportOf(const LoudnessMeter& loudness, const TruePeakMeter& peaks, std::uint64_t frames,
-                     unsigned sampleRate)
-{
-    Measurement m;
-    // The blocks' own gating, as --measure gives it (a LoudnessAndReport meter's
-    // integratedLoudness() is the normaliser's).
-    m.integratedLufs = loudness.blocks().integratedLoudness();
-    m.rangeLu = loudness.loudnessRange();
-    m.truePeakDbtp = decibels::toDb(peaks.truePeak());
-    m.samplePeakDbfs = decibels::toDb(peaks.samplePeak());
-    m.seconds = static_cast<double>(frames) / sampleRate;
-    m.blocks = loudness.blocks();
-    return m;
+    return SampleStreamMeter::blockFrames(format);
 }
 
 FileAnalysis analyse(const std::string& path, bool report)
@@ -100,7 +83,7 @@ FileAnalysis analyse(const std::string& path, bool report)
     levels.quantisationHeadroom = GainProcessor::quantisationHeadroom(format);
     levels.status = gain_rules::statusOf(levels.seconds, levels.loudnessLufs);
     if (report)
-        result.report = reportOf(*result.loudnessMeter, truePeakMeter, result.layout.frameCount, format.sampleRate);
+        result.report = SampleStreamMeter::reportOf(*result.loudnessMeter, truePeakMeter, result.layout.frameCount, format.sampleRate);
     return result;
 }
 

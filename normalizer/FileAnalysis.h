@@ -5,8 +5,6 @@
 #include "Measurement.h"
 #include "normalizer/WavLayout.h"
 
-class TruePeakMeter;
-
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -39,16 +37,11 @@ namespace file_analysis {
 // A loudness meter for samples of this format, loudness only.
 LoudnessMeter loudnessMeter(const WavFormat& format);
 
-// Frames per read: about 64 Ki, fewer for wide frames, so that memory stays small.
+// Frames per read: SampleStreamMeter's blocks.
 std::size_t blockFrames(const WavFormat& format);
 
 // Reads and measures the whole file, with the figures of --measure too when `report`; throws
 // WavError.
 FileAnalysis analyse(const std::string& path, bool report = false);
-
-// The figures of --measure, from a ForReport or LoudnessAndReport meter and the true-peak meter
-// that took `frames` frames.
-Measurement reportOf(const LoudnessMeter& loudness, const TruePeakMeter& peaks, std::uint64_t frames,
-                     unsigned sampleRate);
 
 }  // namespace file_analysis

@@ -2,7 +2,7 @@
 
 #include "Decibels.h"
 #include "GainRules.h"
-#include "normalizer/SampleBytes.h"
+#include "SampleBytes.h"
 
 #include <cmath>
 

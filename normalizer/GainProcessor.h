@@ -1,7 +1,7 @@
 #pragma once
 
 #include "normalizer/TpdfDither.h"
-#include "normalizer/WavFormat.h"
+#include "WavFormat.h"
 
 #include <cstddef>
 #include <cstdint>

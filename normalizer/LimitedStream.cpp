@@ -2,7 +2,7 @@
 
 #include "Decibels.h"
 #include "normalizer/FileAnalysis.h"
-#include "normalizer/SampleCodec.h"
+#include "SampleCodec.h"
 #include "normalizer/StopSignal.h"
 #include "normalizer/TruePeakLimiter.h"
 #include "normalizer/UniqueFd.h"

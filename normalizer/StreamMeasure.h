@@ -1,7 +1,7 @@
 #pragma once
 
 #include "Measurement.h"
-#include "normalizer/WavFormat.h"
+#include "WavFormat.h"
 
 // The measuring mode: raw samples read from a descriptor (the converter's decoding, through a
 // pipe) to its end, measured by the meters that measure the normaliser's own files.

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "normalizer/WavFormat.h"
+#include "WavFormat.h"
 
 #include <cstdint>
 #include <vector>

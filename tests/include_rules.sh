@@ -13,6 +13,7 @@ LOGIC="base tools media conversion analysis report job records"
 declare -A MAY=(
   [common]=""
   [normalizer]="common"                    # its own program: shares only common/
+  [meter]="tools common"                   # its own program: the contracts and the meters
   [tools]="common"                         # templates are plain data
   [base]="common"
   [media]="base tools common"              # the probe knows no job

@@ -89,20 +89,46 @@ std::vector<std::string> peakMeasurementArgs(const std::string& source)
     return {"-i", source, "-af", "volumedetect", "-f", "null", "nul"};
 }
 
-std::vector<std::string> measureDecodeArgs(const MeasureInput& input)
+std::string meterRequest(const MeasureInput& input)
 {
-    const bool s16 = input.samples == RawSamples::S16;
-    return {"-nostdin", "-hide_banner", "-loglevel", "error", "-stats", "-i", input.source,
-            "-map", "0:a:" + std::to_string(input.audioStream), "-ac", std::to_string(input.channels),
-            "-ar", std::to_string(input.sampleRate), "-c:a", s16 ? "pcm_s16le" : "pcm_f32le",
-            "-f", s16 ? "s16le" : "f32le", "pipe:1"};
+    std::string record = std::to_string(input.audioStream) + '\t' + std::to_string(input.channels) + '\t'
+                         + std::to_string(input.sampleRate) + '\t' + std::to_string(input.channelMask) + '\t'
+                         + (input.samples == RawSamples::S16 ? "s16" : "f32") + '\t' + input.source;
+    record.push_back('\0');
+    return record;
 }
 
-std::vector<std::string> measureArgs(const MeasureInput& input)
+namespace {
+
+template <typename Number>
+bool readNumber(std::string_view& rest, Number low, Number& out)
 {
-    return {"--measure", input.samples == RawSamples::S16 ? "--format=s16le" : "--format=f32le",
-            "--channels=" + std::to_string(input.channels), "--rate=" + std::to_string(input.sampleRate),
-            "--layout=" + std::to_string(input.channelMask), "-"};
+    const std::size_t tab = rest.find('\t');
+    if (tab == std::string_view::npos)
+        return false;
+    const auto [end, error] = std::from_chars(rest.data(), rest.data() + tab, out);
+    rest.remove_prefix(tab + 1);
+    return error == std::errc() && end == rest.data() - 1 && out >= low;
+}
+
+}  // namespace
+
+std::optional<MeasureInput> parseMeterRequest(std::string_view record)
+{
+    MeasureInput input;
+    std::string_view rest = record;
+    if (!readNumber(rest, 0, input.audioStream) || !readNumber(rest, 1, input.channels)
+        || !readNumber(rest, 1, input.sampleRate) || !readNumber(rest, std::uint32_t{0}, input.channelMask))
+        return std::nullopt;
+    if (rest.substr(0, 4) == "s16\t")
+        input.samples = RawSamples::S16;
+    else if (rest.substr(0, 4) != "f32\t")
+        return std::nullopt;
+    rest.remove_prefix(4);
+    if (rest.empty() || rest.front() != '/' || rest.find('\0') != std::string_view::npos)
+        return std::nullopt;
+    input.source = rest;
+    return input;
 }
 
 }  // namespace tool_contracts

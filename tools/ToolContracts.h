@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -81,12 +82,15 @@ std::vector<std::string> normalizerSetArgs(NormalizerMode mode, const Normalizer
 std::vector<std::string> peakMeasurementArgs(const std::string& source);
 
 // ---- Measuring a file for a loudness report ----
-// Two runs joined by a pipe: the converter decodes one audio stream into raw samples on its
-// standard output, and the normaliser's measuring mode reads them on its standard input and
-// prints one line (measure_line), so that nothing is decoded in the program's own process and
-// the figures are the normaliser's own. The converter's standard error carries its errors and
-// its progress lines ("size=... time=... bitrate=...").
+// The measuring worker (qvx/meter, started with no argument) decodes one audio stream of a file
+// with the FFmpeg libraries, exactly as the converter's `-map 0:a:<n> -ac <channels> -ar <rate>
+// -f s16le|f32le` gives it, and measures it with the normaliser's meters, in a process of its
+// own so that a file that crashes a decoder fails only its own measuring. It reads requests on
+// its standard input until the input ends and answers each with one line on its standard
+// output: the normaliser's measuring line (measure_line), or kMeterFailedMarker, a tab and why
+// (FFmpeg's or the system's words) when that file could not be measured.
 inline constexpr std::string_view kMeasuredMarker = measure_line::kMarker;
+inline constexpr std::string_view kMeterFailedMarker = "failed";
 
 // 16-bit integers, as a 16-bit WAV copy holds them (lossy sources are decoded to it), or
 // 32-bit floats, which hold every deeper integer copy exactly.
@@ -101,11 +105,12 @@ struct MeasureInput {
     RawSamples samples = RawSamples::F32;
 };
 
-// -nostdin -hide_banner -loglevel error -stats -i <source> -map 0:a:<n> -ac <channels>
-// -ar <rate> -c:a pcm_s16le|pcm_f32le -f s16le|f32le pipe:1
-std::vector<std::string> measureDecodeArgs(const MeasureInput& input);
-
-// --measure --format=s16le|f32le --channels=<channels> --rate=<rate> --layout=<mask> -
-std::vector<std::string> measureArgs(const MeasureInput& input);
+// One request: <audio stream><TAB><channels><TAB><rate><TAB><mask><TAB>s16|f32<TAB><source><NUL>,
+// numbers in decimal. The source comes last and the record ends with NUL, as a file's name may
+// hold any other byte (tabs and line breaks too).
+std::string meterRequest(const MeasureInput& input);
+// The input of one record, its NUL taken off; nothing for a malformed one (a field missing,
+// a number out of range, an empty or relative source, a NUL inside).
+std::optional<MeasureInput> parseMeterRequest(std::string_view record);
 
 }  // namespace tool_contracts

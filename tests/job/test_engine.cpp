@@ -66,6 +66,7 @@ public:
         settings.filesAtOnce = run_limit::defaultLimit(std::getenv(run_limit::kEnvironmentName), 2);
         settings.converter = tools.toolPath(FakeToolFolder::Tool::Converter);
         settings.normaliser = tools.toolPath(FakeToolFolder::Tool::Normalizer);
+        settings.meter = AURALON_TEST_BIN_DIR "/qvx/meter";
         settings.scratchFolder = program_folders::scratchFolder();
     }
 

@@ -1,6 +1,6 @@
 // Measuring files out of process, the plan against what the real tools then do, the verdicts
 // on outputs and the report's files.
-#include "analysis/MeasureProcess.h"
+#include "analysis/MeasureWorker.h"
 #include "analysis/ToolOutputParsers.h"
 #include "base/SetGroups.h"
 #include "conversion/ConversionCommand.h"
@@ -35,6 +35,7 @@ namespace {
 
 const std::string kConverter = FFMPEG_EXECUTABLE;
 const std::string kNormaliser = AURALON_TEST_BIN_DIR "/qvx/client";
+const std::string kMeter = AURALON_TEST_BIN_DIR "/qvx/meter";
 
 QCoreApplication& app()
 {
@@ -45,34 +46,28 @@ QCoreApplication& app()
     return instance;
 }
 
-// Runs measurings at once to their ends, as a pool would; `progressed` gets how far each told.
-std::vector<MeasureResult> measureAll(const std::vector<tool_contracts::MeasureInput>& inputs,
-                                      const std::string& converter = kConverter, std::vector<double>* progressed = nullptr)
+// Measures every input by one worker, one after another, as a check's pool does.
+std::vector<MeasureResult> measureAll(const std::vector<tool_contracts::MeasureInput>& inputs, MeasureWorker& worker)
 {
     app();
-    std::vector<MeasureResult> results(inputs.size());
-    std::vector<std::unique_ptr<MeasureProcess>> runs;
+    std::vector<MeasureResult> results;
     QEventLoop loop;
-    std::size_t open = 0;
-    if (progressed)
-        progressed->assign(inputs.size(), 0.0);
-    for (std::size_t i = 0; i < inputs.size(); ++i) {
-        runs.push_back(std::make_unique<MeasureProcess>(converter, kNormaliser, inputs[i]));
-        if (progressed)
-            QObject::connect(runs.back().get(), &MeasureProcess::progress, [=](double seconds) { (*progressed)[i] = seconds; });
-        QObject::connect(runs.back().get(), &MeasureProcess::finished, [&, i](const MeasureResult& r) {
-            results[i] = r;
-            if (--open == 0)
-                loop.quit();
-        });
-        if (std::optional<MeasureResult> failed = runs.back()->start())
-            results[i] = *failed;
-        else
-            ++open;
-    }
-    if (open > 0)
-        loop.exec();
+    QObject::connect(&worker, &MeasureWorker::finished, &loop, [&](const MeasureResult& r) {
+        results.push_back(r);
+        if (results.size() < inputs.size())
+            return worker.measure(inputs[results.size()]);
+        loop.quit();
+    });
+    worker.measure(inputs.front());
+    loop.exec();
     return results;
+}
+
+std::vector<MeasureResult> measureAll(const std::vector<tool_contracts::MeasureInput>& inputs,
+                                      const std::string& program = kMeter)
+{
+    MeasureWorker worker(program);
+    return measureAll(inputs, worker);
 }
 
 // Noise under full-scale clicks a few times a second: the crest factor of music.
@@ -149,7 +144,7 @@ TEST(LoudnessPlan, EqualsWhatTheToolsThenDo)
         ASSERT_TRUE(host.Decoder().LoadFile(file.string())) << host.Decoder().LastErrorMessage();
         probes.push_back(probeFactsOf(host.Decoder()));
         std::string why;
-        inputs.push_back(*MeasureProcess::sourceInput(file.string(), probes.back(), why));
+        inputs.push_back(*MeasureWorker::sourceInput(file.string(), probes.back(), why));
         testsupport::ffmpeg(conversion_command::wavExtractionArgs(file.string(), copy, probes.back()));
     }
     EXPECT_EQ(inputs[1].samples, tool_contracts::RawSamples::S16);  // as its copy holds it
@@ -218,9 +213,10 @@ TEST(LoudnessPlan, EqualsWhatTheToolsThenDo)
     }
 }
 
-// A file that the decoder cannot read, or that crashes it, fails its own measuring with the
-// tool's words; the others are measured; a cancel leaves no process and no descriptor behind.
-TEST(MeasureProcess, FailsOnlyItsOwnFileAndCancelsCleanly)
+// A file that the decoder cannot read fails its own measuring with FFmpeg's words and the
+// worker goes on; a worker that crashes or answers nonsense fails the file it measured and the
+// next file gets a fresh one; a cancel leaves no process and no descriptor behind.
+TEST(MeasureWorker, FailsOnlyItsOwnFileAndCancelsCleanly)
 {
     TempDir dir;
     testsupport::makeMedia(dir / "good.flac", music("pink", 0.1, 44100, "stereo", 2), {}, {});
@@ -228,31 +224,38 @@ TEST(MeasureProcess, FailsOnlyItsOwnFileAndCancelsCleanly)
     auto input = [&](const char* name) {
         return tool_contracts::MeasureInput{(dir / name).string(), 0, 2, 44100, 3, tool_contracts::RawSamples::F32};
     };
-    std::vector<double> progressed;
-    const std::vector<MeasureResult> results = measureAll({input("good.flac"), input("garbage.mp3")}, kConverter, &progressed);
-    ASSERT_TRUE(results[0].measurement) << results[0].message();
-    EXPECT_NEAR(results[0].measurement->seconds, 2.0, 0.001);
-    EXPECT_NEAR(progressed[0], 2.0, 0.05);
-    EXPECT_FALSE(results[1].measurement);
-    EXPECT_NE(results[1].message().find("garbage.mp3: "), std::string::npos);
-    EXPECT_NE(results[1].reason.find("exit status 1"), std::string::npos) << results[1].reason;
+    const std::vector<MeasureResult> results = measureAll({input("garbage.mp3"), input("good.flac")});
+    EXPECT_FALSE(results[0].measurement);
+    EXPECT_NE(results[0].message().find("garbage.mp3: cannot open the file: Invalid data"), std::string::npos)
+        << results[0].message();
+    ASSERT_TRUE(results[1].measurement) << results[1].message();
+    EXPECT_NEAR(results[1].measurement->seconds, 2.0, 0.001);
 
+    using Tool = testsupport::FakeToolFolder::Tool;
     testsupport::FakeToolFolder tools;
-    tools.setFake(testsupport::FakeToolFolder::Tool::Converter, testsupport::FakeToolBehaviour::crashWith(SIGSEGV));
-    const std::string crashing = tools.toolPath(testsupport::FakeToolFolder::Tool::Converter);
-    EXPECT_NE(measureAll({input("good.flac")}, crashing)[0].reason.find("signal 11"), std::string::npos);
+    const std::string worker = tools.toolPath(Tool::Meter);
+    for (const auto& [fake, reason] : {std::pair{testsupport::FakeToolBehaviour::crashWith(SIGSEGV), "signal 11"},
+                                       std::pair{testsupport::FakeToolBehaviour::printing("measured\tI=1\n"),
+                                                 "printed no measurement"}}) {
+        SCOPED_TRACE(reason);
+        tools.setFake(Tool::Meter, fake);
+        MeasureWorker measuring(worker);
+        EXPECT_NE(measureAll({input("good.flac")}, measuring)[0].reason.find(reason), std::string::npos);
+        tools.linkReal(Tool::Meter);
+        EXPECT_TRUE(measureAll({input("good.flac")}, measuring)[0].measurement);
+    }
     EXPECT_NE(measureAll({input("good.flac")}, dir.str() + "/none")[0].reason.find("cannot start"), std::string::npos);
 
-    tools.setFake(testsupport::FakeToolFolder::Tool::Converter, testsupport::FakeToolBehaviour::hanging());
+    tools.setFake(Tool::Meter, testsupport::FakeToolBehaviour::hanging());
     const auto descriptors = [] { return std::distance(fs::directory_iterator("/proc/self/fd"), {}); };
     const auto before = descriptors();
     {
-        MeasureProcess hanging(tools.toolPath(testsupport::FakeToolFolder::Tool::Converter), kNormaliser,
-                               input("good.flac"));
-        ASSERT_FALSE(hanging.start());
+        MeasureWorker hanging(worker);
+        hanging.measure(input("good.flac"));
         hanging.cancel();
-        EXPECT_FALSE(hanging.running());
+        EXPECT_FALSE(hanging.busy());
     }
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_EQ(descriptors(), before);
     errno = 0;
     EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);

@@ -74,7 +74,11 @@ FakeToolBehaviour FakeToolBehaviour::printingThenRunning(std::string text, std::
     return b;
 }
 
-FakeToolFolder::FakeToolFolder() { fs::create_directories(dir_.path() / "qvx"); }
+FakeToolFolder::FakeToolFolder()
+{
+    fs::create_directories(dir_.path() / "qvx");
+    linkReal(Tool::Meter);
+}
 
 FakeToolFolder::~FakeToolFolder()
 {
@@ -88,7 +92,7 @@ FakeToolFolder::~FakeToolFolder()
 
 std::string FakeToolFolder::baseName(Tool tool) const
 {
-    return tool == Tool::Converter ? "client123" : "client";
+    return tool == Tool::Converter ? "client123" : tool == Tool::Normalizer ? "client" : "meter";
 }
 
 std::string FakeToolFolder::toolPath(Tool tool) const
@@ -139,8 +143,9 @@ void FakeToolFolder::setFake(Tool tool, const FakeToolBehaviour& behaviour)
 void FakeToolFolder::linkReal(Tool tool)
 {
     remove(tool);
-    const std::string target = tool == Tool::Converter ? std::string(FFMPEG_EXECUTABLE)
-                                                       : std::string(AURALON_TEST_BIN_DIR "/qvx/client");
+    const std::string target = tool == Tool::Converter    ? std::string(FFMPEG_EXECUTABLE)
+                               : tool == Tool::Normalizer ? std::string(AURALON_TEST_BIN_DIR "/qvx/client")
+                                                          : std::string(AURALON_TEST_BIN_DIR "/qvx/meter");
     fs::create_symlink(target, toolPath(tool));
 }
 

@@ -38,12 +38,13 @@ struct FakeToolBehaviour {
     static FakeToolBehaviour printingThenRunning(std::string text, std::string program);
 };
 
-// A stand-in for the Windows directory: a temporary folder with qvx/client123 (the converter)
-// and qvx/client (the normaliser), each a fake, a link to the real tool, or missing. Point
+// A stand-in for the Windows directory: a temporary folder with qvx/client123 (the converter),
+// qvx/client (the normaliser) and qvx/meter (the measuring worker, the real one unless told),
+// each a fake, a link to the real tool, or missing. Point
 // the program at it with useAsWindowsDirectory() (sets AURALON_WINDOWS_DIR until destruction).
 class FakeToolFolder {
 public:
-    enum class Tool { Converter, Normalizer };
+    enum class Tool { Converter, Normalizer, Meter };
 
     FakeToolFolder();
     ~FakeToolFolder();
@@ -52,7 +53,7 @@ public:
 
     // Makes the tool a fake that behaves as told and records its arguments.
     void setFake(Tool tool, const FakeToolBehaviour& behaviour);
-    // Makes the tool a link to the real one: ffmpeg, or the built normaliser.
+    // Makes the tool a link to the real one: ffmpeg, or the built normaliser or worker.
     void linkReal(Tool tool);
     // Leaves no file under the tool's name.
     void remove(Tool tool);

@@ -1,6 +1,6 @@
-#include "normalizer/SampleCodec.h"
+#include "SampleCodec.h"
 
-#include "normalizer/SampleBytes.h"
+#include "SampleBytes.h"
 
 namespace sample_codec {
 
