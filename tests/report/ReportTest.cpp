@@ -213,9 +213,10 @@ TEST(LoudnessPlan, EqualsWhatTheToolsThenDo)
     }
 }
 
-// A file that the decoder cannot read fails its own measuring with FFmpeg's words and the
-// worker goes on; a worker that crashes or answers nonsense fails the file it measured and the
-// next file gets a fresh one; a cancel leaves no process and no descriptor behind.
+// A file that the decoder cannot read fails its own measuring with FFmpeg's words (those the
+// converter prints for it) and the worker goes on; a worker that crashes or answers nonsense
+// fails the file it measured and the next file gets a fresh one; a cancel leaves no process
+// and no descriptor behind.
 TEST(MeasureWorker, FailsOnlyItsOwnFileAndCancelsCleanly)
 {
     TempDir dir;
@@ -226,7 +227,7 @@ TEST(MeasureWorker, FailsOnlyItsOwnFileAndCancelsCleanly)
     };
     const std::vector<MeasureResult> results = measureAll({input("garbage.mp3"), input("good.flac")});
     EXPECT_FALSE(results[0].measurement);
-    EXPECT_NE(results[0].message().find("garbage.mp3: cannot open the file: Invalid data"), std::string::npos)
+    EXPECT_NE(results[0].message().find("garbage.mp3: cannot open the file: Invalid argument"), std::string::npos)
         << results[0].message();
     ASSERT_TRUE(results[1].measurement) << results[1].message();
     EXPECT_NEAR(results[1].measurement->seconds, 2.0, 0.001);
