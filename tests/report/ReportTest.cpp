@@ -18,6 +18,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
 
 #include <gtest/gtest.h>
 
@@ -68,6 +69,24 @@ std::vector<MeasureResult> measureAll(const std::vector<tool_contracts::MeasureI
 {
     MeasureWorker worker(program);
     return measureAll(inputs, worker);
+}
+
+// The line of the converter's decoding piped into the normaliser's measuring mode, which the
+// worker must print as well, to the last digit.
+std::string pipedLine(const tool_contracts::MeasureInput& in)
+{
+    const QString format = in.samples == tool_contracts::RawSamples::S16 ? "s16le" : "f32le";
+    QProcess decoder, meter;
+    decoder.setStandardOutputProcess(&meter);
+    decoder.start(QString::fromStdString(kConverter),
+                  {"-nostdin", "-v", "error", "-i", QString::fromStdString(in.source), "-map", "0:a:0", "-ac",
+                   QString::number(in.channels), "-ar", QString::number(in.sampleRate), "-f", format, "-"});
+    meter.start(QString::fromStdString(kNormaliser),
+                {"--measure", "--format=" + format, "--channels=" + QString::number(in.channels),
+                 "--rate=" + QString::number(in.sampleRate), "--layout=" + QString::number(in.channelMask), "-"});
+    decoder.waitForFinished(-1);
+    meter.waitForFinished(-1);
+    return meter.readAllStandardOutput().trimmed().toStdString();
 }
 
 // Noise under full-scale clicks a few times a second: the crest factor of music.
@@ -152,6 +171,7 @@ TEST(LoudnessPlan, EqualsWhatTheToolsThenDo)
     const std::vector<MeasureResult> measured = measureAll(inputs);
     for (std::size_t i = 0; i < measured.size(); ++i) {
         ASSERT_TRUE(measured[i].measurement) << measured[i].message();
+        EXPECT_EQ(measure_line::format(*measured[i].measurement), pipedLine(inputs[i])) << sources[i].name;
         files.push_back({measured[i].measurement, loudness_plan::copyHeadroom(probes[i]), std::nullopt});
     }
 
