@@ -188,6 +188,7 @@ TEST_F(Installed, LaysOutAProgramFolderWithItsToolsLauncherIconAndManual)
     EXPECT_TRUE(executableByAll(programFolder / "auralon"));
     EXPECT_TRUE(executableByAll(programFolder / "auralon-cli"));
     EXPECT_TRUE(executableByAll(programFolder / "qvx/client"));
+    EXPECT_TRUE(executableByAll(programFolder / "qvx/meter"));
     ASSERT_TRUE(fs::is_symlink(programFolder / "qvx/client123"));
     EXPECT_TRUE(fs::equivalent(programFolder / "qvx/client123", FFMPEG_EXECUTABLE));
 
@@ -201,15 +202,17 @@ TEST_F(Installed, LaysOutAProgramFolderWithItsToolsLauncherIconAndManual)
     const std::string icon = readFile(prefix / "share/icons/hicolor/96x96/apps/auralon.png");
     EXPECT_EQ(icon.substr(0, 8), std::string("\x89PNG\r\n\x1a\n", 8));
     for (const char* page : {"share/man/man1/auralon.1", "share/man/man1/auralon-client.1",
-                             "share/man/man1/auralon-cli.1"})
+                             "share/man/man1/auralon-cli.1", "share/man/man1/auralon-meter.1"})
         EXPECT_TRUE(fs::is_regular_file(prefix / page) || fs::is_regular_file(prefix / (page + std::string(".gz"))))
             << page << " (compressed in the package)";
 
     // The installed tools run from there.
-    const testsupport::CommandResult version =
-        testsupport::runCommand((programFolder / "qvx/client").string(), {"--version"});
-    EXPECT_EQ(version.exitCode, 0);
-    EXPECT_NE(version.output.find("client (Auralon)"), std::string::npos) << version.output;
+    for (const char* tool : {"client", "meter"}) {
+        const testsupport::CommandResult version =
+            testsupport::runCommand((programFolder / "qvx" / tool).string(), {"--version"});
+        EXPECT_EQ(version.exitCode, 0);
+        EXPECT_NE(version.output.find(tool + std::string(" (Auralon)")), std::string::npos) << version.output;
+    }
     EXPECT_EQ(testsupport::runCommand((programFolder / "qvx/client123").string(), {"-version"}).exitCode, 0);
 }
 
