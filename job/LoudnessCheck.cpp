@@ -113,8 +113,6 @@ void LoudnessCheck::cancel()
 {
     if (over_)
         return;
-    for (MeasureWorker* worker : workers_)
-        worker->cancel();
     closeWorkers();
     queue_.clear();
     over_ = true;
@@ -225,9 +223,11 @@ MeasureWorker* LoudnessCheck::idleWorker()
 
 void LoudnessCheck::closeWorkers()
 {
-    // A worker may be telling its result right now.
-    for (MeasureWorker* worker : workers_)
+    // Their processes end now; the objects later, as one may be telling its result right now.
+    for (MeasureWorker* worker : workers_) {
+        worker->cancel();
         worker->deleteLater();
+    }
     workers_.clear();
     running_.clear();
 }
