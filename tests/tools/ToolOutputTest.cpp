@@ -10,6 +10,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 using namespace tool_output;
@@ -240,4 +241,23 @@ TEST(ToolContracts, NormalizerArgumentsKeepTheFolderAsItIsWithItsPatternCharacte
     EXPECT_EQ(tool_contracts::normalizerArgs(NormalizerMode::Collectively, standard, ""), (Args{"-b"}));
     const tool_contracts::NormalizerLevels lossy{tool_contracts::kLoudnessTargets[0], true, true};
     EXPECT_EQ(tool_contracts::normalizerArgs(NormalizerMode::Singularly, lossy, "/t"), (Args{"--ceiling=-2", "/t/*.wav"}));
+}
+
+// A measuring request reads back as it was written, whatever bytes the name holds; a damaged
+// one is refused.
+TEST(ToolContracts, MeterRequestsReadBackAndDamagedOnesAreRefused)
+{
+    using tool_contracts::RawSamples;
+    const tool_contracts::MeasureInput awkward{"/m/a\tb\nc\\ d", 1, 6, 48000, 0x60f, RawSamples::S16};
+    const std::string record = tool_contracts::meterRequest(awkward);
+    EXPECT_EQ(record, std::string("1\t6\t48000\t1551\ts16\t/m/a\tb\nc\\ d\0", 31));
+    const auto read = tool_contracts::parseMeterRequest(std::string_view(record).substr(0, record.size() - 1));
+    ASSERT_TRUE(read);
+    EXPECT_EQ(std::tie(read->source, read->audioStream, read->channels, read->sampleRate, read->channelMask, read->samples),
+              std::tie(awkward.source, awkward.audioStream, awkward.channels, awkward.sampleRate, awkward.channelMask,
+                       awkward.samples));
+    for (const char* bad : {"", "0\t2\t44100\t3\tf32\t", "0\t2\t44100\t3\tf32\trelative.mp3", "0\t2\t44100\t3\tf64\t/a",
+                            "-1\t2\t44100\t3\tf32\t/a", "0\t0\t44100\t3\tf32\t/a", "0\t2\t4x100\t3\tf32\t/a",
+                            "0\t2\t44100\t4294967296\tf32\t/a", "0\t2\t44100\tf32\t/a", " 0\t2\t44100\t3\tf32\t/a"})
+        EXPECT_FALSE(tool_contracts::parseMeterRequest(bad)) << bad;
 }
