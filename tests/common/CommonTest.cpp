@@ -4,10 +4,12 @@
 #include "GainRules.h"
 #include "LoudnessMeter.h"
 #include "MeasureLine.h"
+#include "SampleStreamMeter.h"
 #include "TruePeakMeter.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <iostream>
@@ -220,4 +222,24 @@ TEST(TruePeakMeter, PeaksDoNotDependOnHowTheFramesAreCut)
             ASSERT_EQ(cutPeaks[i], wholePeaks[i]) << "frame " << i;
         }
     }
+}
+
+// Raw samples cut anywhere, even inside a frame, measure as the same samples read whole.
+TEST(SampleStreamMeter, FiguresDoNotDependOnWhereTheBytesAreCut)
+{
+    WavFormat format;
+    format.encoding = SampleEncoding::SignedInt;
+    format.channels = 2;
+    format.sampleRate = 44100;
+    format.containerBits = format.validBits = 16;
+    format.blockAlign = 4;
+    std::vector<std::uint8_t> bytes(4 * 44100 * 3 + 2);  // a cut frame at the end is not counted
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<std::uint8_t>((i * 2654435761u) >> 13);
+    SampleStreamMeter whole(format), cut(format);
+    whole.add(bytes.data(), bytes.size());
+    for (std::size_t at = 0, piece = 1; at < bytes.size(); at += piece, piece = piece % 7919 + 3)
+        cut.add(bytes.data() + at, std::min(piece, bytes.size() - at));
+    EXPECT_EQ(measure_line::format(cut.result()), measure_line::format(whole.result()));
+    EXPECT_EQ(whole.result().seconds, 3.0);
 }
