@@ -14,6 +14,11 @@
 // by one loop so that both print the same figures for the same samples.
 class SampleStreamMeter {
 public:
+    // The raw samples the measuring modes take.
+    static constexpr unsigned kMaxChannels = 64;
+    static constexpr unsigned kMinRate = 16;
+    static constexpr unsigned kMaxRate = 2822400;
+
     // Throws std::runtime_error when the meters cannot take the format.
     explicit SampleStreamMeter(const WavFormat& format);
 

@@ -1,149 +1,11 @@
 #include "meter/StreamDecoding.h"
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-#include <libavutil/channel_layout.h>
-#include <libavutil/error.h>
-#include <libswresample/swresample.h>
-}
-
-#include <algorithm>
-#include <memory>
-#include <vector>
+#include "meter/FFmpegHandles.h"
+#include "meter/SampleConverter.h"
 
 namespace stream_decoding {
 
-namespace {
-
-struct FormatCloser {
-    void operator()(AVFormatContext* c) const { avformat_close_input(&c); }
-};
-struct CodecFreer {
-    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
-struct PacketFreer {
-    void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
-struct FrameFreer {
-    void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
-struct SwrFreer {
-    void operator()(SwrContext* s) const { swr_free(&s); }
-};
-struct LayoutFreer {
-    void operator()(AVChannelLayout* l) const
-    {
-        av_channel_layout_uninit(l);
-        delete l;
-    }
-};
-using FormatPtr = std::unique_ptr<AVFormatContext, FormatCloser>;
-using CodecPtr = std::unique_ptr<AVCodecContext, CodecFreer>;
-using PacketPtr = std::unique_ptr<AVPacket, PacketFreer>;
-using FramePtr = std::unique_ptr<AVFrame, FrameFreer>;
-using SwrPtr = std::unique_ptr<SwrContext, SwrFreer>;
-using LayoutPtr = std::unique_ptr<AVChannelLayout, LayoutFreer>;
-
-std::string failure(const std::string& action, int error)
-{
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(error, text, sizeof text);
-    return action + ": " + text;
-}
-
-LayoutPtr layoutOf(const AVChannelLayout& given)
-{
-    LayoutPtr layout(new AVChannelLayout{});
-    // Frames whose positions are unknown take the usual ones of their count, as the converter does.
-    if (given.order == AV_CHANNEL_ORDER_UNSPEC || av_channel_layout_copy(layout.get(), &given) < 0)
-        av_channel_layout_default(layout.get(), given.nb_channels);
-    return layout;
-}
-
-// The conversion of decoded frames into the asked samples; a new one where the frames change.
-class Converter {
-public:
-    Converter(const tool_contracts::MeasureInput& input, const Sink& sink)
-        : sink_(sink),
-          format_(input.samples == tool_contracts::RawSamples::S16 ? AV_SAMPLE_FMT_S16 : AV_SAMPLE_FMT_FLT),
-          rate_(input.sampleRate),
-          frameBytes_(static_cast<std::size_t>(input.channels) * av_get_bytes_per_sample(format_)),
-          channels_(input.channels)
-    {
-    }
-
-    std::string take(const AVFrame& frame)
-    {
-        if (!swr_ || frame.format != inFormat_ || frame.sample_rate != inRate_
-            || av_channel_layout_compare(&frame.ch_layout, inLayout_.get()) != 0)
-            if (std::string error = restart(frame); !error.empty())
-                return error;
-        return convert(frame.extended_data, frame.nb_samples);
-    }
-
-    // What the conversion still holds.
-    std::string finish()
-    {
-        return swr_ ? convert(nullptr, 0) : std::string();
-    }
-
-private:
-    std::string restart(const AVFrame& frame)
-    {
-        if (std::string error = finish(); !error.empty())
-            return error;
-        LayoutPtr in = layoutOf(frame.ch_layout);
-        // The same positions pass unmixed when the count is the asked one; other counts are
-        // mixed into the usual positions of the asked count.
-        LayoutPtr out = in->nb_channels == channels_ ? layoutOf(*in) : layoutOf(AVChannelLayout{AV_CHANNEL_ORDER_UNSPEC, channels_, {}, nullptr});
-        SwrContext* raw = nullptr;
-        int error = swr_alloc_set_opts2(&raw, out.get(), format_, rate_, in.get(),
-                                        static_cast<AVSampleFormat>(frame.format), frame.sample_rate, 0, nullptr);
-        swr_.reset(raw);
-        if (error >= 0)
-            error = swr_init(swr_.get());
-        if (error < 0) {
-            swr_.reset();
-            return failure("cannot convert the samples", error);
-        }
-        inFormat_ = frame.format;
-        inRate_ = frame.sample_rate;
-        inLayout_ = std::move(in);
-        return {};
-    }
-
-    // Without data: what the conversion holds, until nothing is left.
-    std::string convert(const std::uint8_t* const* data, int samples)
-    {
-        for (;;) {
-            const int room = swr_get_out_samples(swr_.get(), samples);
-            if (room < 0)
-                return failure("cannot convert the samples", room);
-            out_.resize(static_cast<std::size_t>(std::max(room, 1)) * frameBytes_);
-            std::uint8_t* to = out_.data();
-            const int got = swr_convert(swr_.get(), &to, std::max(room, 1), const_cast<const std::uint8_t**>(data), samples);
-            if (got < 0)
-                return failure("cannot convert the samples", got);
-            sink_(out_.data(), static_cast<std::size_t>(got) * frameBytes_);
-            if (data || got == 0)
-                return {};
-        }
-    }
-
-    const Sink& sink_;
-    AVSampleFormat format_;
-    int rate_;
-    std::size_t frameBytes_;
-    int channels_;
-    SwrPtr swr_;
-    int inFormat_ = -1;
-    int inRate_ = 0;
-    LayoutPtr inLayout_ = LayoutPtr(new AVChannelLayout{});
-    std::vector<std::uint8_t> out_;
-};
-
-}  // namespace
+using namespace ffmpeg_handles;
 
 std::string decode(const tool_contracts::MeasureInput& input, const Sink& sink)
 {
@@ -177,7 +39,7 @@ std::string decode(const tool_contracts::MeasureInput& input, const Sink& sink)
     if (const int error = avcodec_open2(decoder.get(), codec, nullptr); error < 0)
         return failure("cannot open the decoder", error);
 
-    Converter converter(input, sink);
+    SampleConverter converter(input, sink);
     // A packet that does not decode is skipped, as the converter skips it; a file whose
     // packets mostly fail is refused, as the converter refuses it.
     long decoded = 0, failed = 0;

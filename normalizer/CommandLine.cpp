@@ -1,5 +1,7 @@
 #include "normalizer/CommandLine.h"
 
+#include "SampleStreamMeter.h"
+
 #include <charconv>
 #include <cmath>
 #include <optional>
@@ -109,11 +111,11 @@ ParseResult parse(const std::vector<std::string>& args)
             result.error = sampleFormat(arg, o.rawFormat);
             rawGiven |= 1;
         } else if (startsWith(arg, "--channels=")) {
-            result.error = wholeOption(arg, "--channels", 1, 64, whole);
+            result.error = wholeOption(arg, "--channels", 1, SampleStreamMeter::kMaxChannels, whole);
             o.rawFormat.channels = static_cast<std::uint16_t>(whole);
             rawGiven |= 2;
         } else if (startsWith(arg, "--rate=")) {
-            result.error = wholeOption(arg, "--rate", 16, 2822400, whole);
+            result.error = wholeOption(arg, "--rate", SampleStreamMeter::kMinRate, SampleStreamMeter::kMaxRate, whole);
             o.rawFormat.sampleRate = static_cast<std::uint32_t>(whole);
             rawGiven |= 4;
         } else if (startsWith(arg, "--layout=")) {

@@ -1,6 +1,10 @@
 #include "tools/ToolContracts.h"
 
+#include "SampleStreamMeter.h"
+
 #include <charconv>
+#include <climits>
+#include <cstdint>
 
 namespace tool_contracts {
 
@@ -101,14 +105,14 @@ std::string meterRequest(const MeasureInput& input)
 namespace {
 
 template <typename Number>
-bool readNumber(std::string_view& rest, Number low, Number& out)
+bool readNumber(std::string_view& rest, Number low, Number high, Number& out)
 {
     const std::size_t tab = rest.find('\t');
     if (tab == std::string_view::npos)
         return false;
     const auto [end, error] = std::from_chars(rest.data(), rest.data() + tab, out);
     rest.remove_prefix(tab + 1);
-    return error == std::errc() && end == rest.data() - 1 && out >= low;
+    return error == std::errc() && end == rest.data() - 1 && out >= low && out <= high;
 }
 
 }  // namespace
@@ -117,8 +121,11 @@ std::optional<MeasureInput> parseMeterRequest(std::string_view record)
 {
     MeasureInput input;
     std::string_view rest = record;
-    if (!readNumber(rest, 0, input.audioStream) || !readNumber(rest, 1, input.channels)
-        || !readNumber(rest, 1, input.sampleRate) || !readNumber(rest, std::uint32_t{0}, input.channelMask))
+    constexpr int kMaxChannels = SampleStreamMeter::kMaxChannels;
+    constexpr int kMinRate = SampleStreamMeter::kMinRate, kMaxRate = SampleStreamMeter::kMaxRate;
+    if (!readNumber(rest, 0, INT_MAX, input.audioStream) || !readNumber(rest, 1, kMaxChannels, input.channels)
+        || !readNumber(rest, kMinRate, kMaxRate, input.sampleRate)
+        || !readNumber(rest, std::uint32_t{0}, UINT32_MAX, input.channelMask))
         return std::nullopt;
     if (rest.substr(0, 4) == "s16\t")
         input.samples = RawSamples::S16;

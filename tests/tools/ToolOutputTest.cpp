@@ -257,7 +257,7 @@ TEST(ToolContracts, MeterRequestsReadBackAndDamagedOnesAreRefused)
               std::tie(awkward.source, awkward.audioStream, awkward.channels, awkward.sampleRate, awkward.channelMask,
                        awkward.samples));
     for (const char* bad : {"", "0\t2\t44100\t3\tf32\t", "0\t2\t44100\t3\tf32\trelative.mp3", "0\t2\t44100\t3\tf64\t/a",
-                            "-1\t2\t44100\t3\tf32\t/a", "0\t0\t44100\t3\tf32\t/a", "0\t2\t4x100\t3\tf32\t/a",
+                            "-1\t2\t44100\t3\tf32\t/a", "0\t0\t44100\t3\tf32\t/a", "0\t65\t44100\t3\tf32\t/a", "0\t2\t15\t3\tf32\t/a", "0\t2\t4x100\t3\tf32\t/a",
                             "0\t2\t44100\t4294967296\tf32\t/a", "0\t2\t44100\tf32\t/a", " 0\t2\t44100\t3\tf32\t/a"})
         EXPECT_FALSE(tool_contracts::parseMeterRequest(bad)) << bad;
 }
