@@ -26,21 +26,20 @@ KWeighting::KWeighting(unsigned channels, unsigned sampleRate)
     : channels_(channels), state_((channels + 1) / 2 * kStateLanes * 2, 0.0)
 {
     const double fs = sampleRate;
-    double k = std::tan(kPi * kShelfHz / fs);
-    const double vh = std::pow(10.0, kShelfGainDb / 20.0);
-    const double vb = std::pow(vh, 0.4996667741545416);
-    double a0 = 1.0 + k / kShelfQ + k * k;
-    shelf_ = {(vh + vb * k / kShelfQ + k * k) / a0, 2.0 * (k * k - vh) / a0, (vh - vb * k / kShelfQ + k * k) / a0,
-              2.0 * (k * k - 1.0) / a0, (1.0 - k / kShelfQ + k * k) / a0};
-    k = std::tan(kPi * kHighPassHz / fs);
-    a0 = 1.0 + k / kHighPassQ + k * k;
-    // The high-pass keeps the 1, -2, 1 numerator unscaled, as BS.1770 states it.
-    highPass_ = {1.0, -2.0, 1.0, 2.0 * (k * k - 1.0) / a0, (1.0 - k / kHighPassQ + k * k) / a0};
-}
-
-bool KWeighting::takesRate(unsigned sampleRate)
-{
-    return 2.0 * kShelfHz < sampleRate;
+    if (2.0 * kShelfHz < fs) {
+        const double k = std::tan(kPi * kShelfHz / fs);
+        const double vh = std::pow(10.0, kShelfGainDb / 20.0);
+        const double vb = std::pow(vh, 0.4996667741545416);
+        const double a0 = 1.0 + k / kShelfQ + k * k;
+        shelf_ = {(vh + vb * k / kShelfQ + k * k) / a0, 2.0 * (k * k - vh) / a0,
+                  (vh - vb * k / kShelfQ + k * k) / a0, 2.0 * (k * k - 1.0) / a0, (1.0 - k / kShelfQ + k * k) / a0};
+    }
+    if (2.0 * kHighPassHz < fs) {
+        const double k = std::tan(kPi * kHighPassHz / fs);
+        const double a0 = 1.0 + k / kHighPassQ + k * k;
+        // The high-pass keeps the 1, -2, 1 numerator unscaled, as BS.1770 states it.
+        highPass_ = {1.0, -2.0, 1.0, 2.0 * (k * k - 1.0) / a0, (1.0 - k / kHighPassQ + k * k) / a0};
+    }
 }
 
 template <bool Pair>
@@ -49,7 +48,8 @@ void KWeighting::run(unsigned first, const double* frames, std::size_t count, do
     auto lanes = [](double v) { return Lanes{v, v}; };
     const Lanes b0 = lanes(shelf_.b0), b1 = lanes(shelf_.b1), b2 = lanes(shelf_.b2);
     const Lanes a1 = lanes(shelf_.a1), a2 = lanes(shelf_.a2);
-    const Lanes h1 = lanes(highPass_.b1), c1 = lanes(highPass_.a1), c2 = lanes(highPass_.a2);
+    const Lanes h1 = lanes(highPass_.b1), h2 = lanes(highPass_.b2);  // its b0 is 1
+    const Lanes c1 = lanes(highPass_.a1), c2 = lanes(highPass_.a2);
     double* state = state_.data() + first / 2 * kStateLanes * 2;
     Lanes m[kStateLanes];
     for (std::size_t i = 0; i < kStateLanes; ++i)
@@ -62,7 +62,7 @@ void KWeighting::run(unsigned first, const double* frames, std::size_t count, do
         // Direct form I, the feedback added last: the chain from one frame to the next is
         // that multiply and subtraction alone.
         const Lanes y = (((b0 * x + b1 * x1) + b2 * x2) - a2 * y2) - a1 * y1;
-        const Lanes z = (((y + h1 * y1) + y2) - c2 * z2) - c1 * z1;
+        const Lanes z = (((y + h1 * y1) + h2 * y2) - c2 * z2) - c1 * z1;
         sum += z * z;
         x2 = x1, x1 = x, y2 = y1, y1 = y, z2 = z1, z1 = z;
     }

@@ -10,11 +10,10 @@
 // meter's hot loop.
 class KWeighting {
 public:
-    // sampleRate must be one that takesRate().
+    // At a rate too low to hold a stage's corner (under 3.4 kHz for the shelf, 77 Hz for the
+    // high-pass), that stage is left out: the transform cannot place it, and the result stays
+    // finite for whatever a file claims.
     KWeighting(unsigned channels, unsigned sampleRate);
-
-    // Whether the shelf lies under half the rate, where the transform can place it.
-    static bool takesRate(unsigned sampleRate);
 
     // Filters count interleaved frames, continuing the signal, and adds each channel's squared
     // output to sums[channel].
@@ -22,7 +21,7 @@ public:
 
 private:
     struct Stage {
-        double b0, b1, b2, a1, a2;  // a0 normalised to 1
+        double b0 = 1, b1 = 0, b2 = 0, a1 = 0, a2 = 0;  // a0 normalised to 1; passes the signal as is
     };
 
     template <bool Pair>

@@ -10,13 +10,14 @@
 namespace {
 
 constexpr unsigned kMostChannels = 64;
+constexpr unsigned kLowestRate = 16;
 constexpr unsigned kHighestRate = 2822400;
 
 double lufsOf(double energy) { return 10.0 * std::log10(energy) - 0.691; }
 
 KWeighting filterFor(unsigned channels, unsigned sampleRate)
 {
-    if (channels == 0 || channels > kMostChannels || sampleRate > kHighestRate || !KWeighting::takesRate(sampleRate))
+    if (channels == 0 || channels > kMostChannels || sampleRate < kLowestRate || sampleRate > kHighestRate)
         throw std::runtime_error("unsupported: " + std::to_string(channels) + " channels at " +
                                  std::to_string(sampleRate) + " Hz cannot be measured");
     return KWeighting(channels, sampleRate);
