@@ -19,8 +19,8 @@ double blackmanSinc(double u)
 }  // namespace
 
 OversampledPeak::OversampledPeak(unsigned channels, unsigned sampleRate)
-    : channels_(channels), factor_(sampleRate <= 48000 ? 4 : sampleRate <= 96000 ? 2 : 1),
-      history_(kTaps * channels, 0.0)
+    : history_(kTaps * channels, 0.0), channels_(channels),
+      factor_(sampleRate <= 48000 ? 4 : sampleRate <= 96000 ? 2 : 1)
 {
     // Phase k lies k/factor_ of the way from the window's middle frame to the next.
     for (unsigned k = 1; k < factor_; ++k)

@@ -10,14 +10,15 @@ class OversampledPeak {
 public:
     OversampledPeak(unsigned channels, unsigned sampleRate);
 
-    void addFrames(const double* frames, std::size_t count);
     // The highest sample or interpolated magnitude so far, linear.
     double peak() const { return peak_; }
+    // Takes interleaved frames, continuing the signal.
+    void addFrames(const double* frames, std::size_t count);
 
 private:
-    unsigned channels_;
-    unsigned factor_;
     std::vector<double> coefficients_;  // (factor_ - 1) phases of kTaps, oldest frame first
     std::vector<double> history_;       // kTaps frames per channel, oldest first
+    unsigned channels_;
+    unsigned factor_;
     double peak_ = 0;
 };
