@@ -28,6 +28,63 @@ double interpolator(double u)
     return sinc * window;
 }
 
+// The magnitude of one phase between each of `count` frames and the next, raised into peaks.
+// Several frames are summed at once, each sum in the order of its taps, so the figures are the
+// same to the bit on every processor; wider registers only hold more frames at once.
+__attribute__((target_clones("avx512f", "avx2", "default")))
+void phasePeaks(const double* line, const double* a, std::size_t taps, std::size_t count, double* peaks)
+{
+    using Lanes = double __attribute__((vector_size(8 * sizeof(double))));
+    constexpr std::size_t kLanes = 8;
+    constexpr std::size_t kBlock = 4 * kLanes;  // frames summed together, in four Lanes
+    std::size_t i = 0;
+    for (; i + kBlock <= count; i += kBlock) {
+        Lanes sums[4] = {};
+        for (std::size_t q = 0; q < taps; ++q)
+            for (std::size_t l = 0; l < 4; ++l) {
+                Lanes x;
+                std::memcpy(&x, line + i + q + l * kLanes, sizeof x);
+                sums[l] += a[q] * x;
+            }
+        for (std::size_t l = 0; l < 4; ++l) {
+            Lanes peak;
+            std::memcpy(&peak, peaks + i + l * kLanes, sizeof peak);
+            const Lanes magnitude = sums[l] < 0 ? -sums[l] : sums[l];
+            peak = peak < magnitude ? magnitude : peak;  // std::max, lane by lane
+            std::memcpy(peaks + i + l * kLanes, &peak, sizeof peak);
+        }
+    }
+    for (; i < count; ++i) {
+        double sum = 0.0;
+        for (std::size_t q = 0; q < taps; ++q)
+            sum += a[q] * line[i + q];
+        peaks[i] = std::max(peaks[i], std::fabs(sum));
+    }
+}
+
+// The largest magnitude of n samples (NaN ignored, as std::max does), several lanes at once
+// rather than one chain of comparisons.
+__attribute__((target_clones("avx512f", "avx2", "default")))
+double largestMagnitude(const double* x, std::size_t n)
+{
+    using Lanes = double __attribute__((vector_size(8 * sizeof(double))));
+    constexpr std::size_t kLanes = 8;
+    Lanes largest{};
+    std::size_t i = 0;
+    for (; i + kLanes <= n; i += kLanes) {
+        Lanes v;
+        std::memcpy(&v, x + i, sizeof v);
+        const Lanes magnitude = v < 0 ? -v : v;
+        largest = largest < magnitude ? magnitude : largest;
+    }
+    double result = 0.0;
+    for (std::size_t l = 0; l < kLanes; ++l)
+        result = std::max(result, largest[l]);
+    for (; i < n; ++i)
+        result = std::max(result, std::fabs(x[i]));
+    return result;
+}
+
 }  // namespace
 
 TruePeakMeter::TruePeakMeter(unsigned channels, unsigned sampleRate)
@@ -56,13 +113,9 @@ TruePeakMeter::TruePeakMeter(unsigned channels, unsigned sampleRate)
 void TruePeakMeter::takeRun(const double* frames, std::size_t count, double* peaks)
 {
     // Each channel's last frames before the run, then the run: the window of frame i starts at
-    // line[i]. Several frames are summed at once, each sum in the order of its taps as ever, so
-    // the figures do not change by a bit.
+    // line[i].
     const std::size_t taps = tapsPerPhase_;
     const std::size_t centre = taps - 1 - taps / 2;  // frame i - taps/2 in its window
-    // Two sums side by side, each lane one frame's: what every x86-64 processor holds in a register.
-    using Lanes = double __attribute__((vector_size(2 * sizeof(double))));
-    constexpr std::size_t kBlock = 8;  // frames summed together, in four Lanes
     double line[kTapsPerPhase - 1 + kRunFrames];
     std::fill_n(peaks, count, 0.0);
     for (unsigned c = 0; c < channels_; ++c) {
@@ -72,42 +125,15 @@ void TruePeakMeter::takeRun(const double* frames, std::size_t count, double* pea
             line[taps - 1 + i] = frames[i * channels_ + c];
         for (std::size_t i = 0; i < count; ++i)
             peaks[i] = std::max(peaks[i], std::fabs(line[i + centre]));
-        for (unsigned k = 0; k + 1 < oversampling_; ++k) {
-            const double* a = coefficients_.data() + k * taps;
-            std::size_t i = 0;
-            for (; i + kBlock <= count; i += kBlock) {
-                Lanes s0{}, s1{}, s2{}, s3{};
-                for (std::size_t q = 0; q < taps; ++q) {
-                    Lanes x0, x1, x2, x3;
-                    std::memcpy(&x0, line + i + q, sizeof x0);
-                    std::memcpy(&x1, line + i + q + 2, sizeof x1);
-                    std::memcpy(&x2, line + i + q + 4, sizeof x2);
-                    std::memcpy(&x3, line + i + q + 6, sizeof x3);
-                    s0 += a[q] * x0;
-                    s1 += a[q] * x1;
-                    s2 += a[q] * x2;
-                    s3 += a[q] * x3;
-                }
-                const Lanes sums[] = {s0, s1, s2, s3};
-                for (std::size_t f = 0; f < kBlock; ++f)
-                    peaks[i + f] = std::max(peaks[i + f], std::fabs(sums[f / 2][f % 2]));
-            }
-            for (; i < count; ++i) {
-                double sum = 0.0;
-                for (std::size_t q = 0; q < taps; ++q)
-                    sum += a[q] * line[i + q];
-                peaks[i] = std::max(peaks[i], std::fabs(sum));
-            }
-        }
+        for (unsigned k = 0; k + 1 < oversampling_; ++k)
+            phasePeaks(line, coefficients_.data() + k * taps, taps, count, peaks);
     }
     skipFrames(frames, count);
 }
 
 bool TruePeakMeter::runBelow(const double* frames, std::size_t count, double level)
 {
-    double runMax = 0.0;
-    for (std::size_t i = 0; i < count * channels_; ++i)
-        runMax = std::max(runMax, std::fabs(frames[i]));
+    const double runMax = largestMagnitude(frames, count * channels_);
     const bool below = std::max(runMax, previousRunMax_) * overshoot_ <= level;
     // A run shorter than the filter (the end of what a caller gave) leaves frames before it
     // within reach of the next one: their largest is kept along.
