@@ -11,7 +11,6 @@ PACKAGES=(
   qt6-base-dev qt6-qpa-plugins libgl-dev fonts-dejavu-core
   libavformat-dev libavcodec-dev libavutil-dev libswresample-dev libswscale-dev
   libavfilter-dev libavdevice-dev ffmpeg
-  libebur128-dev
   googletest libgtest-dev
   xvfb xauth
   valgrind

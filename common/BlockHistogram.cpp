@@ -87,36 +87,68 @@ std::uint64_t BlockHistogram::blockCount() const
     return total;
 }
 
-double BlockHistogram::integratedLoudness() const
+double BlockHistogram::meanEnergyFrom(int fromBin, std::uint64_t& blocks) const
 {
     const Bins& b = bins();
-    auto meanFrom = [&](int fromBin, std::uint64_t& blocks) {
-        double energy = 0;
-        blocks = 0;
-        for (std::size_t i = 0; i < counts_.size(); ++i) {
-            const int bin = first_ + static_cast<int>(i);
-            if (bin >= fromBin && counts_[i] != 0) {
-                energy += static_cast<double>(counts_[i]) * b.middle[static_cast<std::size_t>(bin)];
-                blocks += counts_[i];
-            }
+    double energy = 0;
+    blocks = 0;
+    for (std::size_t i = 0; i < counts_.size(); ++i) {
+        const int bin = first_ + static_cast<int>(i);
+        if (bin >= fromBin && counts_[i] != 0) {
+            energy += static_cast<double>(counts_[i]) * b.middle[static_cast<std::size_t>(bin)];
+            blocks += counts_[i];
         }
-        return blocks > 0 ? energy / static_cast<double>(blocks) : 0.0;
-    };
+    }
+    return blocks > 0 ? energy / static_cast<double>(blocks) : 0.0;
+}
+
+int BlockHistogram::firstBinOver(double gate)
+{
+    // Bins whose middle lies under the gate are left out whole, as the meter leaves them.
+    const Bins& b = bins();
+    if (gate < b.lower[0])
+        return 0;
+    const int start = binOf(gate);
+    return gate > b.middle[static_cast<std::size_t>(start)] ? start + 1 : start;
+}
+
+int BlockHistogram::binHolding(int fromBin, std::uint64_t index) const
+{
+    std::uint64_t seen = 0;
+    for (std::size_t i = static_cast<std::size_t>(std::max(fromBin - first_, 0)); i < counts_.size(); ++i) {
+        seen += counts_[i];
+        if (seen > index)
+            return first_ + static_cast<int>(i);
+    }
+    return first_ + static_cast<int>(counts_.size()) - 1;
+}
+
+double BlockHistogram::integratedLoudness() const
+{
     std::uint64_t blocks = 0;
-    const double relativeGate = meanFrom(0, blocks) * std::pow(10.0, -10.0 / 10.0);
+    const double relativeGate = meanEnergyFrom(0, blocks) * std::pow(10.0, -10.0 / 10.0);
     if (blocks == 0)
         return -HUGE_VAL;
-    // Bins whose middle lies under the gate are left out whole, as the meter leaves them.
-    int start = 0;
-    if (relativeGate >= b.lower[0]) {
-        start = binOf(relativeGate);
-        if (relativeGate > b.middle[static_cast<std::size_t>(start)])
-            ++start;
-    }
-    const double gated = meanFrom(start, blocks);
+    const double gated = meanEnergyFrom(firstBinOver(relativeGate), blocks);
     if (blocks == 0)
         return -HUGE_VAL;
     return 10.0 * (std::log(gated) / std::log(10.0)) - 0.691;
+}
+
+double BlockHistogram::loudnessRange() const
+{
+    std::uint64_t blocks = 0;
+    const double relativeGate = meanEnergyFrom(0, blocks) * std::pow(10.0, -20.0 / 10.0);
+    if (blocks == 0)
+        return 0;
+    const int start = firstBinOver(relativeGate);
+    meanEnergyFrom(start, blocks);
+    if (blocks == 0)
+        return 0;
+    // The percentiles of the gated blocks in loudness order, each rounded to the nearest block.
+    const auto low = static_cast<std::uint64_t>(static_cast<double>(blocks - 1) * 0.10 + 0.5);
+    const auto high = static_cast<std::uint64_t>(static_cast<double>(blocks - 1) * 0.95 + 0.5);
+    return (binHolding(start, high) - binHolding(start, low)) / 10.0;
 }
 
 std::string BlockHistogram::text() const

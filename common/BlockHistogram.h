@@ -24,6 +24,10 @@ public:
     // BS.1770 gating over the counted blocks: those within 10 LU of their mean loudness (in
     // energy), each at the middle of its bin; -infinity when there are none.
     double integratedLoudness() const;
+    // The loudness range of counted 3 s blocks, as EBU Tech 3342 defines it: of those within
+    // 20 LU of their mean loudness (in energy), the spread from the 10th to the 95th
+    // percentile, each block at the middle of its bin; 0 when there are none.
+    double loudnessRange() const;
 
     // "<first bin>:<count>,<count>,...", from the first bin holding a block to the last, or
     // "-" when empty. fromText takes exactly that form (nothing for anything else).
@@ -34,6 +38,12 @@ public:
 
 private:
     void add(int bin, std::uint64_t count);
+    // The mean energy of the blocks in bins from fromBin up, and how many they are.
+    double meanEnergyFrom(int fromBin, std::uint64_t& blocks) const;
+    // The first bin whose middle is not under a gate of this energy.
+    static int firstBinOver(double gate);
+    // The bin holding the block at this index (0 the quietest) among those from fromBin up.
+    int binHolding(int fromBin, std::uint64_t index) const;
 
     int first_ = 0;
     std::vector<std::uint64_t> counts_;  // of bins first_, first_ + 1, ...

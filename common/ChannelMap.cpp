@@ -1,7 +1,5 @@
 #include "ChannelMap.h"
 
-#include <ebur128.h>
-
 namespace channel_map {
 
 namespace {
@@ -14,32 +12,23 @@ enum Speaker : std::uint32_t {
     TopBackLeft = 0x8000, TopBackCenter = 0x10000, TopBackRight = 0x20000,
 };
 
-int typeOf(std::uint32_t speaker, std::uint32_t mask)
+constexpr double kOnce = 1.0;
+constexpr double kSurround = 1.41;  // +1.5 dB
+constexpr double kLeftOut = 0.0;
+
+double weightOf(std::uint32_t speaker, std::uint32_t mask)
 {
     // With side channels present the back pair sits behind the listener (beyond 120
-    // degrees, weight 1); without them the back pair are the surrounds of a 5.1.
-    bool hasSides = (mask & (SideLeft | SideRight)) != 0;
-    bool hasBacks = (mask & (BackLeft | BackRight)) != 0;
+    // degrees, weight 1); without them the back pair are the surrounds of a 5.1. Likewise the
+    // sides are surrounds, at 90 degrees, whether or not a back pair is there.
+    const bool hasSides = (mask & (SideLeft | SideRight)) != 0;
     switch (speaker) {
-    case FrontLeft: return EBUR128_LEFT;
-    case FrontRight: return EBUR128_RIGHT;
-    case FrontCenter: return EBUR128_CENTER;
-    case LowFrequency: return EBUR128_UNUSED;
-    case BackLeft: return hasSides ? EBUR128_Mp135 : EBUR128_LEFT_SURROUND;
-    case BackRight: return hasSides ? EBUR128_Mm135 : EBUR128_RIGHT_SURROUND;
-    case FrontLeftOfCenter: return EBUR128_MpSC;
-    case FrontRightOfCenter: return EBUR128_MmSC;
-    case BackCenter: return EBUR128_Mp180;
-    case SideLeft: return hasBacks ? EBUR128_Mp090 : EBUR128_LEFT_SURROUND;
-    case SideRight: return hasBacks ? EBUR128_Mm090 : EBUR128_RIGHT_SURROUND;
-    case TopCenter: return EBUR128_Tp000;
-    case TopFrontLeft: return EBUR128_Up030;
-    case TopFrontCenter: return EBUR128_Up000;
-    case TopFrontRight: return EBUR128_Um030;
-    case TopBackLeft: return EBUR128_Up135;
-    case TopBackCenter: return EBUR128_Up180;
-    case TopBackRight: return EBUR128_Um135;
-    default: return EBUR128_CENTER;  // a position without a name: counted once
+    case LowFrequency: return kLeftOut;
+    case BackLeft:
+    case BackRight: return hasSides ? kOnce : kSurround;
+    case SideLeft:
+    case SideRight: return kSurround;
+    default: return kOnce;  // front, centre, top and unnamed positions
     }
 }
 
@@ -61,19 +50,19 @@ std::uint32_t defaultMask(unsigned channels)
     }
 }
 
-std::vector<int> ebur128Channels(unsigned channels, std::uint32_t mask)
+std::vector<double> weights(unsigned channels, std::uint32_t mask)
 {
     if (mask == 0)
         mask = defaultMask(channels);
-    std::vector<int> types;
-    types.reserve(channels);
+    std::vector<double> result;
+    result.reserve(channels);
     // Channels take the set bits of the mask in order; any beyond them have no position.
-    for (std::uint32_t bit = 1; bit != 0 && types.size() < channels; bit <<= 1)
+    for (std::uint32_t bit = 1; bit != 0 && result.size() < channels; bit <<= 1)
         if (mask & bit)
-            types.push_back(typeOf(bit, mask));
-    while (types.size() < channels)
-        types.push_back(EBUR128_CENTER);
-    return types;
+            result.push_back(weightOf(bit, mask));
+    while (result.size() < channels)
+        result.push_back(kOnce);
+    return result;
 }
 
 }  // namespace channel_map

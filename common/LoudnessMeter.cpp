@@ -2,107 +2,85 @@
 
 #include "ChannelMap.h"
 
-#include <ebur128.h>
-
 #include <algorithm>
 #include <cmath>
 #include <stdexcept>
 #include <string>
 
-void LoudnessMeter::Destroy::operator()(ebur128_state* state) const
-{
-    ebur128_destroy(&state);
-}
+namespace {
 
-LoudnessMeter::LoudnessMeter(unsigned channels, unsigned sampleRate, std::uint32_t speakerMask, Measures measures)
-    : channels_(channels),
-      keepBlocks_(measures == Measures::ForReport || measures == Measures::LoudnessAndReport),
-      gateBlocks_(measures == Measures::ForReport)
+constexpr unsigned kMostChannels = 64;
+constexpr unsigned kLowestRate = 16;
+constexpr unsigned kHighestRate = 2822400;
+
+double lufsOf(double energy) { return 10.0 * std::log10(energy) - 0.691; }
+
+KWeighting filterFor(unsigned channels, unsigned sampleRate)
 {
-    int mode = EBUR128_MODE_I | EBUR128_MODE_HISTOGRAM;
-    if (measures == Measures::LoudnessAndPeak)
-        mode |= EBUR128_MODE_TRUE_PEAK;
-    else if (measures == Measures::ForReport)  // the blocks are gated here, not twice
-        mode = EBUR128_MODE_LRA | EBUR128_MODE_HISTOGRAM;
-    else if (measures == Measures::LoudnessAndReport)
-        mode |= EBUR128_MODE_LRA;
-    state_.reset(ebur128_init(channels, sampleRate, mode));
-    if (!state_)
+    if (channels == 0 || channels > kMostChannels || sampleRate < kLowestRate || sampleRate > kHighestRate)
         throw std::runtime_error("unsupported: " + std::to_string(channels) + " channels at " +
                                  std::to_string(sampleRate) + " Hz cannot be measured");
-    std::vector<int> types = channel_map::ebur128Channels(channels, speakerMask);
-    for (unsigned c = 0; c < channels_; ++c)
-        ebur128_set_channel(state_.get(), c, types[c]);
-    // The meter's block grid: its first block after 400 ms, then one every 100 ms (rounded).
-    blockStep_ = (sampleRate + 5) / 10;
-    toNextBlock_ = 4 * blockStep_;
+    return KWeighting(channels, sampleRate);
 }
 
-void LoudnessMeter::add(const double* frames, std::size_t count)
+}  // namespace
+
+LoudnessMeter::LoudnessMeter(unsigned channels, unsigned sampleRate, std::uint32_t speakerMask, Measures measures)
+    : filter_(filterFor(channels, sampleRate)),
+      weights_(channel_map::weights(channels, speakerMask)),
+      squares_(channels, 0.0),
+      stepFrames_((sampleRate + 5) / 10),  // 100 ms, rounded
+      toStepEnd_(stepFrames_),
+      range_(measures == Measures::ForReport || measures == Measures::LoudnessAndReport)
 {
-    if (ebur128_add_frames_double(state_.get(), frames, count) != EBUR128_SUCCESS)
-        throw std::runtime_error("out of memory while measuring");
+    if (measures == Measures::LoudnessAndPeak)
+        peak_ = std::make_unique<OversampledPeak>(channels, sampleRate);
 }
 
 void LoudnessMeter::addFrames(const double* frames, std::size_t count)
 {
-    if (!keepBlocks_) {
-        add(frames, count);
-        return;
-    }
-    // Fed up to each block's end, the meter's momentary loudness is that very block's.
+    if (peak_)
+        peak_->addFrames(frames, count);
+    const std::size_t channels = squares_.size();
     while (count > 0) {
-        const std::size_t part = std::min(count, toNextBlock_);
-        add(frames, part);
-        frames += part * channels_;
+        const std::size_t part = std::min(count, toStepEnd_);
+        filter_.addSquares(frames, part, squares_.data());
+        frames += part * channels;
         count -= part;
-        toNextBlock_ -= part;
-        if (toNextBlock_ == 0) {
-            double lufs = -HUGE_VAL;
-            ebur128_loudness_momentary(state_.get(), &lufs);
-            blocks_.addBlock(lufs);
-            toNextBlock_ = blockStep_;
+        toStepEnd_ -= part;
+        if (toStepEnd_ == 0) {
+            endStep();
+            toStepEnd_ = stepFrames_;
         }
     }
 }
 
-double LoudnessMeter::integratedLoudness() const
+void LoudnessMeter::endStep()
 {
-    if (gateBlocks_)
-        return blocks_.integratedLoudness();
-    double lufs = -HUGE_VAL;
-    ebur128_loudness_global(state_.get(), &lufs);
-    return lufs;
+    double sum = 0;
+    for (std::size_t c = 0; c < squares_.size(); ++c)
+        sum += weights_[c] * squares_[c];
+    std::fill(squares_.begin(), squares_.end(), 0.0);
+    steps_[stepCount_ % kShortTermSteps] = sum;
+    ++stepCount_;
+    if (stepCount_ >= kBlockSteps)
+        blocks_.addBlock(lufsOf(energyOfLast(kBlockSteps)));
+    if (range_ && stepCount_ >= kShortTermSteps && (stepCount_ - kShortTermSteps) % kShortTermEvery == 0)
+        shortTerm_.addBlock(lufsOf(energyOfLast(kShortTermSteps)));
 }
 
-double LoudnessMeter::loudnessRange() const
+double LoudnessMeter::energyOfLast(std::size_t steps) const
 {
-    double range = 0;
-    if (keepBlocks_)
-        ebur128_loudness_range(state_.get(), &range);
-    return range;
-}
-
-double LoudnessMeter::truePeak() const
-{
-    double peak = 0.0;
-    for (unsigned c = 0; c < channels_; ++c) {
-        double truePeak = 0.0, samplePeak = 0.0;
-        ebur128_true_peak(state_.get(), c, &truePeak);
-        ebur128_sample_peak(state_.get(), c, &samplePeak);
-        peak = std::max({peak, truePeak, samplePeak});
-    }
-    return peak;
+    double sum = 0;
+    for (std::size_t i = stepCount_ - steps; i < stepCount_; ++i)
+        sum += steps_[i % kShortTermSteps];
+    return sum / static_cast<double>(steps * stepFrames_);
 }
 
 double LoudnessMeter::jointLoudness(const std::vector<const LoudnessMeter*>& meters)
 {
-    if (meters.empty())
-        return -HUGE_VAL;
-    std::vector<ebur128_state*> states;
+    BlockHistogram together;
     for (const LoudnessMeter* meter : meters)
-        states.push_back(meter->state_.get());
-    double lufs = -HUGE_VAL;
-    ebur128_loudness_global_multiple(states.data(), states.size(), &lufs);
-    return lufs;
+        together.merge(meter->blocks_);
+    return together.integratedLoudness();
 }

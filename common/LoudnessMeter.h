@@ -1,61 +1,65 @@
 #pragma once
 
 #include "BlockHistogram.h"
+#include "KWeighting.h"
+#include "OversampledPeak.h"
 
-#include <ebur128.h>
-
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <vector>
 
-// Integrated loudness (BS.1770 K-weighting and gating) of one signal, by libebur128. The
-// gating blocks go into libebur128's histogram, so memory stays the same whatever the
-// length; its 0.1 LU bins are finer than the 0.05 dB that the normaliser ever acts on.
-// Takes interleaved samples on the -1..1 scale, from any source.
+// Integrated loudness (BS.1770 K-weighting and gating) of one signal. The gating blocks are
+// counted in a histogram, so memory stays the same whatever the length; its 0.1 LU bins are
+// finer than the 0.05 dB that the normaliser ever acts on. Takes interleaved samples on the
+// -1..1 scale, from any source.
 class LoudnessMeter {
 public:
-    // ForReport adds the loudness range and keeps the loudness of every gating block.
-    // LoudnessAndReport is LoudnessOnly and ForReport at once, over one filtering: its
-    // integratedLoudness() is LoudnessOnly's, the blocks' own gating gives ForReport's.
+    // ForReport adds the loudness range. LoudnessAndReport is LoudnessOnly and ForReport at
+    // once: all gate the same blocks, so their integratedLoudness() agree.
     enum class Measures { LoudnessAndPeak, LoudnessOnly, ForReport, LoudnessAndReport };
 
     // speakerMask: the speaker positions of the channels in order (the WAVE_FORMAT_EXTENSIBLE
     // bits, which FFmpeg's channel layouts share), 0 for the usual order of the count.
-    // Throws std::runtime_error when libebur128 cannot take the channel count or sample rate.
+    // Throws std::runtime_error for a channel count or sample rate it cannot take.
     LoudnessMeter(unsigned channels, unsigned sampleRate, std::uint32_t speakerMask,
                   Measures measures = Measures::LoudnessAndPeak);
 
-    // Throws std::runtime_error when libebur128 runs out of memory.
     void addFrames(const double* frames, std::size_t count);
 
     // LUFS; -infinity when no block passes the gates (silence, or under 400 ms).
-    double integratedLoudness() const;
+    double integratedLoudness() const { return blocks_.integratedLoudness(); }
     // LU, as EBU Tech 3342 defines it (ForReport, LoudnessAndReport; 0 otherwise).
-    double loudnessRange() const;
-    // The gating blocks so far, in the bins the meter gates them in (ForReport,
-    // LoudnessAndReport; empty otherwise).
+    double loudnessRange() const { return shortTerm_.loudnessRange(); }
+    // The gating blocks so far, in the bins the meter gates them in.
     const BlockHistogram& blocks() const { return blocks_; }
-    // Highest of libebur128's own true and sample peak over every channel (LFE included),
-    // linear: a second opinion. The normaliser's true peak is TruePeakMeter's, the one its
-    // limiter holds.
-    double truePeak() const;
+    // The highest true or sample peak over every channel (LFE included), linear, by an
+    // interpolator of the meter's own (LoudnessAndPeak; 0 otherwise): a second opinion. The
+    // normaliser's true peak is TruePeakMeter's, the one its limiter holds.
+    double truePeak() const { return peak_ ? peak_->peak() : 0.0; }
 
-    // The loudness of several signals gated together, as one programme (not for ForReport
-    // meters: their blocks() merge to the same).
+    // The loudness of several signals gated together, as one programme.
     static double jointLoudness(const std::vector<const LoudnessMeter*>& meters);
 
 private:
-    struct Destroy {
-        void operator()(ebur128_state* state) const;
-    };
-    void add(const double* frames, std::size_t count);
+    // A block of 400 ms every 100 ms step, and for the range one of 3 s every second.
+    static constexpr std::size_t kBlockSteps = 4;
+    static constexpr std::size_t kShortTermSteps = 30;
+    static constexpr std::size_t kShortTermEvery = 10;
 
-    std::unique_ptr<ebur128_state, Destroy> state_;
-    unsigned channels_;
-    bool keepBlocks_ = false;
-    bool gateBlocks_ = false;      // integratedLoudness() gates the kept blocks
-    std::size_t blockStep_ = 0;    // frames between the starts of two blocks (100 ms)
-    std::size_t toNextBlock_ = 0;  // frames until the meter completes its next block
+    void endStep();
+    double energyOfLast(std::size_t steps) const;
+
+    KWeighting filter_;
+    std::vector<double> weights_;  // of each channel's energy
+    std::vector<double> squares_;  // each channel's sum of squares in the current step
+    std::size_t stepFrames_;
+    std::size_t toStepEnd_;
+    std::array<double, kShortTermSteps> steps_{};  // the last steps' weighted sums, a ring
+    std::uint64_t stepCount_ = 0;
+    bool range_;
     BlockHistogram blocks_;
+    BlockHistogram shortTerm_;
+    std::unique_ptr<OversampledPeak> peak_;
 };

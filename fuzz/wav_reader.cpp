@@ -113,7 +113,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     checkLayout(layout, size);
-    FUZZ_CHECK(channel_map::ebur128Channels(layout.format.channels, layout.format.channelMask).size() ==
+    FUZZ_CHECK(channel_map::weights(layout.format.channels, layout.format.channelMask).size() ==
                layout.format.channels);
     checkSamples(layout, data);
     checkAnalysis(file.path(), layout);

@@ -126,7 +126,8 @@ TEST(BlockHistogram, MergedFilesGateAsTheJointMeasurement)
         EXPECT_EQ(BlockHistogram::fromText(m.blocks().text()), m.blocks());
     }
     EXPECT_TRUE(report.back()->blocks().empty());  // under 400 ms
-    EXPECT_GT(report[0]->loudnessRange(), 2.0);    // the swell
+    EXPECT_NEAR(report[0]->loudnessRange(), 2.9, 0.01);  // the swell, as the meter has always given it
+    EXPECT_NEAR(report[3]->loudnessRange(), 6.9, 0.01);
     double worst = 0;
     for (const std::vector<std::size_t>& set : std::vector<std::vector<std::size_t>>{{0, 1}, {0, 2, 3}, {0, 1, 2, 3, 4}}) {
         BlockHistogram merged;

@@ -229,6 +229,9 @@ TEST(NormalizerClient, EveryFormatRoundTrips)
         {"RF64", {"-c:a", "pcm_s16le", "-rf64", "always"}, "pcm_s16le"},
         {"mono 48 kHz", {"-c:a", "pcm_s16le", "-ac", "1", "-ar", "48000"}, "pcm_s16le"},
         {"5.1", {"-c:a", "pcm_s16le", "-af", "pan=5.1|FL=c0|FR=c1|FC=c0|LFE=c1|BL=c0|BR=c1"}, "pcm_s16le"},
+        {"s24 96 kHz", {"-c:a", "pcm_s24le", "-ar", "96000"}, "pcm_s24le"},
+        {"3.0 8 kHz", {"-c:a", "pcm_s16le", "-ar", "8000", "-af", "pan=3.0|FL=c0|FR=c1|FC=c0"}, "pcm_s16le"},
+        {"quad 22.05 kHz", {"-c:a", "pcm_s16le", "-ar", "22050", "-af", "pan=quad|FL=c0|FR=c1|BL=c1|BR=c0"}, "pcm_s16le"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
