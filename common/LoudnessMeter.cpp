@@ -33,14 +33,10 @@ LoudnessMeter::LoudnessMeter(unsigned channels, unsigned sampleRate, std::uint32
       toStepEnd_(stepFrames_),
       range_(measures == Measures::ForReport || measures == Measures::LoudnessAndReport)
 {
-    if (measures == Measures::LoudnessAndPeak)
-        peak_ = std::make_unique<OversampledPeak>(channels, sampleRate);
 }
 
 void LoudnessMeter::addFrames(const double* frames, std::size_t count)
 {
-    if (peak_)
-        peak_->addFrames(frames, count);
     const std::size_t channels = squares_.size();
     while (count > 0) {
         const std::size_t part = std::min(count, toStepEnd_);

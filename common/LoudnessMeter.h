@@ -2,12 +2,10 @@
 
 #include "BlockHistogram.h"
 #include "KWeighting.h"
-#include "OversampledPeak.h"
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <vector>
 
 // Integrated loudness (BS.1770 K-weighting and gating) of one signal. The gating blocks are
@@ -18,13 +16,13 @@ class LoudnessMeter {
 public:
     // ForReport adds the loudness range. LoudnessAndReport is LoudnessOnly and ForReport at
     // once: all gate the same blocks, so their integratedLoudness() agree.
-    enum class Measures { LoudnessAndPeak, LoudnessOnly, ForReport, LoudnessAndReport };
+    enum class Measures { LoudnessOnly, ForReport, LoudnessAndReport };
 
     // speakerMask: the speaker positions of the channels in order (the WAVE_FORMAT_EXTENSIBLE
     // bits, which FFmpeg's channel layouts share), 0 for the usual order of the count.
     // Throws std::runtime_error for a channel count or sample rate it cannot take.
     LoudnessMeter(unsigned channels, unsigned sampleRate, std::uint32_t speakerMask,
-                  Measures measures = Measures::LoudnessAndPeak);
+                  Measures measures = Measures::LoudnessOnly);
 
     void addFrames(const double* frames, std::size_t count);
 
@@ -34,10 +32,6 @@ public:
     double loudnessRange() const { return shortTerm_.loudnessRange(); }
     // The gating blocks so far, in the bins the meter gates them in.
     const BlockHistogram& blocks() const { return blocks_; }
-    // The highest true or sample peak over every channel (LFE included), linear, by an
-    // interpolator of the meter's own (LoudnessAndPeak; 0 otherwise): a second opinion. The
-    // normaliser's true peak is TruePeakMeter's, the one its limiter holds.
-    double truePeak() const { return peak_ ? peak_->peak() : 0.0; }
 
     // The loudness of several signals gated together, as one programme.
     static double jointLoudness(const std::vector<const LoudnessMeter*>& meters);
@@ -61,5 +55,4 @@ private:
     bool range_;
     BlockHistogram blocks_;
     BlockHistogram shortTerm_;
-    std::unique_ptr<OversampledPeak> peak_;
 };
