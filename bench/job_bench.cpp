@@ -1,6 +1,7 @@
 // A whole Adjust Volume job over generated MP3 files, in-process on the offscreen platform with
-// its dialogs answered, beside the same job run by auralon-cli, the same tool commands run one
-// after another and, with several files at once, as many at once by a bare pool of threads.
+// its dialogs answered, beside the same job run by auralon-cli, the same tool commands (and for
+// each file the window's check measures, ffmpeg's meter) run one after another and, with several
+// files at once, as many at once by a bare pool of threads.
 // Three rounds of them. Built four times: JOB_BENCH_KIND "gain", "peak", "rms" (RMS album) or
 // "tags": the RMS album job with loudness tags only, beside the same job writing adjusted audio.
 //
@@ -207,7 +208,8 @@ struct Command {
     bool wholeList = false;  // the normaliser's one run over every copy
 };
 
-// Notes every command the job runs, as the job tells them.
+// Notes every command the job runs, as the job tells them, and for every file that the
+// window's check measures (its report), ffmpeg's own meter over it: the same work by plain runs.
 void recordCommands(Tmain& main, std::vector<Command>& commands)
 {
     QObject::connect(&main, &Tmain::jobStarted, [&commands](Job* job) {
@@ -215,6 +217,15 @@ void recordCommands(Tmain& main, std::vector<Command>& commands)
                          [&commands, job](const std::string& tool, const std::vector<std::string>& arguments) {
                              commands.push_back({tool, arguments, tool == job->settings().normaliser});
                          });
+    });
+    QObject::connect(&main, &Tmain::checkChanged, [&commands](const LoudnessCheck* check) {
+        if (!check)
+            return;
+        QObject::connect(check, &LoudnessCheck::measuringStarted, [&commands](const std::string& file) {
+            commands.push_back({program_folders::converterPath(),
+                                {"-nostdin", "-hide_banner", "-loglevel", "error", "-i", file, "-map", "0:a:0",
+                                 "-af", "ebur128=peak=true", "-f", "null", "-"}});
+        });
     });
 }
 
@@ -595,7 +606,7 @@ int main(int argc, char** argv)
         std::printf("  only %d of %d outputs were written\n", outputs, fileCount);
     bench::printResult(work + (load ? " (load)" : ""),
                        bench::timeText(middle.job) + bench::format(" (own CPU %.1f %%)", ownShare),
-                       "same commands one after another " + bench::timeText(middle.reference),
+                       "same commands (the check's by ffmpeg ebur128) one after another " + bench::timeText(middle.reference),
                        bench::format("%.2fx", ratio), bench::format("at most %.2fx", target),
                        complete && ratio <= target && ownShare < 5.0);
     if (atOnce >= 2)

@@ -202,6 +202,7 @@ void LoudnessCheck::startMore()
         }
         MeasureWorker* worker = idleWorker();
         running_.emplace(worker, task);
+        emit measuringStarted(path);
         worker->measure(*input);
     }
 }

@@ -67,6 +67,8 @@ signals:
     void planMade();
     // A row's output measurement and verdict (or why there is none) are in the report.
     void rowVerified(int row);
+    // A file's audio (the first stream) is about to be measured.
+    void measuringStarted(const std::string& file);
     void finished(bool cancelled);
 
 private:
