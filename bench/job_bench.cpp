@@ -1,6 +1,6 @@
 // A whole Adjust Volume job over generated MP3 files, in-process on the offscreen platform with
-// its dialogs answered, beside the same job run by auralon-cli, the same tool commands (and for
-// each file the window's check measures, ffmpeg's meter) run one after another and, with several
+// its dialogs answered, beside the same job run by auralon-cli, the same tool commands (the
+// check's measurings included, one worker run per file) run one after another and, with several
 // files at once, as many at once by a bare pool of threads.
 // Three rounds of them. Built four times: JOB_BENCH_KIND "gain", "peak", "rms" (RMS album) or
 // "tags": the RMS album job with loudness tags only, beside the same job writing adjusted audio.
@@ -104,7 +104,7 @@ void run(const std::vector<std::string>& args)
     p.readAll();
 }
 
-void runProgram(const std::string& program, const std::vector<std::string>& args)
+void runProgram(const std::string& program, const std::vector<std::string>& args, const std::string& input = {})
 {
     QStringList list;
     for (const std::string& a : args)
@@ -112,6 +112,8 @@ void runProgram(const std::string& program, const std::vector<std::string>& args
     QProcess p;
     p.setProcessChannelMode(QProcess::MergedChannels);
     p.start(QString::fromStdString(program), list);
+    p.write(input.data(), static_cast<qint64>(input.size()));
+    p.closeWriteChannel();
     p.waitForFinished(-1);
     p.readAll();
 }
@@ -206,26 +208,26 @@ struct Command {
     std::string program;
     std::vector<std::string> args;
     bool wholeList = false;  // the normaliser's one run over every copy
+    std::string input;       // its standard input
 };
 
-// Notes every command the job runs, as the job tells them, and for every file that the
-// window's check measures (its report), ffmpeg's own meter over it: the same work by plain runs.
+// Notes every command the job runs, as the job tells them, and every measuring of the window's
+// check (its report) as a run of the measuring worker over that one file.
 void recordCommands(Tmain& main, std::vector<Command>& commands)
 {
     QObject::connect(&main, &Tmain::jobStarted, [&commands](Job* job) {
         QObject::connect(job, &Job::toolStarted,
                          [&commands, job](const std::string& tool, const std::vector<std::string>& arguments) {
-                             commands.push_back({tool, arguments, tool == job->settings().normaliser});
+                             commands.push_back({tool, arguments, tool == job->settings().normaliser, {}});
                          });
     });
     QObject::connect(&main, &Tmain::checkChanged, [&commands](const LoudnessCheck* check) {
         if (!check)
             return;
-        QObject::connect(check, &LoudnessCheck::measuringStarted, [&commands](const std::string& file) {
-            commands.push_back({program_folders::converterPath(),
-                                {"-nostdin", "-hide_banner", "-loglevel", "error", "-i", file, "-map", "0:a:0",
-                                 "-af", "ebur128=peak=true", "-f", "null", "-"}});
-        });
+        QObject::connect(check, &LoudnessCheck::measuringStarted,
+                         [&commands, check](const tool_contracts::MeasureInput& request) {
+                             commands.push_back({check->settings().meter, {}, false, tool_contracts::meterRequest(request)});
+                         });
     });
 }
 
@@ -234,7 +236,7 @@ double referenceRun(const std::vector<Command>& commands)
 {
     const auto start = Clock::now();
     for (const Command& c : commands)
-        runProgram(c.program, c.args);
+        runProgram(c.program, c.args, c.input);
     return seconds(Clock::now() - start);
 }
 
@@ -252,7 +254,7 @@ double parallelReferenceRun(const std::vector<Command>& commands, int atOnce)
         for (int w = 0; w < atOnce; ++w)
             workers.emplace_back([&] {
                 for (std::size_t i; (i = next++) < end;)
-                    runProgram(commands[i].program, commands[i].args);
+                    runProgram(commands[i].program, commands[i].args, commands[i].input);
             });
         for (std::thread& t : workers)
             t.join();
@@ -261,7 +263,7 @@ double parallelReferenceRun(const std::vector<Command>& commands, int atOnce)
     for (std::size_t i = 0; i < commands.size(); ++i)
         if (commands[i].wholeList) {
             runSpan(i);
-            runProgram(commands[i].program, commands[i].args);
+            runProgram(commands[i].program, commands[i].args, commands[i].input);
             begin = i + 1;
         }
     runSpan(commands.size());
@@ -606,7 +608,7 @@ int main(int argc, char** argv)
         std::printf("  only %d of %d outputs were written\n", outputs, fileCount);
     bench::printResult(work + (load ? " (load)" : ""),
                        bench::timeText(middle.job) + bench::format(" (own CPU %.1f %%)", ownShare),
-                       "same commands (the check's by ffmpeg ebur128) one after another " + bench::timeText(middle.reference),
+                       "same commands one after another " + bench::timeText(middle.reference),
                        bench::format("%.2fx", ratio), bench::format("at most %.2fx", target),
                        complete && ratio <= target && ownShare < 5.0);
     if (atOnce >= 2)

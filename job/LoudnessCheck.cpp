@@ -202,7 +202,7 @@ void LoudnessCheck::startMore()
         }
         MeasureWorker* worker = idleWorker();
         running_.emplace(worker, task);
-        emit measuringStarted(path);
+        emit measuringStarted(*input);
         worker->measure(*input);
     }
 }

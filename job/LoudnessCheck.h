@@ -3,6 +3,7 @@
 #include "job/Job.h"
 #include "job/JobSettings.h"
 #include "report/LoudnessReport.h"
+#include "tools/ToolContracts.h"
 
 #include <QObject>
 
@@ -67,8 +68,8 @@ signals:
     void planMade();
     // A row's output measurement and verdict (or why there is none) are in the report.
     void rowVerified(int row);
-    // A file's audio (the first stream) is about to be measured.
-    void measuringStarted(const std::string& file);
+    // A file is about to be measured, by this request to a measuring worker.
+    void measuringStarted(const tool_contracts::MeasureInput& request);
     void finished(bool cancelled);
 
 private:
