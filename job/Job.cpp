@@ -74,6 +74,12 @@ std::optional<Measurement> Job::rowSourceLevels(int row) const
     return record.copyMixedDown ? std::nullopt : record.copyLevels;
 }
 
+const ProbeFacts* Job::rowSourceFacts(int row) const
+{
+    const JobRow& record = state_->row(row);
+    return record.probed ? &record.facts : nullptr;
+}
+
 JobError Job::startProblem() const
 {
     // Everything in the scratch folder is deleted at the end of a job, and in the RMS modes the

@@ -2,6 +2,7 @@
 
 #include "Measurement.h"
 #include "conversion/PeakGain.h"
+#include "conversion/ProbeFacts.h"
 #include "job/JobError.h"
 #include "job/JobSettings.h"
 
@@ -88,6 +89,8 @@ public:
     // changed it, which are those of the source's first audio stream unless the copy holds
     // it mixed down (then none).
     std::optional<Measurement> rowSourceLevels(int row) const;
+    // The job's probe of a row's source, once it has opened it; none before or when it could not.
+    const ProbeFacts* rowSourceFacts(int row) const;
 
 signals:
     void stageStarted(Job::Stage stage);

@@ -119,7 +119,9 @@ bool Job::probe(int row)
 {
     const std::string& source = state_->sources()[row];
     std::string reason;
-    if (source_probe::probe(probe_, source, state_->row(row).facts, reason))
+    JobRow& record = state_->row(row);
+    record.probed = source_probe::probe(probe_, source, record.facts, reason);
+    if (record.probed)
         return true;
     failRow(row, RowState::Failed, {JobError::Kind::Source, source, "open", reason, "File load error: " + reason},
             true);

@@ -18,6 +18,7 @@ enum class RowState { Waiting, Running, Done, Failed, Refused };
 // What the job keeps of one row.
 struct JobRow {
     ProbeFacts facts;              // of the probe before the row's latest run
+    bool probed = false;           // facts hold a probe of the source that succeeded
     std::string output;            // the planned output (conversion) or the WAV copy (extraction)
     std::optional<PeakGain> gain;  // the measured peak gain; none when there is none
     // By source stream: the gains that bring audio streams the format mixes down back to their

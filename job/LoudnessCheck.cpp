@@ -156,7 +156,7 @@ bool LoudnessCheck::takeSourceLevels(int row)
         return false;
     const std::size_t at = static_cast<std::size_t>(row);
     std::string why;
-    const std::optional<ProbeFacts> facts = probed(probe_, settings_.sources[at], why);
+    const std::optional<ProbeFacts> facts = sourceFacts(row, why);
     if (!facts)
         return false;
     headroom_[at] = loudness_plan::copyHeadroom(*facts);
@@ -167,6 +167,14 @@ bool LoudnessCheck::takeSourceLevels(int row)
     emit rowMeasured(row);
     tellProgress();
     return true;
+}
+
+std::optional<ProbeFacts> LoudnessCheck::sourceFacts(int row, std::string& why)
+{
+    // The job has opened its sources already: no second probe of the same file.
+    if (const ProbeFacts* facts = job_ ? job_->rowSourceFacts(row) : nullptr)
+        return *facts;
+    return probed(probe_, settings_.sources[static_cast<std::size_t>(row)], why);
 }
 
 void LoudnessCheck::enqueue(int row, bool output)
@@ -190,7 +198,7 @@ void LoudnessCheck::startMore()
         const std::string path = task.output ? outputs_[row] : settings_.sources[row];
         std::string why;
         std::optional<tool_contracts::MeasureInput> input;
-        if (const std::optional<ProbeFacts> facts = probed(probe_, path, why)) {
+        if (const std::optional<ProbeFacts> facts = task.output ? probed(probe_, path, why) : sourceFacts(task.row, why)) {
             if (!task.output)
                 headroom_[row] = loudness_plan::copyHeadroom(*facts);
             input = task.output ? MeasureWorker::outputInput(path, *facts, why)

@@ -87,6 +87,8 @@ private:
     // Takes the figures the followed job's normaliser found for a row's source, when it has
     // them; false when the source is to be measured.
     bool takeSourceLevels(int row);
+    // A row's source probed, by the followed job if it has, or why it cannot be opened.
+    std::optional<ProbeFacts> sourceFacts(int row, std::string& why);
     void makePlan();
     void planTagLevels();
     loudness_tags::Tags tagsOf(int row) const;
