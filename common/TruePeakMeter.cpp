@@ -153,7 +153,8 @@ void TruePeakMeter::skipFrames(const double* frames, std::size_t count)
             double* h = history_.data() + c * 2 * taps;
             h[historyAt_] = h[historyAt_ + taps] = frames[i * channels_ + c];
         }
-        historyAt_ = (historyAt_ + 1) % taps;
+        if (++historyAt_ == taps)
+            historyAt_ = 0;
     }
 }
 
