@@ -183,8 +183,7 @@ void TruePeakMeter::addFrames(const double* frames, std::size_t count)
         } else {
             double peaks[kRunFrames];
             takeRun(first, run, peaks);
-            for (std::size_t i = 0; i < run; ++i)
-                truePeak_ = std::max(truePeak_, peaks[i]);
+            truePeak_ = std::max(truePeak_, largestMagnitude(peaks, run));  // peaks are magnitudes
         }
     }
 }
