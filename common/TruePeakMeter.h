@@ -34,17 +34,27 @@ private:
     bool runBelow(const double* frames, std::size_t count, double level);
     // Takes frames into the history without measuring them.
     void skipFrames(const double* frames, std::size_t count);
+    // Channel c's window over a run of frames (at most 64), its history first.
+    template <class Sample>
+    void channelLine(unsigned c, const double* frames, std::size_t count, Sample* line) const;
+    // Raises each of `count` peaks to its frame's sample and phases in one channel's line.
+    void raisePeaks(const double* line, std::size_t count, double* peaks) const;
     // Takes one run of frames (at most 64); the true peak of each into peaks.
     void takeRun(const double* frames, std::size_t count, double* peaks);
+    // Takes one run of frames (at most 64) into truePeak(), summing exactly only the frames
+    // that may beat it.
+    void measureRun(const double* frames, std::size_t count);
 
     unsigned channels_;
     unsigned oversampling_;
     std::size_t tapsPerPhase_;
     std::vector<double> coefficients_;  // (oversampling_ - 1) phases of tapsPerPhase_ each
+    std::vector<float> coefficientsF_;  // the same, rounded to single precision
     std::vector<double> history_;       // per channel, twice tapsPerPhase_ long, so a window is contiguous
     std::size_t historyAt_ = 0;         // next write position in each channel's history
     double overshoot_ = 1;              // the most a phase can give from samples of at most 1
     double previousRunMax_ = 0;         // the largest sample of the previous run of frames
+    double windowMax_ = 0;              // the largest sample the current run's phases read
     double truePeak_ = 0;
     double samplePeak_ = 0;
 };

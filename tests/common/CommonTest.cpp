@@ -225,6 +225,35 @@ TEST(TruePeakMeter, PeaksDoNotDependOnHowTheFramesAreCut)
     }
 }
 
+// Frames that cannot beat the peak so far are not summed exactly; the peak must not change
+// by a bit. Steady tones at their peak, clicks that beat the last by a hair, noise.
+TEST(TruePeakMeter, SkippedFramesNeverChangeThePeak)
+{
+    for (unsigned rate : {44100u, 48000u, 96000u})
+        for (int signal = 0; signal < 4; ++signal) {
+            const std::size_t frames = rate / 2;
+            std::vector<double> samples(2 * frames);
+            std::uint32_t noise = 12345;
+            for (std::size_t i = 0; i < frames; ++i) {
+                const double t = double(i) / rate;
+                noise = noise * 1664525u + 1013904223u;
+                // Pairs of equal samples, each pair a hair higher than the last: the peaks lie
+                // between the samples and each beats the peak so far by far less than a float's
+                // precision.
+                const double click = i % 50 < 2 ? 0.3 * (1 + 1e-9 * double(i / 50)) : 0.0;
+                const double values[] = {0.5 * std::sin(2 * M_PI * 441 * t), 0.9 * std::sin(2 * M_PI * 997 * t + 0.3),
+                                         click, double(noise >> 8) / (1 << 23) - 1.0};
+                samples[2 * i] = values[signal];
+                samples[2 * i + 1] = -0.7 * values[signal];
+            }
+            TruePeakMeter measured(2, rate), everyFrame(2, rate);
+            std::vector<double> peaks(frames);
+            measured.addFrames(samples.data(), frames);
+            everyFrame.framePeaks(samples.data(), frames, -1.0, peaks.data());
+            EXPECT_EQ(measured.truePeak(), *std::max_element(peaks.begin(), peaks.end())) << rate << " " << signal;
+        }
+}
+
 // Raw samples cut anywhere, even inside a frame, measure as the same samples read whole.
 TEST(SampleStreamMeter, FiguresDoNotDependOnWhereTheBytesAreCut)
 {
