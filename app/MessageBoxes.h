@@ -1,6 +1,12 @@
 #pragma once
 
+#include "conversion/ExistingOutputs.h"
+
 #include <QString>
+
+#include <optional>
+#include <string>
+#include <vector>
 
 class QWidget;
 
@@ -12,5 +18,8 @@ namespace message_boxes {
 void showError(QWidget* owner, const QString& caption, const QString& text);
 // Exclamation icon: "Process is finished!".
 void showExclamation(QWidget* owner, const QString& caption, const QString& text);
+// "Files Exist": `count` outputs would replace files already there (the first few named in
+// `names`). Keep Both (the default), Replace, Skip Those; nothing for Cancel.
+std::optional<existing_outputs::Choice> askExisting(QWidget* owner, int count, const std::vector<QString>& names);
 
 }  // namespace message_boxes

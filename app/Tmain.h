@@ -217,7 +217,9 @@ private:
     // A written row's output judged: a miss joins the row's note.
     void showVerdict(int row);
     // The job's end is shown once its outputs are judged too.
-    void jobChecked();
+    // What to do with files already in the output folder under outputs' names: asked once,
+    // only when there are such files; false for Cancel.
+    bool settleExisting(JobSettings& settings);
     // A message about the job belongs to the dialog of the stage on show, else to this window.
     QWidget* messageOwner() const;
 
@@ -260,8 +262,6 @@ private:
     std::string outputFolder_;
     std::unique_ptr<Job> job_;  // the last job, kept until the next one
     std::unique_ptr<LoudnessCheck> check_;  // the judging of the last job's outputs
-    Job::Outcome jobOutcome_ = Job::Outcome::Completed;
-    JobError jobError_;
     bool jobActive_ = false;
     JobSettings::Writing writing_ = JobSettings::Writing::AdjustedAudio;
 };

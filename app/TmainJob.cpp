@@ -121,6 +121,8 @@ void Tmain::BitBtn1Click()
 
     // The last job has told its end: none of its code is at work any more.
     JobSettings settings = jobSettings();
+    if (!settleExisting(settings))
+        return;
     check_ = std::make_unique<LoudnessCheck>(settings, FFdirectc.Decoder());
     emit checkChanged(check_.get());
     jobActive_ = true;
@@ -152,17 +154,35 @@ void Tmain::startJob(JobSettings settings)
     for (StageDialog* dialog : {static_cast<StageDialog*>(detectpeak), static_cast<StageDialog*>(batchaudioc),
                                 static_cast<StageDialog*>(rms)})
         dialog->follow(job);
-    connect(&job, &Job::rowMeasured, this, [this](int row, const std::optional<PeakGain>& gain) {
-        setRowCell(row, kPeakCell, gain ? text(gain->text()) : QString());
-    });
+    connect(&job, &Job::rowMeasured, this,
+            [this](int row, const std::optional<PeakGain>& gain, const JobError& error) {
+                setRowCell(row, kPeakCell, gain ? text(gain->text()) : QString());
+                if (!error.message.empty())
+                    message_boxes::showError(messageOwner(), captionOf(error.kind), text(error.message));
+            });
     connect(&job, &Job::rowEnded, this, &Tmain::showRowEnd);
     connect(&job, &Job::finished, this, &Tmain::jobFinished);
     // After the window's own slots, so that the job's end is known when the check ends with it.
     check_->follow(job);
     connect(check_.get(), &LoudnessCheck::rowVerified, this, &Tmain::showVerdict);
-    connect(check_.get(), &LoudnessCheck::finished, this, &Tmain::jobChecked);
     emit jobStarted(&job);
     job.start();
+}
+
+bool Tmain::settleExisting(JobSettings& settings)
+{
+    const std::vector<existing_outputs::Clash> clashes = Job::clashes(settings);
+    if (clashes.empty())
+        return true;
+    constexpr std::size_t kNamed = 5;
+    std::vector<QString> names;
+    for (std::size_t at = 0; at < clashes.size() && at < kNamed; ++at)
+        names.push_back(text(clashes[at].output));
+    const std::optional<existing_outputs::Choice> choice =
+        message_boxes::askExisting(this, static_cast<int>(clashes.size()), names);
+    if (choice)
+        settings.existing = *choice;
+    return choice.has_value();
 }
 
 void Tmain::setWriting(JobSettings::Writing writing)
@@ -211,20 +231,35 @@ void Tmain::showRowEnd(int row, Job::RowEnd end, const JobError& error, const st
 {
     if (end == Job::RowEnd::Written)
         setRowNote(row, text(note));
+    // The user chose to leave such rows: the row says so, no box.
+    if (end == Job::RowEnd::Skipped) {
+        setRowNote(row, text(error.message));
+        return;
+    }
     if (!error.message.empty())
         message_boxes::showError(messageOwner(), captionOf(error.kind), text(error.message));
 }
 
 void Tmain::jobFinished(Job::Outcome outcome, const JobError& error)
 {
-    jobOutcome_ = outcome;
-    jobError_ = error;
-    // The check follows the job: it ends with it (cancelled) or once the last output is judged.
+    // The check has ended before: the job waits for it as its last stage.
+    if (!error.message.empty())
+        message_boxes::showError(messageOwner(), captionOf(error.kind), text(error.message));
+    else if (outcome == Job::Outcome::Completed)
+        message_boxes::showExclamation(this, QString(), QStringLiteral("Process is finished!"));
+    jobActive_ = false;
+    emit jobEnded();
 }
 
 void Tmain::showVerdict(int row)
 {
     const LoudnessReport::Row& record = check_->report().rows.at(static_cast<std::size_t>(row));
+    if (!record.verdict && record.error.starts_with("not checked")) {
+        const QString note = rowNote(row);
+        const QString unchecked = QStringLiteral("Not checked: the check was cancelled");
+        setRowNote(row, note.isEmpty() ? unchecked : note + QLatin1Char('\n') + unchecked);
+        return;
+    }
     if (!record.verdict || record.verdict->pass)
         return;
     const QString miss = QStringLiteral("Missed its promise: ") + text(record.verdict->reason);
@@ -232,15 +267,6 @@ void Tmain::showVerdict(int row)
     setRowNote(row, note.isEmpty() ? miss : note + QLatin1Char('\n') + miss);
 }
 
-void Tmain::jobChecked()
-{
-    if (!jobError_.message.empty())
-        message_boxes::showError(messageOwner(), captionOf(jobError_.kind), text(jobError_.message));
-    else if (jobOutcome_ == Job::Outcome::Completed)
-        message_boxes::showExclamation(this, QString(), QStringLiteral("Process is finished!"));
-    jobActive_ = false;
-    emit jobEnded();
-}
 
 void Tmain::abandonJob()
 {

@@ -355,17 +355,16 @@ EngineRun engineJob(JobSettings settings, TFFDecoder& probe, const fs::path& out
     Job job(settings, probe);
     std::unique_ptr<LoudnessCheck> check;
     QEventLoop untilOver;
+    // A checked job ends after its check.
     if (checked) {
         check = std::make_unique<LoudnessCheck>(settings, probe);
         check->follow(job);
-        QObject::connect(check.get(), &LoudnessCheck::finished, &untilOver, &QEventLoop::quit);
-    } else {
-        QObject::connect(&job, &Job::finished, &untilOver, &QEventLoop::quit);
     }
+    QObject::connect(&job, &Job::finished, &untilOver, &QEventLoop::quit);
     const double cpuBefore = childrenCpuSeconds();
     const auto start = Clock::now();
     job.start();
-    if (checked ? !check->isOver() : !job.isOver())
+    if (!job.isOver())
         untilOver.exec();
     EngineRun run;
     run.seconds = seconds(Clock::now() - start);

@@ -275,6 +275,15 @@ std::string report(CliOptions& o, Reading&, const std::string& option, std::stri
     return {};
 }
 
+std::string existing(CliOptions& o, Reading&, const std::string& option, std::string_view value)
+{
+    const std::optional<existing_outputs::Choice> choice = existing_outputs::parseChoice(value);
+    if (!choice)
+        return badValue(option, value, "fail, keep-both, replace or skip");
+    o.existing = *choice;
+    return {};
+}
+
 // The options, in the order of the help.
 constexpr std::array kOptions{
     Option{"track", 0, "", "each file to the loudness target on its own (the default)",
@@ -302,6 +311,9 @@ constexpr std::array kOptions{
     Option{"prefix", 0, "TEXT", "put TEXT before every output name (up to 20 letters,\n"
                                 "digits, - and _)", prefix},
     Option{"output", 'o', "DIR", "the folder for the new files (required; must exist)", output},
+    Option{"existing", 0, "WHAT", "a file in DIR of an output's name: fail (the default:\n"
+                                  "the row is refused), keep-both (write \"name (1).ext\"),\n"
+                                  "replace, or skip the row", existing},
     Option{"skip-within", 0, "DB", "copy a file's streams as they are when its level would\n"
                                    "change by less than DB, no limiting is needed and no\n"
                                    "--format is given", skipWithin},

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "conversion/ConversionCommand.h"
+#include "conversion/ExistingOutputs.h"
 
 #include <string>
 #include <vector>
@@ -14,6 +15,8 @@ struct CliOptions {
     std::string format;         // a format box entry ("*.MP3"); empty: the sources' formats
     std::string prefix;
     std::string outputFolder;
+    // What becomes of a file already in the output folder under an output's name.
+    existing_outputs::Choice existing = existing_outputs::Choice::Fail;
     double targetLufs = -14;
     double ceilingDbtp = -1;
     bool limiter = true;

@@ -20,7 +20,7 @@ CliProgress::CliProgress(Style style, int rows) : style_(style), rows_(rows) {}
 
 void CliProgress::stageStarted(Job::Stage stage)
 {
-    stage_ = std::array{"measure", "extract", "normalise", "convert"}.at(static_cast<std::size_t>(stage));
+    stage_ = std::array{"measure", "extract", "normalise", "convert", "check"}.at(static_cast<std::size_t>(stage));
     percent_ = 0;
     draw(true);
 }

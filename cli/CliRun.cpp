@@ -229,6 +229,7 @@ JobSettings CliRun::jobSettings() const
     settings.limiter = options_.limiter;
     settings.groupByFolder = options_.groupByFolder;
     settings.filesAtOnce = options_.jobs;
+    settings.existing = options_.existing;
     if (options_.tagsOnly)
         settings.writing = JobSettings::Writing::TagsOnly;
     settings.converter = program_folders::converterPath();
@@ -272,8 +273,15 @@ int CliRun::runJob()
         began = true;
         rowEnded(row, end, error, note);
     });
-    QObject::connect(&job, &Job::finished, [&](Job::Outcome, const JobError& error) { jobError = error; });
-    QObject::connect(&check, &LoudnessCheck::finished, &loop, &QEventLoop::quit);
+    QObject::connect(&job, &Job::rowMeasured, [this](int, const std::optional<PeakGain>&, const JobError& error) {
+        if (!error.message.empty())
+            progress_->message(error.message);
+    });
+    // The job ends after its check.
+    QObject::connect(&job, &Job::finished, &loop, [&](Job::Outcome, const JobError& error) {
+        jobError = error;
+        loop.quit();
+    });
     QObject::connect(&check, &LoudnessCheck::rowVerified, [this, &check](int row) {
         const LoudnessReport::Row& record = check.report().rows.at(static_cast<std::size_t>(row));
         if (record.verdict && !record.verdict->pass)
@@ -292,7 +300,7 @@ int CliRun::runJob()
     });
 
     job.start();
-    if (!check.isOver())
+    if (!job.isOver())
         loop.exec();
     job_ = nullptr;
 
@@ -338,6 +346,8 @@ int CliRun::runPlan()
 {
     progress_ = std::make_unique<CliProgress>(style_, static_cast<int>(sources_.size()));
     LoudnessCheck check(jobSettings(), libraries_.Decoder());
+    if (!options_.outputFolder.empty())
+        check.noteExisting();
     if (!waitFor(check))
         return kStopped;
     for (const LoudnessReport::Row& row : check.report().rows)
@@ -363,15 +373,21 @@ void CliRun::rowEnded(int row, Job::RowEnd end, const JobError& error, const std
 {
     told_.at(static_cast<std::size_t>(row)) = true;
     const std::string& source = sources_[static_cast<std::size_t>(row)];
-    if (!error.message.empty())
+    if (error.kind == JobError::Kind::Exists && end == Job::RowEnd::Refused)
+        progress_->message(error.message + " (--existing=keep-both, replace or skip to go on)");
+    else if (!error.message.empty())
         progress_->message(error.message);
-    const char* status = end == Job::RowEnd::Written ? "written" : end == Job::RowEnd::Failed ? "failed" : "refused";
+    const char* status = end == Job::RowEnd::Written ? "written"
+                         : end == Job::RowEnd::Failed ? "failed"
+                         : end == Job::RowEnd::Skipped ? "skipped"
+                                                       : "refused";
     if (end == Job::RowEnd::Written && !note.empty())
         progress_->message(source + ": " + note);
-    if (end != Job::RowEnd::Written)
-        ++notWritten_;
-    else
+    // A row skipped as asked is no failure: a run again does only what is missing.
+    if (end == Job::RowEnd::Written)
         ++written_;
+    else if (end != Job::RowEnd::Skipped)
+        ++notWritten_;
     // The output only of a written row: a failed one left none.
     printRow(status, source, end == Job::RowEnd::Written ? job_->rowOutput(row) : std::string());
     progress_->rowEnded(status, source);

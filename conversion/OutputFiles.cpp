@@ -40,8 +40,25 @@ file_identity::TargetCheck checkNow(const conversion_command::ConversionCommand&
 
 }  // namespace
 
+namespace {
+
+// Renames without ever replacing: false with errno EEXIST when the name is taken.
+bool renameNoReplace(const std::string& from, const std::string& to)
+{
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL)  // a file system without RENAME_NOREPLACE: a hard link fails the same way
+        return false;
+    if (::link(from.c_str(), to.c_str()) != 0)
+        return false;
+    ::unlink(from.c_str());
+    return true;
+}
+
+}  // namespace
+
 StepResult commitOutput(const conversion_command::ConversionCommand& command,
-                        const file_identity::GuardedNames& jobSources)
+                        const file_identity::GuardedNames& jobSources, bool mayReplace)
 {
     struct stat written {};
     if (::lstat(command.writePath.c_str(), &written) != 0)
@@ -62,16 +79,15 @@ StepResult commitOutput(const conversion_command::ConversionCommand& command,
             return failed("examine", command.outputFile, check.error);
         }
         const bool exists = file_identity::lookUp(command.outputFile).id.has_value();
-        int rc = 0;
-        if (exists) {
-            rc = ::rename(command.writePath.c_str(), command.outputFile.c_str());
-        } else {
-            rc = ::renameat2(AT_FDCWD, command.writePath.c_str(), AT_FDCWD,
-                             command.outputFile.c_str(), RENAME_NOREPLACE);
-            if (rc != 0 && errno == EINVAL)  // a file system without RENAME_NOREPLACE
-                rc = ::rename(command.writePath.c_str(), command.outputFile.c_str());
+        if (exists && !mayReplace) {
+            int ignored = 0;
+            removeIfThere(command.writePath, ignored);
+            return {false, "Cannot finish " + command.outputFile + ": a file of that name came into the folder "
+                               "during the job and was left as it is"};
         }
-        if (rc == 0)
+        const bool renamed = exists ? ::rename(command.writePath.c_str(), command.outputFile.c_str()) == 0
+                                    : renameNoReplace(command.writePath, command.outputFile);
+        if (renamed)
             return {};
         if (errno == EEXIST && !exists)
             continue;

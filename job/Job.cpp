@@ -8,9 +8,12 @@
 #include "analysis/StageRules.h"
 #include "analysis/ToolOutputParsers.h"
 #include "analysis/ToolProcess.h"
+#include "conversion/ExistingOutputs.h"
 #include "conversion/FileIdentity.h"
+#include "conversion/OutputNames.h"
 #include "job/JobRowRun.h"
 #include "job/JobState.h"
+#include "job/LoudnessCheck.h"
 #include "job/StaleParts.h"
 
 #include "MeasureLine.h"
@@ -45,12 +48,38 @@ Job::~Job()
 
 int Job::doneCount() const
 {
+    if (stage_ == Stage::Check)
+        return check_ ? check_->checkedCount() : rowCount();
     return stage_ == Stage::Normalisation ? normalised_ : state_->doneCount();
 }
 
 int Job::runningCount() const
 {
+    if (stage_ == Stage::Check)
+        return check_ ? check_->measuringCount() : 0;
     return stage_ == Stage::Normalisation ? (normaliser_ ? 1 : 0) : state_->runningCount();
+}
+
+int Job::toolRunsGoing() const
+{
+    return static_cast<int>(runs_.size()) + (normaliser_ ? 1 : 0);
+}
+
+void Job::setCheck(LoudnessCheck* check)
+{
+    check_ = check;
+    connect(check, &LoudnessCheck::finished, this, [this](bool cancelled) { checkEnded(cancelled); });
+    connect(check, &LoudnessCheck::progress, this, [this](int percent) {
+        if (over_ || stage_ != Stage::Check)
+            return;
+        percent_ = std::max(percent_, percent);
+        progress(-1);
+    });
+    connect(check, &LoudnessCheck::rowVerified, this, [this] {
+        if (!over_ && stage_ == Stage::Check)
+            progress(-1);
+    });
+    connect(check, &QObject::destroyed, this, [this] { check_ = nullptr; });
 }
 
 std::optional<int> Job::firstRunningRow() const
@@ -166,6 +195,8 @@ void Job::beginStage(Stage stage)
     }
 
     state_->beginStage(settings_.filesAtOnce);
+    if (stage == Stage::Conversion)
+        existingNames_ = existing_outputs::namesIn(output_names::folderText(settings_.outputFolder));
     if (!state_->firstWaitingRow())
         return finish(Outcome::Failed);  // every row failed an earlier stage
     if (stage == Stage::PeakMeasurement) {
@@ -207,6 +238,7 @@ void Job::nextStage()
     case Stage::WavExtraction:
         return beginStage(Stage::Normalisation);
     case Stage::Conversion:
+    case Stage::Check:
         return finish(Outcome::Completed);
     }
 }
@@ -215,16 +247,57 @@ void Job::finish(Outcome outcome, JobError error)
 {
     if (over_)
         return;
+    if (outcome != Outcome::Cancelled && check_ && !check_->isOver() && stage_ != Stage::Check)
+        return beginCheck(outcome, std::move(error));
     over_ = true;
     holding_ = false;
     // A row whose end ended the job leaves no later run behind it.
     killRuns();
     endStage();
+    if (check_ && !check_->isOver())
+        check_->cancel();
+    emit finished(outcome, error);
+    // Once the end has been shown: the copies stay until then.
     // A job refused at its start has no rows: it never touched the scratch folder.
     if (outcome == Outcome::Completed || (settings_.clearScratchAtEveryEnd && state_->rowCount() > 0))
         clearScratchFolder();
     scratchLock_->release();
-    emit finished(outcome, error);
+}
+
+void Job::beginCheck(Outcome outcome, JobError error)
+{
+    killRuns();
+    endStage();
+    checkedOutcome_ = outcome;
+    checkedError_ = std::move(error);
+    stage_ = Stage::Check;
+    shown_ = stageEndTold_ = false;
+    percent_ = check_->percentDone();
+    status_ = "Checking outputs......";
+    shownPercent_ = shownDone_ = -1;
+    shownStatus_.clear();
+    // Nothing written, nothing to wait for on show.
+    if (written_ > 0)
+        showStage();
+    if (over_)
+        return;
+    progress(-1);
+    check_->jobRowsOver();
+    if (!over_ && check_ && check_->isOver())
+        checkEnded(false);
+}
+
+void Job::checkEnded(bool cancelled)
+{
+    if (over_ || stage_ != Stage::Check)
+        return;
+    if (cancelled)
+        return finish(Outcome::Cancelled);
+    percent_ = 100;
+    progress(-1);
+    if (over_)
+        return;
+    finish(checkedOutcome_, std::move(checkedError_));
 }
 
 void Job::clearScratchFolder()
@@ -310,6 +383,15 @@ void Job::runEnded(int row, const ToolRunResult& result)
     run->process->deleteLater();
     const stage_rules::RunVerdict verdict = judge(row, *run, result);
     using Kind = stage_rules::RunVerdict::Kind;
+    // A peak that could not be measured is told, and the row converted without a level change
+    // (unless its source cannot even be opened); only the last row's failure ends the job
+    // before its conversion.
+    if (stage_ == Stage::PeakMeasurement && verdict.kind == Kind::Failed && row < rowCount() - 1
+        && state_->row(row).probed) {
+        state_->row(row).peakUnmeasured = true;
+        state_->finishRow(row, RowState::Done, std::move(run->error));
+        return advance();
+    }
     if (verdict.kind == Kind::Done) {
         if (std::optional<Command> next = nextRun(row))
             return launch(row, std::move(*next), false);
@@ -372,16 +454,21 @@ void Job::tellEnds()
 void Job::tell(int row, RowState state, const JobError& error)
 {
     if (stage_ == Stage::PeakMeasurement) {
-        emit rowMeasured(row, state_->row(row).gain);
+        emit rowMeasured(row, state_->row(row).gain, state == RowState::Done ? error : JobError{});
         if (over_)
             return;
     }
     if (state == RowState::Done) {
-        if (stage_ == Stage::Conversion)
+        if (stage_ == Stage::Conversion) {
+            ++written_;
             emit rowEnded(row, RowEnd::Written, error, state_->row(row).note);
+        }
         return;
     }
-    emit rowEnded(row, state == RowState::Refused ? RowEnd::Refused : RowEnd::Failed, error, {});
+    const RowEnd end = state == RowState::Refused ? RowEnd::Refused
+                       : state == RowState::Skipped ? RowEnd::Skipped
+                                                    : RowEnd::Failed;
+    emit rowEnded(row, end, error, {});
 }
 
 void Job::progress(int row)

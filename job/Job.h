@@ -14,9 +14,11 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 class JobState;
+class LoudnessCheck;
 enum class RowState;
 class ScratchLock;
 class TFFDecoder;
@@ -41,10 +43,12 @@ struct RunVerdict;
 // that ends before any run (its probe, its folder, a refusal) is told before it (the peak
 // stage, where no row ends so, is started 100 ms before its first runs); rows start in
 // row order and their ends (rowMeasured, rowEnded) are told in row order, whichever run ends
-// first. With one file at once, no row is prepared or started while an end is being told: a
+// first. A job that a LoudnessCheck follows ends with that check as a stage of its own (Check):
+// after the last row, until every output written is judged. With one file at once, no row is prepared or started while an end is being told: a
 // front end may show a modal message from its slot (a nested event loop) and the job goes on
 // when the slot returns. With more at once, runs already going go on meanwhile and keep the
-// pool full, and the next end is told when the slot has returned. finished() comes last, once.
+// pool full, and the next end is told when the slot has returned. finished() comes last, once;
+// the scratch folder of a completed job is cleared when its slots have returned.
 //
 // A slot may call cancel(); the job then stops where it stands. It must not delete the job
 // from a slot (deleteLater() neither, since a modal message runs the event loop while the job
@@ -52,8 +56,8 @@ struct RunVerdict;
 class Job : public QObject {
     Q_OBJECT
 public:
-    enum class Stage { PeakMeasurement, WavExtraction, Normalisation, Conversion };
-    enum class RowEnd { Written, Failed, Refused };
+    enum class Stage { PeakMeasurement, WavExtraction, Normalisation, Conversion, Check };
+    enum class RowEnd { Written, Failed, Refused, Skipped };
     enum class Outcome { Completed, Failed, Cancelled };
 
     // A job over settings.sources; `probe` opens each row's source before its run, one at a
@@ -67,9 +71,17 @@ public:
     // that killed runs left in the output folder, and begins the first stage. A refusal is
     // told by finished(). Signals may come before this returns.
     void start();
+    // The outputs a job with these settings would write over files already in its output
+    // folder (none of them a source): for a front end to ask, before the job, what to do.
+    static std::vector<existing_outputs::Clash> clashes(const JobSettings& settings);
+
     // Ends the job at once: every run killed, what it was writing removed (WAV copies already
     // made stay until a later job's start), finished(Cancelled). Nothing once finished.
     void cancel();
+
+    // The check that judges this job's outputs (LoudnessCheck::follow calls it): the job waits
+    // for it after its last row, in the Check stage, and a cancel stops it too.
+    void setCheck(LoudnessCheck* check);
 
     const JobSettings& settings() const { return settings_; }
     int rowCount() const { return static_cast<int>(settings_.sources.size()); }
@@ -81,6 +93,8 @@ public:
     // tool runs at work.
     int doneCount() const;
     int runningCount() const;
+    // The job's own tool runs at work, whatever the stage.
+    int toolRunsGoing() const;
     std::optional<int> firstRunningRow() const;
     bool rowRunning(int row) const;
     // Where a row's output goes (in the conversion stage) or went (once told written).
@@ -103,10 +117,12 @@ signals:
     // normaliser works on the whole list.
     void rowProgress(int row, int percent, const std::string& status);
     // The peak stage's finding for a row: the gain to full scale, none for silence or a run
-    // that failed (told before that row's rowEnded).
-    void rowMeasured(int row, const std::optional<PeakGain>& gain);
+    // that failed (told before that row's rowEnded). error says why a row that is still
+    // converted (without a level change) could not be measured.
+    void rowMeasured(int row, const std::optional<PeakGain>& gain, const JobError& error);
     // A row's end: written (note: the source's streams its output could not hold), refused
-    // before any run, or failed in any stage; error says why. Once per row at most.
+    // before any run, failed in any stage, or skipped (a file of its output's name is there and
+    // the settings say to leave such rows); error says why. Once per row at most.
     void rowEnded(int row, Job::RowEnd end, const JobError& error, const std::string& note);
     // A tool is about to run with these arguments.
     void toolStarted(const std::string& tool, const std::vector<std::string>& arguments);
@@ -132,6 +148,9 @@ private:
     void endStage();
     void nextStage();
     void finish(Outcome outcome, JobError error = {});
+    // The rows are over: the check judges what is left before the job ends as asked.
+    void beginCheck(Outcome outcome, JobError error);
+    void checkEnded(bool cancelled);
     void clearScratchFolder();
     // Starts rows and tells ends until neither has more to do; re-entered from a slot it only
     // notes that there is more.
@@ -154,6 +173,10 @@ private:
     std::optional<Command> prepareConversion(int row);
     std::optional<Command> prepareExtraction(int row);
     bool probe(int row);
+    // A built conversion whose output is a file already in the output folder, done as the
+    // settings say; false when the row has ended instead.
+    bool settleExisting(int row, conversion_command::ConversionRequest& request,
+                        conversion_command::ConversionResult& built);
     conversion_command::ConversionRequest conversionRequest(int row) const;
     // The next run of a row whose run has just ended well, when its work has more than one.
     std::optional<Command> nextRun(int row);
@@ -172,6 +195,12 @@ private:
     std::map<int, std::unique_ptr<RowRun>> runs_;
     std::unique_ptr<RowRun> normaliser_;
     std::deque<std::vector<std::string>> normaliserQueue_;  // the normaliser's runs still to come
+    LoudnessCheck* check_ = nullptr;
+    Outcome checkedOutcome_ = Outcome::Completed;  // how the job ends once its check has
+    JobError checkedError_;
+    int written_ = 0;
+    // The output folder's names, read once as the conversion stage begins.
+    std::unordered_set<std::string> existingNames_;
 
     Stage stage_ = Stage::Conversion;
     bool started_ = false;

@@ -12,6 +12,7 @@ struct JobError {
         Source,   // a source cannot be opened or probed
         Tool,     // a tool could not start, failed, or printed errors without its result
         Output,   // a finished output could not be put in its place
+        Exists,   // a file of the output's name is in the output folder: the row was not written
     };
 
     Kind kind = Kind::None;

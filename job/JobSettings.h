@@ -1,6 +1,7 @@
 #pragma once
 
 #include "conversion/ConversionCommand.h"
+#include "conversion/ExistingOutputs.h"
 #include "conversion/LoudnessTags.h"
 
 #include <optional>
@@ -41,6 +42,10 @@ struct JobSettings {
     enum class Writing { AdjustedAudio, TagsOnly };
     Writing writing = Writing::AdjustedAudio;
     std::vector<std::optional<loudness_tags::Levels>> loudnessTags;
+
+    // What becomes of a file already in the output folder under an output's name (one the job
+    // did not write; never a source, which no choice replaces).
+    existing_outputs::Choice existing = existing_outputs::Choice::KeepBoth;
 
     int filesAtOnce = 1;  // tool runs a stage keeps going at once, at least 1
 

@@ -9,6 +9,7 @@
 #include "analysis/ToolProcess.h"
 #include "base/SetGroups.h"
 #include "conversion/ContainerTable.h"
+#include "conversion/ExistingOutputs.h"
 #include "conversion/FileIdentity.h"
 #include "conversion/OutputFiles.h"
 #include "conversion/OutputNames.h"
@@ -76,6 +77,8 @@ const char* actionOf(Job::Stage stage)
         return "extract";
     case Job::Stage::Normalisation:
         return "normalise";
+    case Job::Stage::Check:
+        return "check";
     case Job::Stage::Conversion:
         break;
     }
@@ -99,7 +102,8 @@ std::optional<Job::Command> Job::prepare(int row)
         // Streams the format mixes down are measured in the same run, before and after the
         // downmix; a source that cannot be opened is measured for its peak alone.
         std::string unused;
-        if (source_probe::probe(probe_, state_->sources()[row], record.facts, unused)) {
+        record.probed = source_probe::probe(probe_, state_->sources()[row], record.facts, unused);
+        if (record.probed) {
             const std::vector<std::string> measure = conversion_command::downmixMeasurement(conversionRequest(row));
             command.arguments.insert(command.arguments.end(), measure.begin(), measure.end());
         }
@@ -110,6 +114,7 @@ std::optional<Job::Command> Job::prepare(int row)
     case Stage::Conversion:
         return prepareConversion(row);
     case Stage::Normalisation:
+    case Stage::Check:
         break;
     }
     return std::nullopt;
@@ -239,6 +244,8 @@ std::optional<Job::Command> Job::prepareConversion(int row)
         return std::nullopt;
     }
     if (!measured) {
+        if (!settleExisting(row, request, built))
+            return std::nullopt;
         record.output = built.command->outputFile;
         state_->planOutput(record.output);
     }
@@ -248,6 +255,40 @@ std::optional<Job::Command> Job::prepareConversion(int row)
         return Command{settings_.converter, built.command->measurement};
     record.command = std::move(built.command);
     return Command{settings_.converter, record.command->args};
+}
+
+std::vector<existing_outputs::Clash> Job::clashes(const JobSettings& settings)
+{
+    // A tagged copy keeps its source's container, as conversionRequest() says.
+    const bool converting = settings.formatConverting && settings.writing != JobSettings::Writing::TagsOnly;
+    return existing_outputs::clashes(settings.sources, settings.outputFolder, settings.prefix, converting,
+                                     settings.format);
+}
+
+bool Job::settleExisting(int row, conversion_command::ConversionRequest& request,
+                         conversion_command::ConversionResult& built)
+{
+    using existing_outputs::Choice;
+    const std::string output = built.command->outputFile;
+    // Names the job itself chose are guarded already: a name the folder holds is another file.
+    if (settings_.existing == Choice::Replace || !existingNames_.count(output_names::fileNameOf(output)))
+        return true;
+    const std::string& source = state_->sources()[row];
+    if (settings_.existing == Choice::KeepBoth) {
+        request.outputFile = existing_outputs::keepBothName(output, existingNames_, state_->takenNames());
+        if (!request.outputFile.empty()) {
+            built = conversion_command::buildConversion(request);
+            if (built.command)
+                return true;
+        }
+    }
+    const bool skip = settings_.existing == Choice::Skip;
+    const std::string reason = output + " exists";
+    const std::string message = skip ? "Skipped " + source + ": " + reason + " and was left as it is"
+                                     : "Cannot convert " + source + ": " + reason + "; it was left as it is";
+    failRow(row, skip ? RowState::Skipped : RowState::Refused, {JobError::Kind::Exists, output, "write", reason, message},
+            false);
+    return false;
 }
 
 std::optional<Job::Command> Job::nextRun(int row)
@@ -331,13 +372,16 @@ stage_rules::RunVerdict Job::judge(int row, RowRun& run, const ToolRunResult& re
             break;
         }
         if (done) {
-            const output_files::StepResult committed =
-                output_files::commitOutput(*record.command, state_->sourceNames());
+            const output_files::StepResult committed = output_files::commitOutput(
+                *record.command, state_->sourceNames(), settings_.existing == existing_outputs::Choice::Replace);
             if (!committed.ok) {
                 verdict = {Kind::Failed, committed.error};
                 failure = JobError::Kind::Output;
             } else {
                 record.note = record.command->note;
+                if (record.peakUnmeasured)
+                    record.note += std::string(record.note.empty() ? "" : "\n")
+                                   + "Its peak could not be measured: converted without a level change";
             }
         } else {
             output_files::discardOutput(*record.command);
@@ -345,6 +389,7 @@ stage_rules::RunVerdict Job::judge(int row, RowRun& run, const ToolRunResult& re
         record.command.reset();
         break;
     case Stage::Normalisation:
+    case Stage::Check:
         break;
     }
     if (verdict.kind == Kind::Done)

@@ -13,7 +13,7 @@
 #include <vector>
 
 // Where one row of the list stands in the current stage.
-enum class RowState { Waiting, Running, Done, Failed, Refused };
+enum class RowState { Waiting, Running, Done, Failed, Refused, Skipped };
 
 // What the job keeps of one row.
 struct JobRow {
@@ -30,6 +30,7 @@ struct JobRow {
     std::optional<Measurement> copyLevels;  // the normaliser's figures of the copy, before it changed it
     std::optional<conversion_command::ConversionCommand> command;  // while the conversion runs
     std::string note;              // what the written output was made without
+    bool peakUnmeasured = false;   // its peak run failed: converted without a level change
     RowState state = RowState::Waiting;
     double fraction = 0;           // how much of the row's run is done, 0..1
     bool endedBefore = false;      // ended in an earlier stage: passed over, not told again

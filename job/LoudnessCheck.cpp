@@ -93,6 +93,10 @@ void LoudnessCheck::follow(Job& job)
     jobOver_ = false;
     job_ = &job;
     outputs_.assign(report_.rows.size(), std::string());
+    checkedRows_.assign(report_.rows.size(), false);
+    checked_ = 0;
+    noteExisting();
+    job.setCheck(this);
     connect(&job, &Job::rowEnded, this,
             [this, &job](int row, Job::RowEnd end, const JobError& error, const std::string&) {
                 if (end == Job::RowEnd::Written)
@@ -100,13 +104,31 @@ void LoudnessCheck::follow(Job& job)
                 jobRowEnded(row, end, error);
             });
     connect(&job, &Job::finished, this, [this](Job::Outcome outcome) {
-        jobOver_ = true;
         job_ = nullptr;  // it may go before the check
         if (outcome == Job::Outcome::Cancelled)
             return cancel();
-        startMore();  // the job's runs are over: the whole pool is the check's
-        maybeFinish();
+        jobRowsOver();
     });
+}
+
+void LoudnessCheck::noteExisting()
+{
+    for (LoudnessReport::Row& row : report_.rows)
+        row.existingFile.clear(), row.existing.clear();
+    for (const existing_outputs::Clash& clash : Job::clashes(settings_)) {
+        LoudnessReport::Row& row = report_.rows.at(static_cast<std::size_t>(clash.row));
+        row.existingFile = clash.output;
+        row.existing = existing_outputs::wordOf(settings_.existing);
+    }
+}
+
+void LoudnessCheck::jobRowsOver()
+{
+    if (jobOver_)
+        return;
+    jobOver_ = true;
+    startMore();  // the job's runs are over: the whole pool is the check's
+    maybeFinish();
 }
 
 void LoudnessCheck::cancel()
@@ -116,7 +138,27 @@ void LoudnessCheck::cancel()
     closeWorkers();
     queue_.clear();
     over_ = true;
+    for (std::size_t row = 0; following_ && row < outputs_.size(); ++row)
+        if (!outputs_[row].empty() && !report_.rows[row].verdict && report_.rows[row].error.empty()) {
+            report_.rows[row].error = "not checked: the check was cancelled";
+            tellVerified(static_cast<int>(row));
+        }
     emit finished(true);
+}
+
+void LoudnessCheck::tellVerified(int row)
+{
+    markChecked(row);
+    emit rowVerified(row);
+}
+
+void LoudnessCheck::markChecked(int row)
+{
+    const std::size_t at = static_cast<std::size_t>(row);
+    if (at < checkedRows_.size() && !checkedRows_[at]) {
+        checkedRows_[at] = true;
+        ++checked_;
+    }
 }
 
 void LoudnessCheck::jobRowEnded(int row, Job::RowEnd end, const JobError& error)
@@ -126,7 +168,7 @@ void LoudnessCheck::jobRowEnded(int row, Job::RowEnd end, const JobError& error)
     record.verdict.reset();
     if (end != Job::RowEnd::Written) {
         record.error = error.message.empty() ? std::string("not written") : error.message;
-        emit rowVerified(row);
+        tellVerified(row);
         return;
     }
     // A tagged copy holds its source's audio packet for packet: its level is the source's.
@@ -134,7 +176,7 @@ void LoudnessCheck::jobRowEnded(int row, Job::RowEnd end, const JobError& error)
         record.after = record.before;
         record.verdict = verification::Verdict{};
         record.tagsWritten = loudness_tags::summary(tagsOf(row).tags);
-        emit rowVerified(row);
+        tellVerified(row);
         return;
     }
     if (!sourceAsked_[static_cast<std::size_t>(row)] && !takeSourceLevels(row))
@@ -189,7 +231,7 @@ void LoudnessCheck::startMore()
 {
     // Beside a job, its runs and the measurings share its "files at once": the job keeps its
     // pool full while rows wait, so outputs are measured as its runs thin out at the end.
-    const int places = std::max(1, settings_.filesAtOnce) - (job_ ? job_->runningCount() : 0);
+    const int places = std::max(1, settings_.filesAtOnce) - (job_ ? job_->toolRunsGoing() : 0);
     const std::size_t limit = static_cast<std::size_t>(std::max(0, places));
     while (!over_ && running_.size() < limit && !queue_.empty()) {
         const Task task = queue_.front();
@@ -250,6 +292,7 @@ void LoudnessCheck::measured(MeasureWorker* worker, Task task, const MeasureResu
     if (!result.measurement)
         record.error = result.message();
     if (task.output) {
+        markChecked(task.row);
         record.after = result.measurement;
         if (planned_)
             verify(task.row);
@@ -264,7 +307,7 @@ void LoudnessCheck::measured(MeasureWorker* worker, Task task, const MeasureResu
 
 void LoudnessCheck::tellProgress()
 {
-    const int percent = asked_ > 0 ? done_ * 100 / asked_ : 100;
+    const int percent = percentDone();
     if (percent == shownPercent_)
         return;
     shownPercent_ = percent;
@@ -370,7 +413,7 @@ void LoudnessCheck::verify(int row)
         record.verdict = verification::check(report_.settings, promise, *record.before, *record.after,
                                              lossy_[static_cast<std::size_t>(row)]);
     }
-    emit rowVerified(row);
+    tellVerified(row);
 }
 
 void LoudnessCheck::maybeFinish()

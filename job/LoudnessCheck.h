@@ -36,10 +36,17 @@ public:
     // list). Signals may come before this returns.
     void analyse();
     // Measures each output `job` writes, as its row ends, and judges it; a source not measured
-    // yet is measured beside it, and the plan made once all are in. finished() comes after
-    // the job's own finished(). Call before job.start().
+    // yet is measured beside it, and the plan made once all are in. The job waits for the check
+    // after its last row (its Check stage): finished() comes before the job's own finished(),
+    // and cancelling either cancels both. Call before job.start().
     void follow(Job& job);
-    // Stops every measuring at once: finished(true). Nothing once over.
+    // Names in the report the files already under outputs' names, with the settings' choice.
+    // follow() does it; a plan made before a job asks for it.
+    void noteExisting();
+    // The followed job's rows are over: what is left is measured, then finished().
+    void jobRowsOver();
+    // Stops every measuring at once: finished(true). A followed job's outputs not judged yet
+    // say so in the report. Nothing once over.
     void cancel();
 
     // Once planned: which rows a job may leave unchanged (see verification::leaveUnchanged; the
@@ -58,6 +65,12 @@ public:
     bool isOver() const { return over_; }
     // Rows whose source or output is being or waits to be measured.
     int pendingCount() const { return static_cast<int>(queue_.size() + running_.size()); }
+    // Of a followed job: rows whose output has been measured (or has none to measure);
+    // measurings at work.
+    int checkedCount() const { return checked_; }
+    int measuringCount() const { return static_cast<int>(running_.size()); }
+    // Measured files over those asked for so far, 0..100, as progress() told it last.
+    int percentDone() const { return asked_ > 0 ? done_ * 100 / asked_ : 100; }
 
 signals:
     // Measured files over those asked for so far, 0..100 (never back within one analyse()).
@@ -95,6 +108,8 @@ private:
     void verify(int row);
     void maybeFinish();
     void tellProgress();
+    void tellVerified(int row);
+    void markChecked(int row);
 
     JobSettings settings_;
     TFFDecoder& probe_;
@@ -104,6 +119,7 @@ private:
     std::vector<std::optional<loudness_tags::Levels>> tagLevels_;  // by row, once planned
     std::vector<bool> sourceAsked_;  // its source is measured or queued
     std::vector<std::string> outputs_;  // what the followed job wrote, by row
+    std::vector<bool> checkedRows_;     // its output is measured, or it has none
     std::deque<Task> queue_;
     std::vector<MeasureWorker*> workers_;  // children, busy or idle
     std::map<MeasureWorker*, Task> running_;
@@ -115,4 +131,5 @@ private:
     int asked_ = 0;
     int done_ = 0;
     int shownPercent_ = -1;
+    int checked_ = 0;
 };

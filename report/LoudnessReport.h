@@ -20,6 +20,10 @@ struct LoudnessReport {
         bool leftUnchanged = false;                    // written as a copy of its source
         std::string tagsWritten;  // written as a copy carrying these loudness tags ("KEY=value; ...")
         std::string error;  // why the file or its output could not be measured or written
+        // A file already under its output's name, and what the job does with it ("keep-both",
+        // "replace", "skip", "fail"); empty when the name is free.
+        std::string existingFile;
+        std::string existing;
     };
 
     loudness_plan::Settings settings;

@@ -67,6 +67,8 @@ std::string modeName(VolumeMode mode)
 
 std::string verdictText(const LoudnessReport::Row& row)
 {
+    if (row.existing == "skip" && !row.after)
+        return "skipped";
     if (row.leftUnchanged)
         return "left unchanged";
     if (!row.tagsWritten.empty())
@@ -106,7 +108,9 @@ Record fileRecord(const LoudnessReport::Row& row)
             level("after_sample_peak_dbfs", of(a, &Measurement::samplePeakDbfs)),
             words("verdict", verdictText(row)),
             words("reason", reason),
-            words("tags_written", row.tagsWritten)};
+            words("tags_written", row.tagsWritten),
+            words("existing_file", row.existingFile),
+            words("existing", row.existing)};
 }
 
 // A set's record: its folder ("" for the whole list) and its loudness, every other field empty.

@@ -94,7 +94,7 @@ bool StageDialog::showing() const
 
 bool StageDialog::toolRunning() const
 {
-    return showing() && !job_->isOver() && job_->runningCount() > 0;
+    return showing() && !job_->isOver() && job_->toolRunsGoing() > 0;
 }
 
 void StageDialog::openStage(Job::Stage stage)
@@ -104,7 +104,9 @@ void StageDialog::openStage(Job::Stage stage)
     Button1->setEnabled(true);
     stageOpening(stage);
     // A stage of rows names the first of them until its runs say which they are at.
-    if (stage != Job::Stage::Normalisation && job_->rowCount() > 0)
+    if (stage == Job::Stage::Check)
+        setWindowTitle(QStringLiteral("Checking outputs"));
+    else if (stage != Job::Stage::Normalisation && job_->rowCount() > 0)
         showRow(0);
     showCount();
     show();

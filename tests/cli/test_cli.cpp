@@ -45,7 +45,8 @@ std::string changed(const CliOptions& o)
       << (o.ceilingDbtp != plain.ceilingDbtp ? " ceiling=" + std::to_string(int(o.ceilingDbtp)) : "")
       << (o.limiter ? "" : " nolimiter") << (o.groupByFolder ? " byfolder" : "") << (o.jobs != 2 ? " jobs=" + std::to_string(o.jobs) : "")
       << (o.nullSeparated ? " null" : "") << (o.quiet ? " quiet" : "") << (o.help ? " help" : "")
-      << (o.plan ? " plan" : "") << (o.tagsOnly ? " tags" : "") << (o.skipWithinDb > 0 ? " skip" : "") << (o.reportFile.empty() ? "" : " report=" + o.reportFile);
+      << (o.plan ? " plan" : "") << (o.tagsOnly ? " tags" : "") << (o.skipWithinDb > 0 ? " skip" : "") << (o.reportFile.empty() ? "" : " report=" + o.reportFile)
+      << (o.existing != plain.existing ? " existing=" + std::string(existing_outputs::wordOf(o.existing)) : "");
     for (const std::string& p : o.paths)
         s << (p == "a" ? "" : " path=" + p);
     for (const std::string& f : o.filesFrom)
@@ -84,6 +85,8 @@ TEST(CliArguments, EveryOptionReadsAsTheWindowReadsItsControlsAndBadOnesAreNamed
         {{"--tags-only", "--preset=ebu"}, "error: --preset does not apply to --tags-only"},
         {{"--tags-only", "--format=mp3"}, "error: --format does not apply to --tags-only"},
         {{"--skip-within=0.5"}, "skip"}, {{"--skip-within=7"}, "error: --skip-within"},
+        {{"--existing=keep-both"}, "existing=keep-both"}, {{"--existing", "skip"}, "existing=skip"},
+        {{"--existing=Replace"}, "error: invalid value 'Replace' for --existing: fail, keep-both, replace or skip"},
         {{"--album", "--peak"}, "error: only one volume mode may be given: --album and --peak"},
         {{"--percent=1001"}, "error: invalid value '1001' for --percent"},
         {{"--percent=-1"}, "error: --percent"},
@@ -269,6 +272,64 @@ TEST(CliJobs, EveryModeAndWayOfNamingFilesGivesItsOutputsLevelsAndExitStatus)
         EXPECT_NE(r.err.find(row.says), std::string::npos) << r.err;
         EXPECT_NE(r.out.find(row.shows), std::string::npos) << r.out;
         EXPECT_TRUE(fs::is_empty(kScratch)) << "the scratch folder was left with copies";
+    }
+}
+
+// A file in the output folder under an output's name is the user's: replaced only when they say
+// so, by the command line's --existing or the window's "Files Exist" box, asked once.
+TEST(CliJobs, AFileUnderAnOutputsNameIsReplacedOnlyWhenTheUserSaysSo)
+{
+    const std::string own = "the user's own a.wav, not audio at all\n";
+    struct Row {
+        const char* choice;  // --existing, or none: only the window's box has Cancel
+        const char* button;
+        int exit;
+        std::vector<std::string> names;  // in the output folder afterwards
+        const char* status;              // a.wav's line on standard output
+    };
+    const Row rows[] = {
+        {"fail", nullptr, 1, {"a.wav", "b.wav"}, "refused"},
+        {"keep-both", "Keep Both", 0, {"a (1).wav", "a.wav", "b.wav"}, "written"},
+        {"replace", "Replace", 0, {"a.wav", "b.wav"}, "written"},
+        {"skip", "Skip Those", 0, {"a.wav", "b.wav"}, "skipped"},
+        {nullptr, "Cancel", 0, {"a.wav"}, nullptr},
+    };
+    testsupport::TempDir dir;
+    fs::create_directories(dir / "in");
+    testsupport::makeSine(dir / "in" / "a.wav", -20, 1);
+    testsupport::makeSine(dir / "in" / "b.wav", -20, 1);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.choice ? row.choice : row.button);
+        const bool replaced = row.choice && std::string_view(row.choice) == "replace";
+        if (row.choice) {
+            fs::remove_all(dir / "out");
+            testsupport::writeFile(dir / "out" / "a.wav", own);
+            const CliResult r = runCli({"--gain=-3", "--existing=" + std::string(row.choice), "-o", "out", "in/a.wav",
+                                        "in/b.wav"},
+                                       dir.path());
+            EXPECT_EQ(r.exitCode, row.exit) << r.err;
+            EXPECT_EQ(namesIn(dir / "out"), row.names);
+            EXPECT_EQ(testsupport::readFile(dir / "out" / "a.wav") == own, !replaced);
+            EXPECT_NE(r.out.find(std::string(row.status) + "\t" + (dir / "in" / "a.wav").string()), std::string::npos) << r.out;
+            EXPECT_NE(r.out.find("written\t" + (dir / "in" / "b.wav").string()), std::string::npos) << r.out;
+            if (row.exit == 1) {
+                EXPECT_NE(r.err.find((dir / "out" / "a.wav").string() + " exists"), std::string::npos) << r.err;
+            }
+        }
+
+        if (!row.button)
+            continue;  // the window asks instead
+        jobtest::JobHarness h;
+        testsupport::writeFile(h.outputFolder() / "a.wav", own);
+        h.addFiles({dir / "in" / "a.wav", dir / "in" / "b.wav"});
+        h.choose(h.main().radio_changegain);
+        h.main().edit_volumegain->setText(QStringLiteral("-3"));
+        h.boxes().answerWith(QString::fromLatin1(row.button));
+        h.runJob();
+        EXPECT_EQ(namesIn(h.outputFolder()), row.names);
+        EXPECT_EQ(testsupport::readFile(h.outputFolder() / "a.wav") == own, !replaced);
+        EXPECT_EQ(h.textsWithCaption(QStringLiteral("Files Exist")).size(), 1u);
+        EXPECT_EQ(h.finishedMessages(), row.choice ? 1 : 0);  // Cancel: nothing happens
     }
 }
 

@@ -1,4 +1,5 @@
 #include "conversion/ConversionCommand.h"
+#include "conversion/ExistingOutputs.h"
 #include "conversion/OutputFiles.h"
 #include "conversion/OutputNames.h"
 
@@ -86,6 +87,23 @@ TEST(OutputNames, NamesAndTheirCollisions)
         ASSERT_TRUE(result.command) << result.refusal;
         EXPECT_EQ(result.command->outputFile, row.expected);
     }
+
+    // Which of those names meet another file (never a source, however it is linked), and the
+    // name such an output gets to keep both.
+    const std::vector<std::string> sources{in + "/a.mp3", in + "/b.mp3", in + "/old.mp3", in + "/d.mp3", in + "/e.mp3"};
+    std::string clashes;
+    for (const existing_outputs::Clash& clash : existing_outputs::clashes(sources, out, "", false, "*.WAV"))
+        clashes += std::to_string(clash.row) + " " + clash.output + "; ";
+    EXPECT_EQ(clashes, "2 " + out + "/old.mp3; 4 " + out + "/e.mp3; ");
+    EXPECT_EQ(existing_outputs::clashes(sources, out, "p_", false, "*.WAV").size(), 0u);
+    writeFile(out + "/old (1).mp3", "kept both before");
+    EXPECT_EQ(existing_outputs::keepBothName(out + "/old.mp3", existing_outputs::namesIn(out),
+                                             file_identity::guardedNames(sources)),
+              out + "/old (2).mp3");
+    for (const char* word : {"fail", "keep-both", "replace", "skip"})
+        EXPECT_EQ(existing_outputs::wordOf(*existing_outputs::parseChoice(word)), word);
+    for (const char* word : {"", "Replace", "keep_both", "skip "})
+        EXPECT_FALSE(existing_outputs::parseChoice(word)) << word;
 }
 
 TEST(OutputNames, RefusedWhenNoSafeNameExists)
@@ -175,4 +193,15 @@ TEST(OutputFiles, CommitAndDiscard)
     EXPECT_NE(step.error.find("would replace a source"), std::string::npos) << step.error;
     EXPECT_EQ(readFile(source), "source");
     EXPECT_FALSE(fs::exists(c.writePath));
+
+    // Another file came under the output's name: replaced only when that may be.
+    fs::remove(c.outputFile);
+    for (const bool mayReplace : {false, true}) {
+        writeFile(c.outputFile, "the user's");
+        writeFile(c.writePath, "converted");
+        step = output_files::commitOutput(c, file_identity::guardedNames({source}), mayReplace);
+        EXPECT_EQ(step.ok, mayReplace) << step.error;
+        EXPECT_EQ(readFile(c.outputFile), mayReplace ? "converted" : "the user's");
+        EXPECT_FALSE(fs::exists(c.writePath));
+    }
 }

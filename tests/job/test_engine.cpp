@@ -48,7 +48,7 @@ bool waitFor(const std::function<bool()>& condition, int ms = 60000)
 
 const char* stageName(Job::Stage stage)
 {
-    return std::array{"peak", "extract", "normalise", "convert"}.at(static_cast<std::size_t>(stage));
+    return std::array{"peak", "extract", "normalise", "convert", "check"}.at(static_cast<std::size_t>(stage));
 }
 
 // One job on the engine, its tools in a folder of the test's own (real unless made fakes),
@@ -149,12 +149,15 @@ std::vector<std::string> mixedList(const fs::path& dir)
 // padding, and overshoot full scale in peak mode: misses a real job would report too).
 TEST(Engine, EveryModeWritesEveryRowAndTellsItsStagesAndRowsInOrder)
 {
-    const std::string rms = "stage extract, end extract, stage normalise, end normalise, stage convert, end convert";
+    // The check of the outputs is the last stage.
+    const std::string rms = "stage extract, end extract, stage normalise, end normalise, stage convert, end convert, "
+                            "stage check, end check";
+    const std::string direct = "stage convert, end convert, stage check, end check";
     const std::pair<VolumeMode, std::string> modes[] = {
         {VolumeMode::RmsSingularly, rms}, {VolumeMode::RmsCollectively, rms},
         {VolumeMode::RmsWeighted, rms},   {VolumeMode::RmsArithmetic, rms},
-        {VolumeMode::PeakTrackGain, "stage peak, end peak, stage convert, end convert"},
-        {VolumeMode::ChangePercent, "stage convert, end convert"}, {VolumeMode::ChangeGain, "stage convert, end convert"},
+        {VolumeMode::PeakTrackGain, "stage peak, end peak, " + direct},
+        {VolumeMode::ChangePercent, direct}, {VolumeMode::ChangeGain, direct},
     };
     EngineRun e;
     e.settings.sources = mixedList(e.dir.path());

@@ -11,8 +11,11 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QLabel>
+#include <QMessageBox>
 #include <QProgressBar>
+#include <QPushButton>
 
 #include <algorithm>
 #include <map>
@@ -133,6 +136,84 @@ TEST(JobProgress, RmsStageCountsTheFilesTheNormaliserHasDone)
     EXPECT_EQ(h.finishedMessages(), 1);
     EXPECT_EQ(shown, (std::vector<QString>{QStringLiteral("File 1 of 3"), QStringLiteral("File 2 of 3"),
                                            QStringLiteral("File 3 of 3")}));
+}
+
+// What the window shows at the end of a job, in order: rows, the check's stage, its end, the end
+// message (the scratch folder's copies still there), then the copies gone.
+class EndWatcher : public QObject {
+public:
+    EndWatcher(jobtest::JobHarness& h) : h_(h)
+    {
+        qApp->installEventFilter(this);
+        QObject::connect(&h.main(), &Tmain::jobStarted, this, [this](Job* job) {
+            this->job = job;
+            QObject::connect(job, &Job::rowEnded, this, [this](int row) { note("row " + std::to_string(row)); });
+            QObject::connect(job, &Job::stageStarted, this, [this](Job::Stage stage) {
+                if (stage == Job::Stage::Check)
+                    note("check");
+            });
+            QObject::connect(job, &Job::rowProgress, this, [this, job](int, int percent) {
+                if (job->stage() == Job::Stage::Check && h_.main().batchaudioc->isVisible())
+                    note("check " + std::to_string(percent) + " %");
+            });
+        });
+    }
+    ~EndWatcher() override { qApp->removeEventFilter(this); }
+
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (auto* box = qobject_cast<QMessageBox*>(watched); box && event->type() == QEvent::Show)
+            note(box->text().toStdString() + (h_.main().batchaudioc->isVisible() ? " over the stage" : "")
+                 + (h_.filesIn(h_.scratchFolder()).empty() ? "" : " copies kept"));
+        return false;
+    }
+
+    std::vector<std::string> events;
+    Job* job = nullptr;
+
+private:
+    void note(const std::string& what)
+    {
+        if (events.empty() || events.back() != what)
+            events.push_back(what);
+    }
+    jobtest::JobHarness& h_;
+};
+
+// The check of the outputs is the job's last stage, in the stage dialog with its progress; the
+// end message follows it, then the scratch folder is cleared. Cancel there ends the job: the
+// outputs stay, marked as not checked.
+TEST(JobProgress, TheCheckIsTheLastStageAndTheEndMessageFollowsIt)
+{
+    for (const bool cancel : {false, true}) {
+        SCOPED_TRACE(cancel ? "cancel" : "to the end");
+        jobtest::JobHarness h;
+        h.addFiles(threeFiles(h));
+        h.choose(h.main().radio_singularly);
+        if (cancel)  // a worker that never answers keeps the check going
+            h.tools().setFake(FakeToolFolder::Tool::Meter, FakeToolBehaviour::hanging());
+        EndWatcher watcher(h);
+        h.runJob([&] {
+            if (!cancel || !h.main().batchaudioc->isVisible() || !watcher.job || watcher.job->stage() != Job::Stage::Check)
+                return false;
+            h.main().batchaudioc->Button1->click();
+            return true;
+        });
+
+        const std::vector<std::string>& e = watcher.events;
+        const auto at = [&](const std::string& what) { return std::find(e.begin(), e.end(), what) - e.begin(); };
+        ASSERT_LT(at("check"), static_cast<long>(e.size())) << testing::PrintToString(e);
+        EXPECT_GT(at("check"), at("row 2"));
+        if (cancel) {
+            EXPECT_EQ(h.finishedMessages(), 0);
+            EXPECT_TRUE(h.main().rowNote(2).contains(QStringLiteral("Not checked")));
+            EXPECT_EQ(h.filesIn(h.outputFolder()).size(), 3u);
+            continue;
+        }
+        EXPECT_EQ(e.back(), "Process is finished! copies kept") << testing::PrintToString(e);
+        EXPECT_EQ(e[e.size() - 2], "check 100 %") << testing::PrintToString(e);
+        EXPECT_TRUE(h.filesIn(h.scratchFolder()).empty());
+    }
 }
 
 }  // namespace

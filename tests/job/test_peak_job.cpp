@@ -88,15 +88,19 @@ TEST(PeakJob, CellsHoldTheGainAndOutputsPeakAtFullScale)
     }
 }
 
-TEST(PeakJob, AFailingMiddleFileIsReportedAndSkippedAFailingLastFileStopsTheJob)
+// A middle file whose peak cannot be measured is still converted, without a level change (a
+// file gone since is then refused when it is opened); a failing last file stops the job.
+TEST(PeakJob, AFailingMiddleFileIsReportedAndConvertedUnchangedAFailingLastFileStopsTheJob)
 {
     struct Row {
         const char* name;
         std::vector<const char*> files;  // "gone" is listed, then deleted
         bool finished;
+        bool gone = true;  // else only the measuring of "gone" fails, and the file stays
     };
     const Row rows[] = {
         {"middle", {"a.wav", "gone.wav", "b.wav"}, true},
+        {"middle, only its measuring fails", {"a.wav", "gone.wav", "b.wav"}, true, false},
         {"last", {"a.wav", "gone.wav"}, false},
     };
     for (const Row& row : rows) {
@@ -108,7 +112,16 @@ TEST(PeakJob, AFailingMiddleFileIsReportedAndSkippedAFailingLastFileStopsTheJob)
             testsupport::makeSine(files.back(), -6, 1);
         }
         h.addFiles(files);
-        fs::remove(h.dir() / "gone.wav");
+        if (row.gone) {
+            fs::remove(h.dir() / "gone.wav");
+        } else {
+            // A converter that fails the peak run of that file alone.
+            const fs::path converter = h.tools().toolPath(FakeToolFolder::Tool::Converter);
+            fs::remove(converter);
+            testsupport::writeFile(converter, "#!/bin/sh\ncase \"$*\" in *gone.wav*volumedetect*) echo Error reading gone.wav; exit 1;; esac\n"
+                                              "exec " FFMPEG_EXECUTABLE " \"$@\"\n");
+            fs::permissions(converter, fs::perms::owner_all);
+        }
         h.choose(h.main().radio_peak_trackgain);
 
         h.runJob();
@@ -119,9 +132,13 @@ TEST(PeakJob, AFailingMiddleFileIsReportedAndSkippedAFailingLastFileStopsTheJob)
         EXPECT_TRUE(errors[0].contains(QStringLiteral("exit status 1"))) << errors[0].toStdString();
         EXPECT_TRUE(h.main().rowCell(1, 3).isEmpty());
         EXPECT_EQ(h.finishedMessages(), row.finished ? 1 : 0);
-        EXPECT_FALSE(fs::exists(h.outputFolder() / "gone.wav"));
+        EXPECT_EQ(fs::exists(h.outputFolder() / "gone.wav"), !row.gone);
         EXPECT_EQ(fs::exists(h.outputFolder() / "a.wav"), row.finished);
         EXPECT_EQ(fs::exists(h.outputFolder() / "b.wav"), row.finished);
+        if (!row.gone) {
+            EXPECT_NEAR(testsupport::measureVolume(h.outputFolder() / "gone.wav").maxDb, -6, 0.1);
+            EXPECT_TRUE(h.main().rowNote(1).contains(QStringLiteral("converted without a level change")));
+        }
     }
 }
 

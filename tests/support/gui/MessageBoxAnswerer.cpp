@@ -1,6 +1,7 @@
 #include "support/gui/MessageBoxAnswerer.h"
 
 #include <QAbstractButton>
+#include <QPushButton>
 #include <QApplication>
 #include <QPointer>
 #include <QTimer>
@@ -36,11 +37,16 @@ bool MessageBoxAnswerer::eventFilter(QObject* watched, QEvent* event)
     // Pressed from the box's own event loop: exec() has not started it yet while the box
     // is being shown.
     QPointer<QMessageBox> target(box);
-    QTimer::singleShot(0, box, [target] {
+    QTimer::singleShot(0, box, [this, target] {
         if (!target)
             return;
         if (QAbstractButton* ok = target->button(QMessageBox::Ok))
-            ok->click();
+            return ok->click();
+        for (QAbstractButton* button : target->buttons())
+            if (button->text() == choice_)
+                return button->click();
+        if (QAbstractButton* chosen = target->defaultButton())
+            chosen->click();
         else
             target->accept();
     });
