@@ -221,10 +221,11 @@ TEST(Cluster, RowsWhoseSourceChangedSinceTheScanFailAndTheOthersAreWritten)
             for (const set_plan::Row& row : plan.rows) {
                 const bool deleted = row.key == "a/hot.flac";
                 const bool rewritten = row.key == "b/song.wav";
-                if (deleted || rewritten)
+                if (deleted || rewritten) {
                     EXPECT_NE(run.output.find(row.source + (deleted ? ": it was deleted after its scan"
                                                                     : ": it has changed since its scan (size ")),
                               std::string::npos) << run.output;
+                }
                 EXPECT_EQ(fs::exists(row.output), !row.output.empty() && !deleted && !rewritten) << row.key;
             }
         }
