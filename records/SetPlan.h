@@ -67,8 +67,8 @@ struct Merged {
 
 // Reads every record of the folder's files, streamed, and plans them: the set loudness of each
 // group gated over the sum of its files' blocks, so that it equals one machine's. Without a
-// root in the settings, the keys are taken as relative to the root their records name (records
-// that name none, to the current folder).
+// root in the settings, the keys are taken as relative to the root the records name (to the
+// current folder when none names one, as records made before they kept it).
 Merged merge(const std::string& recordsFolder, const Settings& settings);
 
 // The plan written as its file, whole or not at all ("" when written, else why not).
