@@ -27,6 +27,7 @@ ScanRecord syntheticRecord(int n, std::mt19937& random)
     char key[64];
     std::snprintf(key, sizeof key, "artist%04d/album%05d/track%07d.flac", n / 600, n / 12, n);
     r.key = key;
+    r.root = "/music";
     r.size = 30000000 + n;
     r.mtimeNs = 1700000000000000000LL + n;
     r.version = kVersion;

@@ -22,9 +22,11 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <deque>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <optional>
 #include <unordered_set>
 
@@ -211,6 +213,11 @@ std::string keyOf(const std::string& path, const std::string& root)
     return path.starts_with(base) ? path.substr(base.size()) : std::string();
 }
 
+std::int64_t mtimeNsOf(const struct stat& facts)
+{
+    return static_cast<std::int64_t>(facts.st_mtim.tv_sec) * 1000000000 + facts.st_mtim.tv_nsec;
+}
+
 std::string identity(const std::string& key, std::int64_t size, std::int64_t mtimeNs)
 {
     return key + '\0' + std::to_string(size) + '\0' + std::to_string(mtimeNs);
@@ -243,10 +250,14 @@ public:
             return message(o_, cut), kSomeFailed;
         std::unordered_set<std::string> current;
         const std::string hash = scan_record::settingsHash();
+        const std::string root = absolute(o_.root);
+        // A record of another root is another file's, whatever its key; one that names no
+        // root was made before records kept it.
         for (const std::string& file : recordFiles)
             record_files::forEachLine(file, [&](std::string_view line, bool ended) {
                 const std::optional<ScanRecord> r = ended ? scan_record::parse(line) : std::nullopt;
-                if (r && r->status == ScanRecord::Status::Measured && r->version == version_ && r->settings == hash)
+                if (r && r->status == ScanRecord::Status::Measured && r->version == version_ && r->settings == hash
+                    && (r->root.empty() || r->root == root))
                     current.insert(identity(r->key, r->size, r->mtimeNs));
                 return true;
             });
@@ -254,13 +265,13 @@ public:
         std::vector<std::string> names = o_.paths;
         if (!readNames(o_, names))
             return kUsage;
-        const std::string root = absolute(o_.root);
         for (const std::string& path : filesOf(names, root)) {
             if (StopSignals::received())
                 return kStopped;
             ScanItem item{path, {}};
             ScanRecord& r = item.record;
             r.key = keyOf(path, root);
+            r.root = root;
             if (r.key.empty()) {
                 message(o_, path + " lies outside the root " + root + ": not scanned");
                 ++failed_;
@@ -271,7 +282,7 @@ public:
             struct stat facts {};
             if (::stat(path.c_str(), &facts) == 0) {
                 r.size = facts.st_size;
-                r.mtimeNs = static_cast<std::int64_t>(facts.st_mtim.tv_sec) * 1000000000 + facts.st_mtim.tv_nsec;
+                r.mtimeNs = mtimeNsOf(facts);
             }
             r.version = version_;
             r.settings = hash;
@@ -412,12 +423,19 @@ int merge(const Options& o, const cli_arguments::JobLimits& limits, const std::s
     settings.format = job.format.empty() ? "*.WAV" : job.format;
     settings.prefix = job.prefix;
     settings.outputFolder = absolute(job.outputFolder);
-    settings.root = absolute(o.root);
+    settings.root = o.root.empty() ? std::string() : absolute(o.root);  // else the records'
     settings.groupByFolder = job.groupByFolder;
     settings.version = version;
     const set_plan::Merged merged = set_plan::merge(o.records, settings);
     if (!merged.error.empty())
         return message(o, merged.error + ": nothing written"), kSomeFailed;
+    if (!merged.roots.empty()) {
+        for (const std::string& root : merged.roots)
+            message(o, root);
+        message(o, "records of " + std::to_string(merged.roots.size())
+                       + " roots: give --root=DIR to take their keys as relative to one; no plan written");
+        return kUsage;
+    }
     if (!merged.plan) {
         for (const std::string& refusal : merged.refused)
             message(o, "refused " + refusal);
@@ -432,6 +450,37 @@ int merge(const Options& o, const cli_arguments::JobLimits& limits, const std::s
 }
 
 // ---- apply ---------------------------------------------------------------------------------
+
+std::string timeText(std::int64_t ns)
+{
+    constexpr std::int64_t kSecond = 1000000000;
+    const std::int64_t seconds = ns / kSecond - (ns % kSecond < 0 ? 1 : 0);
+    const std::time_t t = static_cast<std::time_t>(seconds);
+    std::tm utc{};
+    char text[80] = "";
+    std::size_t n = gmtime_r(&t, &utc) ? std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &utc) : 0;
+    std::snprintf(text + n, sizeof text - n, ".%09lld UTC", static_cast<long long>(ns - seconds * kSecond));
+    return text;
+}
+
+// Why a row's source is no longer the file its scan measured, "" when it still is: its gain was
+// planned from that measurement.
+std::string changeSinceScan(const set_plan::Row& row)
+{
+    struct stat facts {};
+    if (::stat(row.source.c_str(), &facts) != 0) {
+        const int error = errno;
+        return error == ENOENT ? "it was deleted after its scan" : "Cannot read " + row.source + ": " + std::strerror(error);
+    }
+    if (row.size < 0)
+        return {};
+    std::string changes;
+    if (facts.st_size != row.size)
+        changes = "size " + std::to_string(row.size) + " bytes, now " + std::to_string(facts.st_size);
+    if (const std::int64_t mtime = mtimeNsOf(facts); mtime != row.mtimeNs)
+        changes += (changes.empty() ? "" : "; ") + std::string("modified ") + timeText(row.mtimeNs) + ", now " + timeText(mtime);
+    return changes.empty() ? changes : "it has changed since its scan (" + changes + ")";
+}
 
 class Apply {
 public:
@@ -491,6 +540,8 @@ public:
         if (running_ > 0)
             loop.exec();
         loop_ = nullptr;
+        for (Slot& slot : slots_)
+            slot.job.reset();
         clearStaging();
         fs::remove_all(staging_, ec);
         for (std::size_t k = 0; k < slots_.size(); ++k)
@@ -610,7 +661,8 @@ private:
         std::vector<std::size_t> rows;
     };
     struct Slot {
-        Job* job = nullptr;  // while it runs
+        std::unique_ptr<Job> job;  // the last one started, kept until the next
+        bool busy = false;         // while it runs
         Work work;
         std::vector<bool> told;
     };
@@ -623,12 +675,16 @@ private:
                                : scratch + "apply-" + std::to_string(::getpid()) + "-" + std::to_string(slot + 1) + "/";
     }
 
+    // Called only where no job's code is below it (at the start, and queued from a job's end):
+    // a job may end inside its own start(), and starting the next from there would nest a start
+    // per failing row.
     void startMore()
     {
-        for (std::size_t k = 0; k < slots_.size() && !queue_.empty() && !stopped_; ++k)
-            if (!slots_[k].job) {
-                start(k, std::move(queue_.front()));
+        for (std::size_t k = 0; k < slots_.size(); ++k)
+            while (!slots_[k].busy && !queue_.empty() && !stopped_) {
+                Work work = std::move(queue_.front());
                 queue_.pop_front();
+                start(k, std::move(work));
             }
         if (running_ == 0 && loop_)
             loop_->quit();
@@ -636,6 +692,14 @@ private:
 
     void start(std::size_t k, Work work)
     {
+        std::erase_if(work.rows, [this](std::size_t i) {
+            const std::string change = changeSinceScan(plan_.rows[i]);
+            if (!change.empty())
+                end(i, false, change);
+            return !change.empty();
+        });
+        if (work.rows.empty())
+            return;
         JobSettings settings;
         for (std::size_t i : work.rows)
             settings.sources.push_back(plan_.rows[i].source);
@@ -663,8 +727,10 @@ private:
         Slot& slot = slots_[k];
         slot.work = std::move(work);
         slot.told.assign(slot.work.rows.size(), false);
-        Job* job = new Job(settings, *probe_);
-        slot.job = job;
+        // The slot's last job is over and none of its code is at work: it goes only now.
+        slot.job = std::make_unique<Job>(settings, *probe_);
+        Job* job = slot.job.get();
+        slot.busy = true;
         ++running_;
         QObject::connect(job, &Job::rowEnded, job, [this, k, job](int row, Job::RowEnd how, const JobError& error, const std::string&) {
             Slot& slot = slots_[k];
@@ -681,10 +747,10 @@ private:
             for (std::size_t r = 0; r < slot.told.size(); ++r)
                 if (!slot.told[r] && !stopped_)
                     end(slot.work.rows[r], false, "not written: the job ended before it");
-            slot.job = nullptr;
+            slot.busy = false;
             --running_;
-            job->deleteLater();
-            startMore();
+            if (loop_)
+                QMetaObject::invokeMethod(loop_, [this] { startMore(); }, Qt::QueuedConnection);
         });
         QObject::connect(stop_.get(), &StopSignals::arrived, job, [this, job] {
             stopped_ = true;
@@ -763,7 +829,9 @@ std::string helpText()
            "      write shard I's outputs with their planned gains; a run again does what\n"
            "      is left; --report writes the plan and all results so far\n"
            "Keys are paths relative to --root (default: the current folder); scan takes\n"
-           "relative names as relative to the root, so that every node reads one list alike.\n";
+           "relative names as relative to the root, so that every node reads one list alike,\n"
+           "and records the root with each key; merge takes the records' root unless --root\n"
+           "is given, and refuses records of different roots without it.\n";
 }
 
 }  // namespace cluster_commands

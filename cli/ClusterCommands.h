@@ -9,7 +9,8 @@
 //   scan  --records=DIR [--shard=I/N] [--root=DIR] PATH... | --files-from=FILE
 //   merge --records=DIR --plan=FILE [mode and settings] [--group-by=folder] [--root=DIR]
 //   apply --plan=FILE [--shard=I/N] [--report=FILE]
-// Any machine runs any shard: a shard is the files whose key hashes to it.
+// Any machine runs any shard: a shard is the files whose key hashes to it. Without --root, merge
+// takes the root the records name.
 namespace cluster_commands {
 
 // The subcommand's name when the arguments begin with one.

@@ -11,6 +11,8 @@ foreach(module IN LISTS _auralon_ffmpeg_modules)
   list(APPEND _auralon_depends "${module}${major}")
 endforeach()
 list(JOIN _auralon_depends ", " CPACK_DEBIAN_PACKAGE_DEPENDS)
+# auralon-slurm-submit calls sbatch; a node that only runs auralon-cli needs none.
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS slurm-client)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME auralon)

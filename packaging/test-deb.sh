@@ -45,6 +45,8 @@ version=$(dpkg-query -W -f='${Version}' auralon)
 # The command line needs no display; the install tests also run a job through it.
 env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM auralon-cli --version | grep -qF "$version" \
   || { echo "test-deb: auralon-cli does not run without a display, or is not version $version" >&2; exit 1; }
+auralon-slurm-submit --help | grep -qF -- --shards= \
+  || { echo "test-deb: auralon-slurm-submit is not on the PATH" >&2; exit 1; }
 
 # The scratch-folder case first: a job run by root afterwards would make /usr/lib/auralon/tmp.
 tests=$build/tests/test_install/test_install

@@ -41,6 +41,7 @@ std::string line(const ScanRecord& r)
 {
     flat_json::Writer w;
     w.text("key", r.key)
+        .text("root", r.root)
         .integer("size", r.size)
         .integer("mtime_ns", r.mtimeNs)
         .text("version", r.version)
@@ -75,6 +76,7 @@ std::optional<ScanRecord> parse(std::string_view text)
     const bool measured = status && status->isString && status->text == kMeasured;
     const bool failed = status && status->isString && status->text == kFailed;
     r.key = take("key");
+    r.root = take("root");
     r.version = take("version");
     r.settings = take("settings");
     r.reason = take("reason");

@@ -8,16 +8,17 @@
 #include <string_view>
 
 // What the scan of one file found, as one line of JSON in a records folder:
-//   {"key":"a/b.flac","size":123,"mtime_ns":1700000000000000000,"version":"1.4.0",
+//   {"key":"a/b.flac","root":"/music","size":123,"mtime_ns":1700000000000000000,"version":"1.4.0",
 //    "settings":"9c1e...","status":"measured","reason":"","headroom":1.5e-05,
 //    "measured":"measured\tI=-14.2\t...\tblocks=512:3,0,7"}
 // The key (the path relative to the scan's root, its size and modification time) tells whether
-// the record is still the file's; the version and the settings hash whether it may be merged
+// the record is still the file's, the root where the file is; the version and the settings hash whether it may be merged
 // with others. The measurement is the normaliser's own line, so that it is read back exactly.
 struct ScanRecord {
     enum class Status { Measured, Failed };
 
     std::string key;             // path relative to the root, "/" between folders
+    std::string root;            // absolute; empty in records made before they kept it
     std::int64_t size = 0;
     std::int64_t mtimeNs = 0;
     std::string version;         // of the program that scanned

@@ -108,8 +108,8 @@ struct TextHash {
 
 struct Reading {
     std::vector<Row> rows;  // every record's, in the order read
-    std::vector<std::int64_t> mtime;
     std::vector<std::pair<std::size_t, std::size_t>> from;  // the file and line of each row's record
+    std::vector<std::pair<std::string, std::string>> roots;  // each root named, and where first
     // Each group's, of its measured files.
     std::unordered_map<std::string, BlockHistogram, TextHash, std::equal_to<>> blocks;
     std::pair<const std::string, BlockHistogram>* lastGroup = nullptr;  // files of a folder come together
@@ -126,7 +126,8 @@ void take(Reading& reading, ScanRecord&& record, const Settings& settings, std::
 {
     Row row;
     row.key = std::move(record.key);
-    row.source = settings.root == "/" ? "/" + row.key : settings.root + "/" + row.key;
+    row.size = record.size;
+    row.mtimeNs = record.mtimeNs;
     row.error = record.status == ScanRecord::Status::Failed ? record.reason : std::string();
     row.headroom = record.headroom;
     if (hasLoudness(record.measurement)) {
@@ -144,7 +145,6 @@ void take(Reading& reading, ScanRecord&& record, const Settings& settings, std::
         row.before->blocks = {};
     }
     reading.rows.push_back(std::move(row));
-    reading.mtime.push_back(record.mtimeNs);
     reading.from.push_back(from);
 }
 
@@ -169,7 +169,7 @@ std::vector<Row> keptInKeyOrder(Reading& reading, std::unordered_set<std::uint64
         std::size_t end = run + 1;
         std::size_t newest = order[run];
         for (; end < order.size() && rows[order[end]].key == rows[order[run]].key; ++end) {
-            if (reading.mtime[order[end]] >= reading.mtime[newest]) {
+            if (rows[order[end]].mtimeNs >= rows[newest].mtimeNs) {
                 dropped.push_back(newest);
                 newest = order[end];
             } else {
@@ -204,6 +204,15 @@ std::vector<Row> keptInKeyOrder(Reading& reading, std::unordered_set<std::uint64
     }
     rows.resize(kept_);
     return rows;
+}
+
+// Notes a root the records name, and the record that named it first; a set has one, asked first.
+void noteRoot(Reading& reading, const std::string& root, const std::string& file, std::size_t line)
+{
+    if (root.empty() || (!reading.roots.empty() && reading.roots.front().first == root))
+        return;
+    if (std::none_of(reading.roots.begin(), reading.roots.end(), [&](const auto& r) { return r.first == root; }))
+        reading.roots.emplace_back(root, file + ":" + std::to_string(line));
 }
 
 // The groups' sums again from the records kept alone, when a file was scanned more than once.
@@ -318,20 +327,34 @@ Merged merge(const std::string& recordsFolder, const Settings& settings)
                 refuse(where(), record->key + ": made by version " + record->version + ", not " + settings.version);
             else if (record->settings != hash)
                 refuse(where(), record->key + ": measured with other settings (" + record->settings + ")");
-            else if (refusedCount == 0)
-                take(reading, std::move(*record), settings, {f, number});
+            else {
+                if (settings.root.empty())
+                    noteRoot(reading, record->root, files[f], number);
+                if (refusedCount == 0)
+                    take(reading, std::move(*record), settings, {f, number});
+            }
         }
     }
     if (refusedCount > kRefusalsShown)
         merged.refused.push_back("and " + std::to_string(refusedCount - kRefusalsShown) + " more records");
     if (refusedCount > 0)
         return merged;
+    if (reading.roots.size() > 1) {
+        for (const auto& [root, where] : reading.roots)
+            merged.roots.push_back(where + ": records of the root " + root);
+        return merged;
+    }
 
     Plan plan;
     plan.settings = settings;
+    if (plan.settings.root.empty())
+        plan.settings.root = reading.roots.empty() ? file_identity::absoluteText(".") : reading.roots.front().first;
     // Rows in the order of their keys, as one job over the sorted list would have them.
     std::unordered_set<std::uint64_t> kept;
     plan.rows = keptInKeyOrder(reading, kept);
+    const std::string& root = plan.settings.root;
+    for (Row& row : plan.rows)
+        row.source = root == "/" ? "/" + row.key : root + "/" + row.key;
     plan.settings.plan.lossyOutput = lossyOutput(plan);
 
     if (!kept.empty()) {
@@ -414,6 +437,8 @@ std::string rowLine(const Settings& s, const Row& row)
     w.text("kind", "row")
         .text("key", row.key)
         .text("source", row.source)
+        .integer("size", row.size)
+        .integer("mtime_ns", row.mtimeNs)
         .text("output", row.output)
         .text("group", set_groups::groupOf(row.key, s.groupByFolder))
         .text("error", row.error)
@@ -503,6 +528,8 @@ std::optional<Plan> read(const std::string& path, std::string& error)
             Row row;
             row.key = text(o, "key").value_or("");
             row.source = text(o, "source").value_or("");
+            row.size = integer(o, "size").value_or(-1);
+            row.mtimeNs = integer(o, "mtime_ns").value_or(0);
             row.output = text(o, "output").value_or("");
             row.error = text(o, "error").value_or("");
             if (boolean(o, "measured").value_or(false))

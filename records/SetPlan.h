@@ -27,7 +27,8 @@ struct Settings {
     std::string format = "*.WAV";   // a format box entry
     std::string prefix;
     std::string outputFolder;       // absolute
-    std::string root;               // absolute: the keys are relative to it
+    std::string root;               // absolute: the keys are relative to it; for merge() empty
+                                    // takes the records' own
     bool groupByFolder = false;     // each folder an album (else the whole set is one)
     std::string version;            // of the program; records of another are refused
 };
@@ -35,6 +36,8 @@ struct Settings {
 struct Row {
     std::string key;
     std::string source;  // root + "/" + key
+    std::int64_t size = -1;   // the source's when scanned; -1 when the plan does not say
+    std::int64_t mtimeNs = 0;
     std::string output;  // decided once, unique in the plan; empty when the row has none
     std::optional<Measurement> before;  // without its blocks
     loudness_plan::Row plan;
@@ -56,10 +59,16 @@ struct Merged {
     // Every record refused, "<file>:<line>: <key>: <why>"; when any is, there is no plan.
     std::vector<std::string> refused;
     std::string error;  // a records file that could not be read
+    // Without a root in the settings: the records' roots when they differ, each as
+    // "<file>:<line>: records of the root <root>" of its first record; when there are any,
+    // there is no plan.
+    std::vector<std::string> roots;
 };
 
 // Reads every record of the folder's files, streamed, and plans them: the set loudness of each
-// group gated over the sum of its files' blocks, so that it equals one machine's.
+// group gated over the sum of its files' blocks, so that it equals one machine's. Without a
+// root in the settings, the keys are taken as relative to the root the records name (to the
+// current folder when none names one, as records made before they kept it).
 Merged merge(const std::string& recordsFolder, const Settings& settings);
 
 // The plan written as its file, whole or not at all ("" when written, else why not).

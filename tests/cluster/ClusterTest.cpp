@@ -1,5 +1,6 @@
 // A job spread over shards: the merged plan is the same however the scan was split, an apply
-// killed halfway finishes what is left without writing anything twice, and damaged or foreign
+// killed halfway finishes what is left without writing anything twice, a source deleted or
+// changed since its scan fails its row alone, and damaged, foreign or differently rooted
 // records are refused by name with nothing written. Runs auralon-cli as a cluster node would.
 #include "records/RecordFiles.h"
 #include "records/ScanRecord.h"
@@ -71,12 +72,15 @@ void scan(const fs::path& root, const fs::path& records, int shards)
     }
 }
 
+// The plan of the records, without --root when `root` is empty (the records' own).
 set_plan::Plan merged(const fs::path& records, const fs::path& root, const fs::path& out,
                       const std::vector<std::string>& mode)
 {
     const fs::path planFile = records.string() + ".plan";
     std::vector<std::string> args{"merge", "--records=" + records.string(), "--plan=" + planFile.string(),
-                                  "--root=" + root.string(), "-o", out.string()};
+                                  "-o", out.string()};
+    if (!root.empty())
+        args.push_back("--root=" + root.string());
     args.insert(args.end(), mode.begin(), mode.end());
     const auto run = cli(args);
     EXPECT_EQ(run.exitCode, 0) << run.output;
@@ -126,10 +130,12 @@ TEST(Cluster, MergeGivesOneMachinesPlanHoweverTheScanWasSplit)
         EXPECT_TRUE(one.rows[3].output.empty());
         EXPECT_FALSE(one.rows[3].error.empty());
         EXPECT_FALSE(one.rows[2].plan.loudnessAfterLufs);  // too short to have a loudness
+        // Merged from elsewhere without --root: the keys are relative to the records' root.
         for (const char* records : {"rec2", "rec5", "rec1older"}) {
-            const set_plan::Plan split = merged(dir / records, dir / "src", dir / "out", mode);
+            const set_plan::Plan split = merged(dir / records, {}, dir / "out", mode);
             ASSERT_EQ(split.rows.size(), one.rows.size());
             for (std::size_t i = 0; i < one.rows.size(); ++i) {
+                EXPECT_EQ(split.rows[i].source, one.rows[i].source);
                 EXPECT_EQ(split.rows[i].output, one.rows[i].output);
                 EXPECT_NEAR(split.rows[i].plan.gainDb, one.rows[i].plan.gainDb, 0.01) << one.rows[i].key;
                 EXPECT_EQ(split.rows[i].plan.limited, one.rows[i].plan.limited);
@@ -191,6 +197,40 @@ std::string withField(const std::string& text, const std::string& field, const s
     return text.substr(0, start) + value + text.substr(text.find('"', start));
 }
 
+// Applied after one source was deleted and one rewritten: those rows fail with their reasons
+// before any tool runs, the others are written; with one file at a time and two, a job per row
+// (album) and one job of all rows (track).
+TEST(Cluster, RowsWhoseSourceChangedSinceTheScanFailAndTheOthersAreWritten)
+{
+    testsupport::TempDir dir;
+    makeSet(dir / "src");
+    scan(dir / "src", dir / "rec", 1);
+    fs::remove(dir / "src/a/hot.flac");
+    fs::remove(dir / "src/b/song.wav");
+    testsupport::makeMedia(dir / "src/b/song.wav", "sine=f=440:d=2");
+    const std::string planFile = (dir / "rec").string() + ".plan";
+    for (const char* mode : {"--album", "--track"})
+        for (const char* jobs : {"-j1", "-j2"}) {
+            SCOPED_TRACE(std::string(mode) + " " + jobs);
+            const fs::path out = dir / (std::string("out") + mode + jobs);
+            fs::create_directory(out);
+            const set_plan::Plan plan = merged(dir / "rec", {}, out, {mode});
+            fs::remove(set_plan::appliedFile(planFile, 0, 1));
+            const auto run = cli({"apply", jobs, "--plan=" + planFile});
+            EXPECT_EQ(run.exitCode, 1) << run.output;
+            for (const set_plan::Row& row : plan.rows) {
+                const bool deleted = row.key == "a/hot.flac";
+                const bool rewritten = row.key == "b/song.wav";
+                if (deleted || rewritten) {
+                    EXPECT_NE(run.output.find(row.source + (deleted ? ": it was deleted after its scan"
+                                                                    : ": it has changed since its scan (size ")),
+                              std::string::npos) << run.output;
+                }
+                EXPECT_EQ(fs::exists(row.output), !row.output.empty() && !deleted && !rewritten) << row.key;
+            }
+        }
+}
+
 TEST(Cluster, DamagedOrForeignRecordsAreRefusedByNameAndNothingIsWritten)
 {
     testsupport::TempDir dir;
@@ -203,11 +243,14 @@ TEST(Cluster, DamagedOrForeignRecordsAreRefusedByNameAndNothingIsWritten)
         std::string damaged;
         std::string line;  // the record's line, named in the message
         std::string why;
+        int exitCode = 1;
     } cases[] = {
         {"truncated", text.substr(0, text.size() - 40), std::to_string(std::count(text.begin(), text.end(), '\n')),
          "truncated record"},
         {"foreign version", withField(text, "version", "0.0.1"), "1", "made by version 0.0.1"},
         {"other settings", withField(text, "settings", "0123456789abcdef"), "1", "measured with other settings"},
+        // Without --root, records of two roots name them.
+        {"two roots", withField(text, "root", "/elsewhere"), "1", "records of the root /elsewhere", 2},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -217,7 +260,7 @@ TEST(Cluster, DamagedOrForeignRecordsAreRefusedByNameAndNothingIsWritten)
         const fs::path planFile = dir / "plan.jsonl";
         const auto run = cli({"merge", "--records=" + (dir / "bad").string(), "--plan=" + planFile.string(), "--album",
                               "-o", dir.str()});
-        EXPECT_EQ(run.exitCode, 1);
+        EXPECT_EQ(run.exitCode, c.exitCode);
         const std::size_t named = run.output.find((dir / "bad/scan-2-of-2.jsonl").string() + ":" + c.line + ": ");
         ASSERT_NE(named, std::string::npos) << run.output;
         EXPECT_NE(run.output.find(c.why, named), std::string::npos) << run.output;

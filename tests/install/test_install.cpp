@@ -187,13 +187,14 @@ TEST_F(Installed, LaysOutAProgramFolderWithItsToolsLauncherIconAndManual)
 {
     EXPECT_TRUE(executableByAll(programFolder / "auralon"));
     EXPECT_TRUE(executableByAll(programFolder / "auralon-cli"));
+    EXPECT_TRUE(executableByAll(programFolder / "auralon-slurm-submit"));
     EXPECT_TRUE(executableByAll(programFolder / "qvx/client"));
     EXPECT_TRUE(executableByAll(programFolder / "qvx/meter"));
     ASSERT_TRUE(fs::is_symlink(programFolder / "qvx/client123"));
     EXPECT_TRUE(fs::equivalent(programFolder / "qvx/client123", FFMPEG_EXECUTABLE));
 
     // Relative links: the tree can be moved or packaged as a whole.
-    for (const char* program : {"auralon", "auralon-cli"}) {
+    for (const char* program : {"auralon", "auralon-cli", "auralon-slurm-submit"}) {
         ASSERT_TRUE(fs::is_symlink(prefix / "bin" / program)) << program;
         EXPECT_TRUE(fs::read_symlink(prefix / "bin" / program).is_relative());
         EXPECT_EQ(fs::canonical(prefix / "bin" / program), fs::canonical(programFolder / program));
@@ -202,7 +203,8 @@ TEST_F(Installed, LaysOutAProgramFolderWithItsToolsLauncherIconAndManual)
     const std::string icon = readFile(prefix / "share/icons/hicolor/96x96/apps/auralon.png");
     EXPECT_EQ(icon.substr(0, 8), std::string("\x89PNG\r\n\x1a\n", 8));
     for (const char* page : {"share/man/man1/auralon.1", "share/man/man1/auralon-client.1",
-                             "share/man/man1/auralon-cli.1", "share/man/man1/auralon-meter.1"})
+                             "share/man/man1/auralon-cli.1", "share/man/man1/auralon-meter.1",
+                             "share/man/man1/auralon-slurm-submit.1"})
         EXPECT_TRUE(fs::is_regular_file(prefix / page) || fs::is_regular_file(prefix / (page + std::string(".gz"))))
             << page << " (compressed in the package)";
 
@@ -280,10 +282,11 @@ TEST_F(Installed, DesktopEntryStartsTheLauncherWithFilesOfEveryListedType)
             << type << " is no type of a listed extension";
 }
 
-TEST_F(Installed, ManualPagesDescribeEveryOptionOfTheNormaliserAndTheCommandLine)
+TEST_F(Installed, ManualPagesDescribeEveryOptionOfTheNormaliserTheCommandLineAndTheSubmitter)
 {
     for (const auto& [program, pageName] : {std::pair{"qvx/client", "auralon-client.1"},
-                                            std::pair{"auralon-cli", "auralon-cli.1"}}) {
+                                            std::pair{"auralon-cli", "auralon-cli.1"},
+                                            std::pair{"auralon-slurm-submit", "auralon-slurm-submit.1"}}) {
         SCOPED_TRACE(program);
         const testsupport::CommandResult help =
             testsupport::runCommand((programFolder / program).string(), {"--help"});
