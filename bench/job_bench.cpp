@@ -80,14 +80,21 @@ private:
     QString folder_;
 };
 
-// Presses OK on every message box, as a person would.
+// Presses OK (or the default button) on every message box, as a person would.
 class BoxAnswerer : public QObject {
 public:
     bool eventFilter(QObject* watched, QEvent* event) override
     {
         if (event->type() == QEvent::Show)
             if (auto* box = qobject_cast<QMessageBox*>(watched))
-                QTimer::singleShot(0, box, [box] { box->accept(); });
+                QTimer::singleShot(0, box, [box] {
+                    if (QAbstractButton* ok = box->button(QMessageBox::Ok))
+                        ok->click();
+                    else if (QAbstractButton* chosen = box->defaultButton())
+                        chosen->click();
+                    else
+                        box->accept();
+                });
         return false;
     }
 };

@@ -238,8 +238,9 @@ void Job::nextStage()
     case Stage::WavExtraction:
         return beginStage(Stage::Normalisation);
     case Stage::Conversion:
-    case Stage::Check:
         return finish(Outcome::Completed);
+    case Stage::Check:
+        break;  // the check's end ends the job, as its rows ended it
     }
 }
 
@@ -276,8 +277,8 @@ void Job::beginCheck(Outcome outcome, JobError error)
     status_ = "Checking outputs......";
     shownPercent_ = shownDone_ = -1;
     shownStatus_.clear();
-    // Nothing written, nothing to wait for on show.
-    if (written_ > 0)
+    // Nothing left to measure: nothing to wait for on show.
+    if (written_ > 0 && check_->pendingCount() > 0)
         showStage();
     if (over_)
         return;

@@ -137,7 +137,7 @@ private:
     };
     struct RowRun;
 
-    bool perRowStage() const { return stage_ != Stage::Normalisation; }
+    bool perRowStage() const { return stage_ != Stage::Normalisation && stage_ != Stage::Check; }
     bool oneAtOnce() const { return settings_.filesAtOnce <= 1; }
     bool tagsOnly() const { return settings_.writing == JobSettings::Writing::TagsOnly; }
 

@@ -69,6 +69,8 @@ std::string verdictText(const LoudnessReport::Row& row)
 {
     if (row.existing == "skip" && !row.after)
         return "skipped";
+    if (!row.verdict && row.error.starts_with("not checked"))
+        return "not checked";
     if (row.leftUnchanged)
         return "left unchanged";
     if (!row.tagsWritten.empty())

@@ -112,6 +112,8 @@ void WindowDriver::answerMessage(QMessageBox& box)
     const bool finished = box.text() == QLatin1String("Process is finished!");
     if (QAbstractButton* ok = box.button(QMessageBox::Ok))
         ok->click();
+    else if (QAbstractButton* chosen = box.defaultButton())
+        chosen->click();
     else
         box.accept();
     if (finished) {

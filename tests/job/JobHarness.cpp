@@ -33,6 +33,8 @@ JobHarness::JobHarness()
     linkedTools(tools_);
     fs::create_directories(outputFolder());
     main().setFileDialogs(&dialogs_);
+    // Jobs run again into the same folder replace what the last one wrote, as its user chose.
+    boxes_.answerWith(QStringLiteral("Replace"));
 }
 
 JobHarness::~JobHarness()

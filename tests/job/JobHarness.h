@@ -18,7 +18,8 @@
 namespace jobtest {
 
 // The whole program in-process, with the real converter and normaliser in a tool folder of
-// its own, folder choosers answered by the test and message boxes answered with OK.
+// its own, folder choosers answered by the test and message boxes answered with OK ("Files
+// Exist" with Replace, unless the test answers otherwise).
 class JobHarness {
 public:
     JobHarness();

@@ -63,6 +63,8 @@ public:
         fs::create_directories(out());
         EXPECT_TRUE(host.LoadFFmpeg("")) << host.LastError();
         settings.outputFolder = out().string();
+        settings.existing = existing_outputs::Choice::Replace;  // jobs again into out() replace
+
         settings.filesAtOnce = run_limit::defaultLimit(std::getenv(run_limit::kEnvironmentName), 2);
         settings.converter = tools.toolPath(FakeToolFolder::Tool::Converter);
         settings.normaliser = tools.toolPath(FakeToolFolder::Tool::Normalizer);

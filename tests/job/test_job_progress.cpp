@@ -189,8 +189,10 @@ TEST(JobProgress, TheCheckIsTheLastStageAndTheEndMessageFollowsIt)
         SCOPED_TRACE(cancel ? "cancel" : "to the end");
         jobtest::JobHarness h;
         h.addFiles(threeFiles(h));
-        h.choose(h.main().radio_singularly);
-        if (cancel)  // a worker that never answers keeps the check going
+        // The end: an RMS job, to see its copies cleared after the message. Cancel: a worker that
+        // never answers keeps the check going (the direct mode leaves no copies behind).
+        h.choose(cancel ? h.main().radio_changegain : h.main().radio_singularly);
+        if (cancel)
             h.tools().setFake(FakeToolFolder::Tool::Meter, FakeToolBehaviour::hanging());
         EndWatcher watcher(h);
         h.runJob([&] {
