@@ -18,6 +18,14 @@ RunVerdict judgeRun(const ToolRunResult& result, const ToolErrorReport& report,
     return {Kind::Done, {}};
 }
 
+bool endsEarly(std::int64_t sourceUs, std::int64_t writtenUs)
+{
+    if (sourceUs < 0 || writtenUs < 0)
+        return false;
+    const std::int64_t allowed = 100000 + sourceUs / 100;
+    return writtenUs < sourceUs - allowed;
+}
+
 StageStep stepAfter(RunVerdict::Kind kind, bool lastFile)
 {
     switch (kind) {

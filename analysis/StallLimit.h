@@ -1,0 +1,28 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+// How long a child run may stay silent before it counts as hung. A converter prints progress
+// about twice a second and the normaliser a line per file, so silence means a stall; the
+// limit grows with the file's length for tools that print nothing until a file is done.
+namespace stall_limit {
+
+// The environment variable that replaces the base for tests and the command line.
+inline constexpr const char* kEnvironmentName = "AURALON_STALL_SECONDS";
+inline constexpr double kDefaultSeconds = 60;
+// A day: beyond that a typo, not a choice.
+inline constexpr double kHighestSeconds = 86400;
+
+// A number of seconds above 0 and up to kHighestSeconds, "." as decimal point, surrounding
+// blanks allowed; nothing for anything else.
+std::optional<double> parseSeconds(const char* text);
+
+// The base: the variable when it holds a valid number, else kDefaultSeconds.
+double baseSeconds(const char* environmentValue);
+
+// The silence allowed for a file of durationUs (unknown: negative): the base plus half its
+// length, in milliseconds.
+int limitMs(double baseSeconds, std::int64_t durationUs);
+
+}  // namespace stall_limit
