@@ -11,6 +11,7 @@
 #include <QLineEdit>
 
 #include <csignal>
+#include <cstdlib>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -106,6 +107,31 @@ TEST(KilledTools, AConverterKilledAfterItsProgressLinesStillFailsTheFile)
 
     expectKilledReport(h);
     EXPECT_TRUE(h.filesIn(h.outputFolder()).empty());
+}
+
+// A converter that stops printing and never ends is killed after its stall limit (here 1 s and
+// half the file's 2 s); the next row runs on the real one.
+TEST(KilledTools, AHungConverterFailsItsRowAfterItsStallLimitAndTheNextRowIsWritten)
+{
+    jobtest::JobHarness h;
+    const Sources src = makeSources(h);
+    h.addFiles({src.a, src.b});
+    h.choose(h.main().radio_changegain);
+    h.main().edit_volumegain->setText(QStringLiteral("3"));
+    FakeToolBehaviour hangingOnA = FakeToolBehaviour::printingThenRunning({}, FFMPEG_EXECUTABLE);
+    hangingOnA.hang = true;
+    hangingOnA.hangIf = "a.wav";
+    h.tools().setFake(FakeToolFolder::Tool::Converter, hangingOnA);
+    ::setenv("AURALON_STALL_SECONDS", "1", 1);
+    h.runJob();
+    ::unsetenv("AURALON_STALL_SECONDS");
+
+    const auto errors = h.textsWithCaption(QStringLiteral("Error!"));
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].toStdString(), src.a.string() + ":\n" + h.tools().toolPath(FakeToolFolder::Tool::Converter)
+                                           + " stopped responding: no progress for 2 s.");
+    EXPECT_EQ(h.filesIn(h.outputFolder()), std::vector<fs::path>{h.outputFolder() / "b.wav"});
+    EXPECT_TRUE(jobtest::descendantsOf(::getpid()).empty()) << "the hung tool or its child outlived the job";
 }
 
 TEST(KilledTools, ANormaliserKilledWhileRewritingKeepsEveryCopyWholeAndTheNextJobWorks)
