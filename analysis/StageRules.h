@@ -27,7 +27,7 @@ RunVerdict judgeRun(const ToolRunResult& result, const ToolErrorReport& report,
                     bool successMarkerSeen);
 
 // The written file lasts less than its source by more than encoders' padding and priming can
-// explain (0.1 s and 1 %): the converter stopped early, whatever it said. An unknown duration
+// explain (0.25 s and 1 %): the converter stopped early, whatever it said. An unknown duration
 // (negative) is never short.
 bool endsEarly(std::int64_t sourceUs, std::int64_t writtenUs);
 

@@ -40,8 +40,9 @@ TEST(StageRules, AnOutputEndsEarlyOnlyBeyondPaddingAndPriming)
         bool early;
     };
     const Row rows[] = {
-        {2000000, 2000000, false}, {2000000, 1880000, false},  // 0.1 s + 1 %: 120 ms
-        {2000000, 1879000, true},  {600000000, 594000000, false}, {600000000, 593800000, true},
+        {2000000, 2000000, false}, {2000000, 1730000, false},  // 0.25 s + 1 %: 270 ms
+        {2000000, 1729000, true},  {600000000, 593750000, false}, {600000000, 593740000, true},
+        {1656000, 1500000, false},  // an 8 kHz MP3 decoded: its delay and padding dropped
         {2000000, 2100000, false}, {-1, 0, false},             {2000000, -1, false},
     };
     for (const Row& row : rows)
