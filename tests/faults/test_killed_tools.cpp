@@ -3,6 +3,7 @@
 #include "JobHarness.h"
 #include "ToolFaults.h"
 
+#include "support/TempDir.h"
 #include "support/TestMedia.h"
 #include "support/gui/GuiApplication.h"
 
@@ -107,6 +108,31 @@ TEST(KilledTools, AConverterKilledAfterItsProgressLinesStillFailsTheFile)
 
     expectKilledReport(h);
     EXPECT_TRUE(h.filesIn(h.outputFolder()).empty());
+}
+
+// A converter that stops early without a word and exits 0 (here: reading only the first half
+// second of its first input): its output or copy is shorter than the source and is not kept.
+TEST(KilledTools, AConverterThatStopsEarlyWithoutAWordLeavesNoOutputOrCopy)
+{
+    for (QRadioButton* Tmain::*mode : {&Tmain::radio_changegain, &Tmain::radio_singularly}) {
+        jobtest::JobHarness h;
+        const Sources src = makeSources(h);
+        h.addFiles({src.a, src.b});
+        h.choose(h.main().*mode);
+        const std::string converter = h.tools().toolPath(FakeToolFolder::Tool::Converter);
+        fs::remove(converter);
+        testsupport::writeFile(converter, std::string("#!/bin/sh\nexec '") + FFMPEG_EXECUTABLE + "' -t 0.5 \"$@\"\n");
+        fs::permissions(converter, fs::perms::owner_all);
+        h.runJob();
+
+        const auto errors = h.textsWithCaption(QStringLiteral("Error!"));
+        ASSERT_FALSE(errors.empty());
+        for (const QString& error : errors)
+            EXPECT_TRUE(error.contains(QStringLiteral(":\nthe converter stopped early: what it wrote lasts 0.5")))
+                << error.toStdString();
+        EXPECT_TRUE(h.filesIn(h.outputFolder()).empty());
+        EXPECT_TRUE(h.filesIn(h.scratchFolder()).empty());
+    }
 }
 
 // A converter that stops printing and never ends is killed after its stall limit (here 1 s and
