@@ -3,6 +3,7 @@
 
 #include "analysis/MeasureWorker.h"
 
+#include "analysis/StallLimit.h"
 #include "analysis/ToolLaunch.h"
 #include "analysis/ToolRunMessages.h"
 #include "analysis/ToolRunner.h"
@@ -116,9 +117,11 @@ void MeasureWorker::stalled()
     if (!busy_ || !process_)
         return;
     stop();
-    end(MeasureResult{file_, std::nullopt,
-                      program_ + " stopped responding: no progress for " + std::to_string((stallLimitMs_ + 999) / 1000)
-                          + " s."});
+    ToolRunResult hung;
+    hung.outcome = ToolRunResult::Outcome::Stalled;
+    hung.toolPath = program_;
+    hung.stalledSeconds = stall_limit::shownSeconds(stallLimitMs_);
+    end(MeasureResult{file_, std::nullopt, tool_messages::resultText(hung)});
 }
 
 std::string MeasureWorker::start()

@@ -25,4 +25,7 @@ double baseSeconds(const char* environmentValue);
 // length, in milliseconds.
 int limitMs(double baseSeconds, std::int64_t durationUs);
 
+// A limit as the message names it: whole seconds, rounded up.
+inline int shownSeconds(int limitMs) { return (limitMs + 999) / 1000; }
+
 }  // namespace stall_limit

@@ -3,6 +3,7 @@
 
 #include "analysis/ToolProcess.h"
 
+#include "analysis/StallLimit.h"
 #include "analysis/ToolLaunch.h"
 #include "analysis/ToolRunner.h"
 
@@ -113,7 +114,7 @@ void ToolProcess::stalled()
     result.outcome = ToolRunResult::Outcome::Stalled;
     result.toolPath = toolPath_;
     result.pid = pid_;
-    result.stalledSeconds = (stallLimitMs_ + 999) / 1000;
+    result.stalledSeconds = stall_limit::shownSeconds(stallLimitMs_);
     tool_launch::killGroup(pid_);
     onFinish_(result);
 }
