@@ -32,6 +32,8 @@ double baseSeconds(const char* environmentValue)
 
 int limitMs(double baseSeconds, std::int64_t durationUs)
 {
+    if (!(baseSeconds > 0))
+        return 0;
     const double length = durationUs > 0 ? static_cast<double>(durationUs) / 1e6 : 0.0;
     // Ten days at most: QTimer counts in an int of milliseconds.
     const double ms = std::min((baseSeconds + 0.5 * length) * 1000.0, 864e6);

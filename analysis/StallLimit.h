@@ -22,7 +22,7 @@ std::optional<double> parseSeconds(const char* text);
 double baseSeconds(const char* environmentValue);
 
 // The silence allowed for a file of durationUs (unknown: negative): the base plus half its
-// length, in milliseconds.
+// length, in milliseconds; 0 (no limit) for a base that is not above 0.
 int limitMs(double baseSeconds, std::int64_t durationUs);
 
 // A limit as the message names it: whole seconds, rounded up.

@@ -46,7 +46,8 @@ struct JobSettings {
     int filesAtOnce = 1;  // tool runs a stage keeps going at once, at least 1
 
     // A tool run or a measuring that prints nothing for this many seconds, plus half its file's
-    // length, is taken for hung and killed (stall_limit; AURALON_STALL_SECONDS for the front ends).
+    // length, is taken for hung and killed (stall_limit; AURALON_STALL_SECONDS for the front
+    // ends); 0 for no watchdog.
     double stallSeconds = stall_limit::kDefaultSeconds;
 
     // The scratch folder is cleared however the job ends once it has begun (a front end that

@@ -30,6 +30,7 @@ TEST(StallLimit, APositiveNumberSetsTheBaseAndTheLimitGrowsWithTheFile)
         EXPECT_EQ(stall_limit::baseSeconds(text), expected) << (text ? text : "unset");
     EXPECT_EQ(stall_limit::limitMs(60, 30000000), 75000);
     EXPECT_EQ(stall_limit::limitMs(1, -1), 1000) << "unknown length: the base alone";
+    EXPECT_EQ(stall_limit::limitMs(0, 30000000), 0) << "no base: no watchdog";
     EXPECT_EQ(stall_limit::limitMs(86400, 1000000000000000), 864000000) << "within a timer's int";
 }
 
