@@ -3,6 +3,7 @@
 
 #include "analysis/MeasureWorker.h"
 
+#include "analysis/StallLimit.h"
 #include "analysis/ToolLaunch.h"
 #include "analysis/ToolRunMessages.h"
 #include "analysis/ToolRunner.h"
@@ -11,6 +12,7 @@
 #include "conversion/ProbeFacts.h"
 
 #include <QProcess>
+#include <QTimer>
 
 #include <csignal>
 #include <vector>
@@ -59,8 +61,10 @@ void readLines(QProcess& process, QProcess::ProcessChannel channel, LineSplitter
 }  // namespace
 
 MeasureWorker::MeasureWorker(std::string program, QObject* parent)
-    : QObject(parent), program_(std::move(program))
+    : QObject(parent), program_(std::move(program)), watchdog_(new QTimer(this))
 {
+    watchdog_->setSingleShot(true);
+    connect(watchdog_, &QTimer::timeout, this, &MeasureWorker::stalled);
 }
 
 MeasureWorker::~MeasureWorker()
@@ -80,9 +84,10 @@ std::optional<MeasureInput> MeasureWorker::outputInput(const std::string& path, 
     return firstAudio(path, probe, false, why);
 }
 
-void MeasureWorker::measure(tool_contracts::MeasureInput input)
+void MeasureWorker::measure(tool_contracts::MeasureInput input, int stallLimitMs)
 {
     busy_ = true;
+    stallLimitMs_ = stallLimitMs;
     ++request_;
     file_ = input.source;
     report_ = ToolErrorReport();
@@ -98,6 +103,25 @@ void MeasureWorker::measure(tool_contracts::MeasureInput input)
     }
     const std::string record = tool_contracts::meterRequest(input);
     process_->write(record.data(), static_cast<qint64>(record.size()));
+    heardFrom();
+}
+
+void MeasureWorker::heardFrom()
+{
+    if (busy_ && stallLimitMs_ > 0)
+        watchdog_->start(stallLimitMs_);
+}
+
+void MeasureWorker::stalled()
+{
+    if (!busy_ || !process_)
+        return;
+    stop();
+    ToolRunResult hung;
+    hung.outcome = ToolRunResult::Outcome::Stalled;
+    hung.toolPath = program_;
+    hung.stalledSeconds = stall_limit::shownSeconds(stallLimitMs_);
+    end(MeasureResult{file_, std::nullopt, tool_messages::resultText(hung)});
 }
 
 std::string MeasureWorker::start()
@@ -129,6 +153,7 @@ std::string MeasureWorker::start()
 std::vector<std::string> MeasureWorker::takeAnswers()
 {
     std::vector<std::string> lines;
+    heardFrom();
     if (process_)
         readLines(*process_, QProcess::StandardOutput, *answers_, [&](std::string_view line) { lines.emplace_back(line); });
     return lines;
@@ -143,6 +168,7 @@ void MeasureWorker::readAnswers()
 
 void MeasureWorker::readMessages()
 {
+    heardFrom();
     if (process_)
         readLines(*process_, QProcess::StandardError, *messages_, [this](std::string_view line) { report_.addLine(line); });
 }
@@ -187,6 +213,7 @@ void MeasureWorker::cancel()
 
 void MeasureWorker::stop()
 {
+    watchdog_->stop();
     if (!process_)
         return;
     process_->disconnect(this);
@@ -204,5 +231,6 @@ void MeasureWorker::stop()
 void MeasureWorker::end(MeasureResult result)
 {
     busy_ = false;
+    watchdog_->stop();
     emit finished(result);
 }

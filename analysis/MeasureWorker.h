@@ -14,6 +14,7 @@
 
 class LineSplitter;
 class QProcess;
+class QTimer;
 struct ProbeFacts;
 
 // The loudness of files' audio, measured out of the program's process by the measuring worker
@@ -21,6 +22,7 @@ struct ProbeFacts;
 // costs no start of a program. One file at a time; the worker starts from an argument vector,
 // leads a process group of its own and is never waited for but on cancel. A worker that dies
 // or answers nonsense fails only the file it was measuring; the next file starts a fresh one.
+// So does one that says nothing for a measuring's stall limit: it is taken for hung and killed.
 class MeasureWorker : public QObject {
     Q_OBJECT
 public:
@@ -38,8 +40,9 @@ public:
                                                                     std::string& why);
 
     // Asks for one file's measurement, starting the worker when none runs; finished() comes
-    // from the event loop, never from within this call. Only while not busy().
-    void measure(tool_contracts::MeasureInput input);
+    // from the event loop, never from within this call. Only while not busy(). A worker silent
+    // for stallLimitMs (see stall_limit; 0: no limit) is killed and the file fails.
+    void measure(tool_contracts::MeasureInput input, int stallLimitMs = 0);
     // Kills the worker's process group and waits for it; a measuring going gets no finished().
     void cancel();
     bool busy() const { return busy_; }
@@ -54,11 +57,15 @@ private:
     void readMessages();
     void answered(std::string_view line);
     void workerEnded();
+    void stalled();
+    void heardFrom();
     void stop();
     void end(MeasureResult result);
 
     std::string program_;
     QProcess* process_ = nullptr;
+    QTimer* watchdog_ = nullptr;
+    int stallLimitMs_ = 0;
     pid_t pid_ = 0;
     std::unique_ptr<LineSplitter> answers_;  // kept out of this header: Qt defines "emit"
     std::unique_ptr<LineSplitter> messages_;

@@ -18,6 +18,16 @@ RunVerdict judgeRun(const ToolRunResult& result, const ToolErrorReport& report,
     return {Kind::Done, {}};
 }
 
+bool endsEarly(std::int64_t sourceUs, std::int64_t writtenUs)
+{
+    if (sourceUs < 0 || writtenUs < 0)
+        return false;
+    // An MP3's length counts its encoder's delay and padding, which decoding drops: up to
+    // 0.21 s at 8 kHz.
+    const std::int64_t allowed = 250000 + sourceUs / 100;
+    return writtenUs < sourceUs - allowed;
+}
+
 StageStep stepAfter(RunVerdict::Kind kind, bool lastFile)
 {
     switch (kind) {

@@ -3,6 +3,7 @@
 #include "analysis/ToolErrorReport.h"
 #include "analysis/ToolRunResult.h"
 
+#include <cstdint>
 #include <string>
 
 // What a stage does after one tool run for one file.
@@ -20,9 +21,15 @@ struct RunVerdict {
 };
 
 // A run is a failure when it ended with a non-zero status or a signal (even after its success
-// marker), or ended well but printed "Error " lines and never its success marker.
+// marker), hung, said it could not write or close its output (whatever its status), or ended
+// well but printed "Error " lines and never its success marker.
 RunVerdict judgeRun(const ToolRunResult& result, const ToolErrorReport& report,
                     bool successMarkerSeen);
+
+// The written file lasts less than its source by more than encoders' padding and priming can
+// explain (0.25 s and 1 %): the converter stopped early, whatever it said. An unknown duration
+// (negative) is never short.
+bool endsEarly(std::int64_t sourceUs, std::int64_t writtenUs);
 
 enum class StageStep {
     NextFile,   // go on with the next file of the list (after showing the message, if any)

@@ -20,10 +20,13 @@ public:
     const std::string& errorText() const { return errorText_; }
     // The error text is not empty once blanks and control characters are cut from its ends.
     bool hasErrorText() const;
+    // A line said the output could not be written or closed (tool_output::isWriteFailureLine).
+    bool outputFailed() const { return outputFailed_; }
     // Up to kKeptLines last lines that were not blank, oldest first.
     std::vector<std::string> lastLines() const { return {lastLines_.begin(), lastLines_.end()}; }
 
 private:
     std::string errorText_;
+    bool outputFailed_ = false;
     std::deque<std::string> lastLines_;
 };

@@ -133,6 +133,11 @@ std::optional<ProgressTime> parseProgress(std::string_view line)
 
 bool isErrorLine(std::string_view line) { return contains(line, kErrorMarker); }
 
+bool isWriteFailureLine(std::string_view line)
+{
+    return contains(line, kTrailerFailedMarker) || contains(line, kCloseFailedMarker);
+}
+
 std::string errorEntry(std::string_view line) { return "### " + std::string(line) + "   "; }
 
 namespace {

@@ -56,6 +56,10 @@ std::optional<ProgressTime> parseProgress(std::string_view line);
 // The line holds "Error " (capital E, with the blank).
 bool isErrorLine(std::string_view line);
 
+// The converter could not finish its output: "Error writing trailer of <file>: <reason>" or
+// "Error closing file <file>: <reason>" (it exits 0 after both: a full disk, say).
+bool isWriteFailureLine(std::string_view line);
+
 // An error line as the report gathers it: "### " + line + "   ".
 std::string errorEntry(std::string_view line);
 

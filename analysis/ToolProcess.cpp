@@ -3,10 +3,12 @@
 
 #include "analysis/ToolProcess.h"
 
+#include "analysis/StallLimit.h"
 #include "analysis/ToolLaunch.h"
 #include "analysis/ToolRunner.h"
 
 #include <QProcess>
+#include <QTimer>
 
 #include <csignal>
 
@@ -50,6 +52,13 @@ std::optional<ToolRunResult> ToolProcess::start()
     running_ = true;
     connect(process_, &QProcess::readyRead, this, &ToolProcess::readOutput);
     connect(process_, &QProcess::finished, this, &ToolProcess::finished);
+    if (stallLimitMs_ > 0) {
+        watchdog_ = new QTimer(this);
+        watchdog_->setSingleShot(true);
+        watchdog_->setInterval(stallLimitMs_);
+        connect(watchdog_, &QTimer::timeout, this, &ToolProcess::stalled);
+        watchdog_->start();
+    }
     return std::nullopt;
 }
 
@@ -58,6 +67,8 @@ void ToolProcess::cancel()
     if (!running_)
         return;
     running_ = false;
+    if (watchdog_)
+        watchdog_->stop();
     process_->disconnect(this);
     if (::kill(-pid_, SIGKILL) != 0)
         process_->kill();
@@ -71,6 +82,8 @@ void ToolProcess::readOutput()
         const qint64 count = process_->read(buffer, sizeof buffer);
         if (count <= 0)
             break;
+        if (watchdog_)
+            watchdog_->start();
         splitter_->feed(std::string_view(buffer, static_cast<std::size_t>(count)), onLine_);
     }
 }
@@ -81,7 +94,27 @@ void ToolProcess::finished()
     if (!running_)
         return;  // cancelled by a line handler
     running_ = false;
+    if (watchdog_)
+        watchdog_->stop();
     splitter_->finish(onLine_);
     tool_launch::killGroup(pid_);
     onFinish_(tool_launch::endedRun(*process_, toolPath_, pid_));
+}
+
+void ToolProcess::stalled()
+{
+    if (!running_)
+        return;
+    // Output that came with the timeout is a sign of life (and starts the watchdog again).
+    if (process_->bytesAvailable() > 0)
+        return readOutput();
+    cancel();  // the whole group goes and is reaped
+    splitter_->finish(onLine_);
+    ToolRunResult result;
+    result.outcome = ToolRunResult::Outcome::Stalled;
+    result.toolPath = toolPath_;
+    result.pid = pid_;
+    result.stalledSeconds = stall_limit::shownSeconds(stallLimitMs_);
+    tool_launch::killGroup(pid_);
+    onFinish_(result);
 }

@@ -13,10 +13,13 @@
 
 class LineSplitter;
 class QProcess;
+class QTimer;
 
 // One run of an external tool that the caller does not wait for: started like every tool run
 // (see tool_launch), its output handed over line by line from the event loop as it comes,
-// and its end reported once. Several may run at once, each owning its own process group.
+// and its end reported once. Several may run at once, each owning its own process group. A run
+// that prints nothing for its stall limit is taken for hung: its group is killed and its end
+// reported as Stalled.
 class ToolProcess : public QObject {
     Q_OBJECT
 public:
@@ -33,6 +36,10 @@ public:
     // line. onFinish may delete this object only through deleteLater().
     std::optional<ToolRunResult> start();
 
+    // The silence after which the run counts as hung (see stall_limit); 0, the default, for
+    // none. Before start().
+    void setStallLimit(int milliseconds) { stallLimitMs_ = milliseconds; }
+
     // Kills the whole process group and waits for the tool: nothing more is handed over and
     // onFinish is not called. Does nothing once the run is over.
     void cancel();
@@ -43,12 +50,15 @@ public:
 private:
     void readOutput();
     void finished();
+    void stalled();
 
     std::string toolPath_;
     std::vector<std::string> arguments_;
     LineHandler onLine_;
     FinishHandler onFinish_;
     QProcess* process_ = nullptr;
+    QTimer* watchdog_ = nullptr;  // restarted by every output
+    int stallLimitMs_ = 0;
     std::unique_ptr<LineSplitter> splitter_;  // kept out of this header: Qt defines "emit"
     pid_t pid_ = 0;
     bool running_ = false;

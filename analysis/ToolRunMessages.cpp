@@ -24,6 +24,9 @@ std::string resultText(const ToolRunResult& result)
         return result.toolPath + " was cancelled.";
     case Outcome::StartFailed:
         return "Cannot start " + result.toolPath + ": " + result.startError;
+    case Outcome::Stalled:
+        return result.toolPath + " stopped responding: no progress for " + std::to_string(result.stalledSeconds)
+               + " s.";
     }
     return {};
 }
@@ -34,10 +37,11 @@ std::string finishedRunMessage(const ToolRunResult& result, const ToolErrorRepor
     const std::string errorText(tool_output::trimmed(report.errorText()));
     if (result.cancelled())
         return {};
-    if (result.startFailed())
+    // A hung tool's last lines are old progress: they would only hide why it was ended.
+    if (result.startFailed() || result.outcome == ToolRunResult::Outcome::Stalled)
         return resultText(result);
     if (result.succeeded())
-        return successMarkerSeen ? std::string() : errorText;
+        return successMarkerSeen && !report.outputFailed() ? std::string() : errorText;
 
     std::string message;
     if (!errorText.empty()) {

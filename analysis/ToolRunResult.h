@@ -11,6 +11,7 @@ struct ToolRunResult {
         Signalled,    // killed by a signal it did not ask for (signalNumber)
         Cancelled,    // the cancel flag was set; the tool and its process group were killed
         StartFailed,  // could not be started (startError says why)
+        Stalled,      // printed nothing for stalledSeconds: its process group was killed
     };
 
     Outcome outcome = Outcome::StartFailed;
@@ -19,10 +20,14 @@ struct ToolRunResult {
     int signalNumber = 0;
     std::string startError;  // the system's reason, e.g. "No such file or directory"
     pid_t pid = 0;           // the child's id, also its process group's; 0 when none was started
+    int stalledSeconds = 0;
 
     bool succeeded() const { return outcome == Outcome::Succeeded; }
     bool cancelled() const { return outcome == Outcome::Cancelled; }
     bool startFailed() const { return outcome == Outcome::StartFailed; }
-    // Ended on its own with a non-zero status or by a signal.
-    bool failed() const { return outcome == Outcome::ExitStatus || outcome == Outcome::Signalled; }
+    // Ended on its own with a non-zero status or by a signal, or hung and was killed.
+    bool failed() const
+    {
+        return outcome == Outcome::ExitStatus || outcome == Outcome::Signalled || outcome == Outcome::Stalled;
+    }
 };

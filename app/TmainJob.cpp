@@ -3,6 +3,7 @@
 #include "app/Tmain.h"
 
 #include "analysis/RunLimit.h"
+#include "analysis/StallLimit.h"
 #include "app/stages/Tdetectpeak.h"
 #include "app/stages/Trms.h"
 #include "app/MessageBoxes.h"
@@ -103,6 +104,7 @@ JobSettings Tmain::jobSettings() const
     settings.converter = program_folders::converterPath();
     settings.normaliser = program_folders::normalizerPath();
     settings.meter = program_folders::meterPath();
+    settings.stallSeconds = stall_limit::baseSeconds(std::getenv(stall_limit::kEnvironmentName));
     settings.scratchFolder = program_folders::scratchFolder();
     return settings;
 }

@@ -1,5 +1,6 @@
 #include "cli/CliRun.h"
 
+#include "analysis/StallLimit.h"
 #include "base/ProgramFolders.h"
 #include "cli/CliProgress.h"
 #include "job/ListAdmission.h"
@@ -13,6 +14,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <optional>
@@ -235,6 +237,7 @@ JobSettings CliRun::jobSettings() const
     settings.converter = program_folders::converterPath();
     settings.normaliser = program_folders::normalizerPath();
     settings.meter = program_folders::meterPath();
+    settings.stallSeconds = stall_limit::baseSeconds(std::getenv(stall_limit::kEnvironmentName));
     settings.scratchFolder = program_folders::scratchFolder();
     // Nothing of a stopped or failed run is left for a later one to clear.
     settings.clearScratchAtEveryEnd = true;

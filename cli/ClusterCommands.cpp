@@ -1,6 +1,7 @@
 #include "cli/ClusterCommands.h"
 
 #include "analysis/MeasureWorker.h"
+#include "analysis/StallLimit.h"
 #include "base/ProgramFolders.h"
 #include "conversion/ContainerTable.h"
 #include "conversion/FileIdentity.h"
@@ -21,6 +22,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <deque>
@@ -227,6 +229,7 @@ std::string identity(const std::string& key, std::int64_t size, std::int64_t mti
 struct ScanItem {
     std::string path;
     ScanRecord record;
+    std::int64_t durationUs = -1;  // for its measuring's stall limit
 };
 
 class Scan {
@@ -323,6 +326,7 @@ private:
         } else if (probe.LoadFile(item.path)) {
             const ProbeFacts facts = probeFactsOf(probe);
             item.record.headroom = loudness_plan::copyHeadroom(facts);
+            item.durationUs = facts.durationUs;
             input = MeasureWorker::sourceInput(item.path, facts, why);
         } else {
             why = std::string(list_admission::kLoadError) + item.path;
@@ -340,8 +344,9 @@ private:
             auto [item, input] = std::move(queue_.front());
             queue_.pop_front();
             MeasureWorker* worker = idleWorker();
+            const int stallMs = stall_limit::limitMs(stallSeconds_, item.durationUs);
             running_.emplace(worker, std::move(item));
-            worker->measure(input);
+            worker->measure(input, stallMs);
         }
     }
 
@@ -388,6 +393,7 @@ private:
     std::string version_;
     std::string ownFile_;
     std::deque<std::pair<ScanItem, tool_contracts::MeasureInput>> queue_;
+    const double stallSeconds_ = stall_limit::baseSeconds(std::getenv(stall_limit::kEnvironmentName));
     std::vector<std::unique_ptr<MeasureWorker>> workers_;
     std::map<MeasureWorker*, ScanItem> running_;
     QEventLoop* loop_ = nullptr;
@@ -717,6 +723,7 @@ private:
         settings.converter = program_folders::converterPath();
         settings.normaliser = program_folders::normalizerPath();
         settings.meter = program_folders::meterPath();
+        settings.stallSeconds = stall_limit::baseSeconds(std::getenv(stall_limit::kEnvironmentName));
         settings.scratchFolder = scratchOf(k);
         settings.clearScratchAtEveryEnd = true;
         std::error_code ec;

@@ -8,6 +8,7 @@
 // What the conversion needs to know about the source, read from the probe after LoadFile.
 struct ProbeFacts {
     std::int64_t durationUs = -1;          // -1 when unknown
+    bool durationGuessed = false;          // from the bit rate (an MP3 without a frame count)
     std::int64_t overallBitRate = -1;      // bits per second; 0 or -1 when unknown
     std::int32_t streamCount = -1;         // -1 when unknown
     std::int32_t firstAudioStreamIndex = -1;
@@ -21,6 +22,7 @@ inline ProbeFacts probeFactsOf(TFFDecoder& decoder)
     TFileStreamInfo file;
     decoder.GetFileInfo(file);
     facts.durationUs = file.Duration;
+    facts.durationGuessed = file.DurationGuessed;
     facts.overallBitRate = file.BitRate;
     facts.streamCount = decoder.StreamCount();
     facts.firstAudioStreamIndex = decoder.FirstAudioStreamIndex();

@@ -6,6 +6,7 @@
 #include "analysis/ProgressMath.h"
 #include "analysis/ScratchLock.h"
 #include "analysis/StageRules.h"
+#include "analysis/StallLimit.h"
 #include "analysis/ToolOutputParsers.h"
 #include "analysis/ToolProcess.h"
 #include "conversion/ExistingOutputs.h"
@@ -20,6 +21,7 @@
 
 #include <QTimer>
 
+#include <algorithm>
 #include <charconv>
 #include <filesystem>
 
@@ -365,6 +367,7 @@ void Job::launch(int row, Command command, bool firstRun)
         [this, row](std::string_view line) { handleLine(row, *runs_.at(row), line); },
         [this, row](const ToolRunResult& result) { runEnded(row, result); }, this);
     ToolProcess* process = run->process;
+    process->setStallLimit(stall_limit::limitMs(settings_.stallSeconds, state_->row(row).facts.durationUs));
     emit toolStarted(command.tool, command.arguments);
     if (firstRun && !over_)
         emit rowStarted(row);
@@ -510,6 +513,11 @@ void Job::runNormaliser()
         },
         [this](const ToolRunResult& result) { normaliserEnded(result); }, this);
     normaliser_->process = process;
+    // It reports each copy as it is done with it; in the set modes only after measuring them all.
+    std::int64_t totalUs = 0;
+    for (int row = 0; row < rowCount(); ++row)
+        totalUs += std::max<std::int64_t>(0, state_->row(row).facts.durationUs);
+    process->setStallLimit(stall_limit::limitMs(settings_.stallSeconds, totalUs));
     emit toolStarted(settings_.normaliser, arguments);
     if (over_)
         return;

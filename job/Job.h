@@ -183,6 +183,10 @@ private:
     void handleLine(int row, RowRun& run, std::string_view line);
     stage_rules::RunVerdict judge(int row, RowRun& run, const ToolRunResult& result);
     void discard(int row);
+    // Why a file the converter wrote for a row cannot be kept although it ended well: it is
+    // shorter than the row's source. "" when it is whole or that cannot be told (streamsKept:
+    // it holds every stream that makes the source's length).
+    std::string endedEarly(int row, const std::string& written, bool streamsKept);
     void failRow(int row, RowState state, JobError error, bool endsJob, bool closesStage = false);
     // The normaliser's runs, one after another: one over every copy, or one per folder's
     // copies when each folder is a set.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "analysis/StallLimit.h"
 #include "conversion/ConversionCommand.h"
 #include "conversion/ExistingOutputs.h"
 #include "conversion/LoudnessTags.h"
@@ -48,6 +49,11 @@ struct JobSettings {
     existing_outputs::Choice existing = existing_outputs::Choice::KeepBoth;
 
     int filesAtOnce = 1;  // tool runs a stage keeps going at once, at least 1
+
+    // A tool run or a measuring that prints nothing for this many seconds, plus half its file's
+    // length, is taken for hung and killed (stall_limit; AURALON_STALL_SECONDS for the front
+    // ends); 0 for no watchdog.
+    double stallSeconds = stall_limit::kDefaultSeconds;
 
     // The scratch folder is cleared however the job ends once it has begun (a front end that
     // leaves nothing behind), not only when it completes (the window keeps the copies of a

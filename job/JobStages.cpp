@@ -19,6 +19,7 @@
 #include "job/SourceProbe.h"
 #include "tools/ToolContracts.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -361,8 +362,18 @@ stage_rules::RunVerdict Job::judge(int row, RowRun& run, const ToolRunResult& re
             record.measuredFirst = done;
             break;
         }
+        if (done) {
+            // The copy holds the first audio stream alone: the source's length is its audio's
+            // only when it has no other stream but covers.
+            const std::vector<TStreamFacts>& streams = record.facts.streams;
+            const bool audioOnly = record.facts.firstAudioStreamIndex >= 0
+                                   && std::count_if(streams.begin(), streams.end(),
+                                                    [](const TStreamFacts& s) { return !s.Picture; }) == 1;
+            if (std::string early = endedEarly(row, record.output, audioOnly); !early.empty())
+                verdict = {Kind::Failed, std::move(early)};
+        }
         // Only a finished copy is kept.
-        if (!done)
+        if (verdict.kind != Kind::Done)
             std::remove(record.output.c_str());
         break;
     case Stage::Conversion:
@@ -371,7 +382,13 @@ stage_rules::RunVerdict Job::judge(int row, RowRun& run, const ToolRunResult& re
             record.measuredFirst = done;
             break;
         }
-        if (done) {
+        if (std::string early = done ? endedEarly(row, record.command->writePath, record.command->note.empty())
+                                     : std::string();
+            !early.empty()) {
+            output_files::discardOutput(*record.command);
+            verdict = {Kind::Failed, std::move(early)};
+            failure = JobError::Kind::Output;
+        } else if (done) {
             const output_files::StepResult committed = output_files::commitOutput(
                 *record.command, state_->sourceNames(), settings_.existing == existing_outputs::Choice::Replace);
             if (!committed.ok) {
@@ -403,6 +420,24 @@ stage_rules::RunVerdict Job::judge(int row, RowRun& run, const ToolRunResult& re
         message = source + ":\n" + message;
     run.error = {failure, source, actionOf(stage_), verdict.message, std::move(message)};
     return verdict;
+}
+
+std::string Job::endedEarly(int row, const std::string& written, bool streamsKept)
+{
+    const ProbeFacts& source = state_->row(row).facts;
+    // A stream left out may have been the longest one, and a length guessed from the bit rate
+    // proves nothing.
+    if (!streamsKept || source.durationGuessed)
+        return {};
+    ProbeFacts facts;
+    std::string unused;
+    if (!source_probe::probe(probe_, written, facts, unused) || facts.durationGuessed
+        || !stage_rules::endsEarly(source.durationUs, facts.durationUs))
+        return {};
+    char text[160];
+    std::snprintf(text, sizeof text, "the converter stopped early: what it wrote lasts %.2f s of the source's %.2f s",
+                  static_cast<double>(facts.durationUs) / 1e6, static_cast<double>(source.durationUs) / 1e6);
+    return text;
 }
 
 void Job::discard(int row)

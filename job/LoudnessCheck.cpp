@@ -1,6 +1,7 @@
 #include "job/LoudnessCheck.h"
 
 #include "analysis/MeasureWorker.h"
+#include "analysis/StallLimit.h"
 #include "base/SetGroups.h"
 #include "conversion/ContainerTable.h"
 #include "conversion/OutputNames.h"
@@ -240,7 +241,9 @@ void LoudnessCheck::startMore()
         const std::string path = task.output ? outputs_[row] : settings_.sources[row];
         std::string why;
         std::optional<tool_contracts::MeasureInput> input;
+        std::int64_t durationUs = -1;
         if (const std::optional<ProbeFacts> facts = task.output ? probed(probe_, path, why) : sourceFacts(task.row, why)) {
+            durationUs = facts->durationUs;
             if (!task.output)
                 headroom_[row] = loudness_plan::copyHeadroom(*facts);
             input = task.output ? MeasureWorker::outputInput(path, *facts, why)
@@ -253,7 +256,7 @@ void LoudnessCheck::startMore()
         MeasureWorker* worker = idleWorker();
         running_.emplace(worker, task);
         emit measuringStarted(*input);
-        worker->measure(*input);
+        worker->measure(*input, stall_limit::limitMs(settings_.stallSeconds, durationUs));
     }
 }
 

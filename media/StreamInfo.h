@@ -16,6 +16,7 @@ struct TRational32 {
 struct TFileStreamInfo {
     std::int64_t StartTime = kAbsentTime;  // microseconds
     std::int64_t Duration = -1;            // microseconds, -1 when unknown
+    bool DurationGuessed = false;          // worked out from the bit rate: a guess for VBR
     std::int32_t BitRate = -1;             // bits per second, 0 when the container gives none
     std::int32_t Year = -1;
     std::int32_t Track = -1;

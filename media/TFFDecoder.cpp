@@ -249,6 +249,7 @@ void TFFDecoder::GetFileInfo(TFileStreamInfo& info)
     }
     info.StartTime = context->start_time;
     info.Duration = context->duration == AV_NOPTS_VALUE ? -1 : context->duration;
+    info.DurationGuessed = context->duration_estimation_method == AVFMT_DURATION_FROM_BITRATE;
     info.BitRate = clampedBitRate(context->bit_rate);
     const AVDictionary* tags = context->metadata;
     info.Year = probe_rules::tagInteger(tagValue(tags, "year"));

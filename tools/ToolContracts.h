@@ -22,6 +22,9 @@ inline constexpr std::string_view kTimeMarker = "time=";
 inline constexpr std::string_view kBitrateMarker = "bitrate=";
 // Capital E and the blank: "error" or "Error:" do not count.
 inline constexpr std::string_view kErrorMarker = "Error ";
+// The converter's words when it could not finish its output; it still exits 0.
+inline constexpr std::string_view kTrailerFailedMarker = "Error writing trailer of ";
+inline constexpr std::string_view kCloseFailedMarker = "Error closing file ";
 // The normaliser prints these from the same constants.
 inline constexpr std::string_view kAdjustingMarker = normalizer_markers::kAdjusting;
 inline constexpr std::string_view kNotAdjustingMarker = normalizer_markers::kNotAdjusting;

@@ -11,8 +11,10 @@
  *   --pause MS     ... a pause of MS milliseconds at every cut (default 50)
  *   --orphan       start a child that sleeps forever and outlives this process; print
  *                  "orphan=<pid>"
- *   --hang         start a child that sleeps forever, print "pid=<pid> child=<pid>", then
+ *   --hang         start a child that sleeps forever, print "pid=<pid> child=<pid>" on
+ *                  standard error (a measuring worker's answers are its standard output), then
  *                  sleep forever too
+ *   --hang-if TEXT ... only when a tool argument holds TEXT
  *   --exec PROG    replace this process by PROG with the tool arguments
  *   --signal N     kill this process with signal N (no core file)
  *   --exit N       exit with status N (default 0)
@@ -133,6 +135,7 @@ int main(int argc, char** argv)
     const char* log = NULL;
     const char* text = NULL;
     const char* exec_program = NULL;
+    const char* hang_if = NULL;
     long splits[MAX_SPLITS];
     int split_count = 0;
     long pause = 50;
@@ -155,6 +158,8 @@ int main(int argc, char** argv)
             log = value, ++i;
         } else if (value && strcmp(a, "--text") == 0) {
             text = value, ++i;
+        } else if (value && strcmp(a, "--hang-if") == 0) {
+            hang_if = value, ++i;
         } else if (value && strcmp(a, "--exec") == 0) {
             exec_program = value, ++i;
         } else if (value && strcmp(a, "--split") == 0 && split_count < MAX_SPLITS) {
@@ -172,6 +177,11 @@ int main(int argc, char** argv)
     }
     int tool_argc = argc - i;
     char** tool_argv = argv + i;
+    if (hang && hang_if) {
+        hang = 0;
+        for (int a = 0; a < tool_argc; ++a)
+            hang = hang || strstr(tool_argv[a], hang_if) != NULL;
+    }
 
     if (log)
         log_arguments(log, tool_argc, tool_argv);
@@ -203,7 +213,8 @@ int main(int argc, char** argv)
         char line[96];
         pid_t child = start_sleeper();
         snprintf(line, sizeof line, "pid=%d child=%d\n", (int)getpid(), (int)child);
-        write_all(line, strlen(line));
+        if (write(STDERR_FILENO, line, strlen(line)) < 0)
+            fail("write");
         sleep_forever();
     }
     if (exec_program) {

@@ -20,6 +20,9 @@ namespace {
 
 // Far below the 350 kB of a 2 s stereo WAV, far above a WAV header.
 constexpr long long kRoom = 100000;
+// Below the 30 kB of a 2 s MP3, above the 8 kB of a 0.5 s one: only the trailer's write fails,
+// and the converter still exits 0.
+constexpr long long kMp3Room = 20000;
 
 double loudness(const fs::path& file)
 {
@@ -34,6 +37,7 @@ TEST(FullDisk, EveryStageReportsTheFullDiskWritesNothingPartialAndLeavesSourcesA
         QRadioButton* Tmain::*mode;
         Where where;
         const char* program;
+        bool mp3 = false;  // a 2 s and a 0.5 s MP3: only the first output finds the disk full
     };
     const Row rows[] = {
         {"extraction", &Tmain::radio_singularly, Where::Scratch, "client123"},
@@ -41,26 +45,41 @@ TEST(FullDisk, EveryStageReportsTheFullDiskWritesNothingPartialAndLeavesSourcesA
         {"gain conversion", &Tmain::radio_changegain, Where::Output, "client123"},
         {"peak conversion", &Tmain::radio_peak_trackgain, Where::Output, "client123"},
         {"rms conversion", &Tmain::radio_arithmetic, Where::Output, "client123"},
+        {"gain mp3 trailer", &Tmain::radio_changegain, Where::Output, "client123", true},
+        {"peak mp3 trailer", &Tmain::radio_peak_trackgain, Where::Output, "client123", true},
+        {"rms mp3 trailer", &Tmain::radio_singularly, Where::Output, "client123", true},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         jobtest::JobHarness h;
         const fs::path sources = h.dir() / "in";
         fs::create_directories(sources);
-        testsupport::makeSine(sources / "a.wav", -20, 2);
-        testsupport::makeSine(sources / "b.wav", -26, 2);
+        const std::string extension = row.mp3 ? ".mp3" : ".wav";
+        testsupport::makeSine(sources / ("a" + extension), -20, 2);
+        testsupport::makeSine(sources / ("b" + extension), -26, row.mp3 ? 0.5 : 2);
         const auto before = faulttest::contentsOf(sources);
-        h.addFiles({sources / "a.wav", sources / "b.wav"});
+        h.addFiles({sources / ("a" + extension), sources / ("b" + extension)});
         h.choose(h.main().*row.mode);
         h.main().edit_volumegain->setText(QStringLiteral("3"));
         {
             const fs::path limited = row.where == Where::Scratch ? h.scratchFolder() : h.outputFolder();
-            ToolFaults full(limited, kRoom, ToolFaults::Action::DiskFull, row.program);
+            ToolFaults full(limited, row.mp3 ? kMp3Room : kRoom, ToolFaults::Action::DiskFull, row.program);
             h.runJob();
         }
 
-        EXPECT_EQ(h.finishedMessages(), 0);
         const auto errors = h.textsWithCaption(QStringLiteral("Error!"));
+        if (row.mp3) {
+            // The short file is written whole; the cut one is named and leaves no file.
+            ASSERT_EQ(errors.size(), 1u);
+            EXPECT_TRUE(errors[0].startsWith(QString::fromStdString((sources / "a.mp3").string() + ":\n")))
+                << errors[0].toStdString();
+            EXPECT_TRUE(errors[0].contains(QStringLiteral("No space left on device"))) << errors[0].toStdString();
+            EXPECT_EQ(h.filesIn(h.outputFolder()), std::vector<fs::path>{h.outputFolder() / "b.mp3"});
+            EXPECT_NEAR(std::stod(testsupport::ffprobeValue(h.outputFolder() / "b.mp3", "format=duration")), 0.5, 0.1);
+            EXPECT_EQ(faulttest::contentsOf(sources), before);
+            continue;
+        }
+        EXPECT_EQ(h.finishedMessages(), 0);
         ASSERT_FALSE(errors.empty());
         const bool perFile = std::string(row.program) == "client123";
         for (const QString& error : errors) {

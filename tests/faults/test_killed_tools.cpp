@@ -3,6 +3,7 @@
 #include "JobHarness.h"
 #include "ToolFaults.h"
 
+#include "support/TempDir.h"
 #include "support/TestMedia.h"
 #include "support/gui/GuiApplication.h"
 
@@ -11,6 +12,7 @@
 #include <QLineEdit>
 
 #include <csignal>
+#include <cstdlib>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -106,6 +108,56 @@ TEST(KilledTools, AConverterKilledAfterItsProgressLinesStillFailsTheFile)
 
     expectKilledReport(h);
     EXPECT_TRUE(h.filesIn(h.outputFolder()).empty());
+}
+
+// A converter that stops early without a word and exits 0 (here: reading only the first half
+// second of its first input): its output or copy is shorter than the source and is not kept.
+TEST(KilledTools, AConverterThatStopsEarlyWithoutAWordLeavesNoOutputOrCopy)
+{
+    for (QRadioButton* Tmain::*mode : {&Tmain::radio_changegain, &Tmain::radio_singularly}) {
+        jobtest::JobHarness h;
+        const Sources src = makeSources(h);
+        h.addFiles({src.a, src.b});
+        h.choose(h.main().*mode);
+        const std::string converter = h.tools().toolPath(FakeToolFolder::Tool::Converter);
+        fs::remove(converter);
+        testsupport::writeFile(converter, std::string("#!/bin/sh\nexec '") + FFMPEG_EXECUTABLE + "' -t 0.5 \"$@\"\n");
+        fs::permissions(converter, fs::perms::owner_all);
+        h.runJob();
+
+        const auto errors = h.textsWithCaption(QStringLiteral("Error!"));
+        ASSERT_FALSE(errors.empty());
+        for (const QString& error : errors)
+            EXPECT_TRUE(error.contains(QStringLiteral(":\nthe converter stopped early: what it wrote lasts 0.5")))
+                << error.toStdString();
+        EXPECT_TRUE(h.filesIn(h.outputFolder()).empty());
+        EXPECT_TRUE(h.filesIn(h.scratchFolder()).empty());
+    }
+}
+
+// A converter that stops printing and never ends is killed after its stall limit (here 1 s and
+// half the file's 2 s); the next row runs on the real one.
+TEST(KilledTools, AHungConverterFailsItsRowAfterItsStallLimitAndTheNextRowIsWritten)
+{
+    jobtest::JobHarness h;
+    const Sources src = makeSources(h);
+    h.addFiles({src.a, src.b});
+    h.choose(h.main().radio_changegain);
+    h.main().edit_volumegain->setText(QStringLiteral("3"));
+    FakeToolBehaviour hangingOnA = FakeToolBehaviour::printingThenRunning({}, FFMPEG_EXECUTABLE);
+    hangingOnA.hang = true;
+    hangingOnA.hangIf = "a.wav";
+    h.tools().setFake(FakeToolFolder::Tool::Converter, hangingOnA);
+    ::setenv("AURALON_STALL_SECONDS", "1", 1);
+    h.runJob();
+    ::unsetenv("AURALON_STALL_SECONDS");
+
+    const auto errors = h.textsWithCaption(QStringLiteral("Error!"));
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].toStdString(), src.a.string() + ":\n" + h.tools().toolPath(FakeToolFolder::Tool::Converter)
+                                           + " stopped responding: no progress for 2 s.");
+    EXPECT_EQ(h.filesIn(h.outputFolder()), std::vector<fs::path>{h.outputFolder() / "b.wav"});
+    EXPECT_TRUE(jobtest::descendantsOf(::getpid()).empty()) << "the hung tool or its child outlived the job";
 }
 
 TEST(KilledTools, ANormaliserKilledWhileRewritingKeepsEveryCopyWholeAndTheNextJobWorks)

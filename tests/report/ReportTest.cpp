@@ -48,7 +48,8 @@ QCoreApplication& app()
 }
 
 // Measures every input by one worker, one after another, as a check's pool does.
-std::vector<MeasureResult> measureAll(const std::vector<tool_contracts::MeasureInput>& inputs, MeasureWorker& worker)
+std::vector<MeasureResult> measureAll(const std::vector<tool_contracts::MeasureInput>& inputs, MeasureWorker& worker,
+                                      int stallLimitMs = 0)
 {
     app();
     std::vector<MeasureResult> results;
@@ -56,10 +57,10 @@ std::vector<MeasureResult> measureAll(const std::vector<tool_contracts::MeasureI
     QObject::connect(&worker, &MeasureWorker::finished, &loop, [&](const MeasureResult& r) {
         results.push_back(r);
         if (results.size() < inputs.size())
-            return worker.measure(inputs[results.size()]);
+            return worker.measure(inputs[results.size()], stallLimitMs);
         loop.quit();
     });
-    worker.measure(inputs.front());
+    worker.measure(inputs.front(), stallLimitMs);
     loop.exec();
     return results;
 }
@@ -257,11 +258,13 @@ TEST(MeasureWorker, FailsOnlyItsOwnFileAndCancelsCleanly)
     const std::string worker = tools.toolPath(Tool::Meter);
     for (const auto& [fake, reason] : {std::pair{testsupport::FakeToolBehaviour::crashWith(SIGSEGV), "signal 11"},
                                        std::pair{testsupport::FakeToolBehaviour::printing("measured\tI=1\n"),
-                                                 "printed no measurement"}}) {
+                                                 "printed no measurement"},
+                                       std::pair{testsupport::FakeToolBehaviour::hanging(),
+                                                 "stopped responding: no progress for 1 s."}}) {
         SCOPED_TRACE(reason);
         tools.setFake(Tool::Meter, fake);
         MeasureWorker measuring(worker);
-        EXPECT_NE(measureAll({input("good.flac")}, measuring)[0].reason.find(reason), std::string::npos);
+        EXPECT_NE(measureAll({input("good.flac")}, measuring, 500)[0].reason.find(reason), std::string::npos);
         tools.linkReal(Tool::Meter);
         EXPECT_TRUE(measureAll({input("good.flac")}, measuring)[0].measurement);
     }

@@ -124,6 +124,8 @@ void FakeToolFolder::setFake(Tool tool, const FakeToolBehaviour& behaviour)
         words.push_back("--orphan");
     if (behaviour.hang)
         words.push_back("--hang");
+    if (!behaviour.hangIf.empty())
+        words.insert(words.end(), {"--hang-if", behaviour.hangIf});
     if (!behaviour.execProgram.empty())
         words.insert(words.end(), {"--exec", behaviour.execProgram});
     if (behaviour.signal)

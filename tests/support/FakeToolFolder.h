@@ -19,13 +19,14 @@ struct FakeToolBehaviour {
     int pauseMs = 50;
     bool orphan = false;
     bool hang = false;
+    std::string hangIf;  // with hang: only when an argument holds this text, else go on
     std::string execProgram;
     int signal = 0;
     int exitStatus = 0;
 
     static FakeToolBehaviour exitWith(int status);
     static FakeToolBehaviour crashWith(int signal);
-    // Prints "pid=<pid> child=<pid>" and never ends, nor does its child.
+    // Prints "pid=<pid> child=<pid>" (on standard error) and never ends, nor does its child.
     static FakeToolBehaviour hanging();
     // Prints text, cut before byte `splitAt` with a pause, then exits with `status`.
     static FakeToolBehaviour printing(std::string text, std::size_t splitAt = std::string::npos,

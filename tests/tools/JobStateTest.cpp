@@ -1,5 +1,7 @@
 #include "analysis/ProgressMath.h"
 #include "analysis/RunLimit.h"
+#include "analysis/StageRules.h"
+#include "analysis/StallLimit.h"
 #include "job/JobState.h"
 
 #include <gtest/gtest.h>
@@ -16,6 +18,36 @@ TEST(RunLimit, OnlyAWholeNumberInRangeSetsTheDefault)
         EXPECT_EQ(run_limit::defaultLimit(text, 4), expected) << (text ? text : "unset");
     EXPECT_EQ(run_limit::defaultLimit(nullptr, 0), 1);
     EXPECT_GE(run_limit::usableCores(), 1);
+}
+
+TEST(StallLimit, APositiveNumberSetsTheBaseAndTheLimitGrowsWithTheFile)
+{
+    const std::pair<const char*, double> rows[] = {
+        {nullptr, 60}, {"", 60}, {"1.5", 1.5}, {" 2 ", 2}, {"86400", 86400}, {"86401", 60},
+        {"0", 60}, {"-2", 60}, {"2s", 60}, {"1e3", 60}, {"nan", 60}, {"inf", 60},
+    };
+    for (const auto& [text, expected] : rows)
+        EXPECT_EQ(stall_limit::baseSeconds(text), expected) << (text ? text : "unset");
+    EXPECT_EQ(stall_limit::limitMs(60, 30000000), 75000);
+    EXPECT_EQ(stall_limit::limitMs(1, -1), 1000) << "unknown length: the base alone";
+    EXPECT_EQ(stall_limit::limitMs(0, 30000000), 0) << "no base: no watchdog";
+    EXPECT_EQ(stall_limit::limitMs(86400, 1000000000000000), 864000000) << "within a timer's int";
+}
+
+TEST(StageRules, AnOutputEndsEarlyOnlyBeyondPaddingAndPriming)
+{
+    struct Row {
+        std::int64_t source, written;
+        bool early;
+    };
+    const Row rows[] = {
+        {2000000, 2000000, false}, {2000000, 1730000, false},  // 0.25 s + 1 %: 270 ms
+        {2000000, 1729000, true},  {600000000, 593750000, false}, {600000000, 593740000, true},
+        {1656000, 1500000, false},  // an 8 kHz MP3 decoded: its delay and padding dropped
+        {2000000, 2100000, false}, {-1, 0, false},             {2000000, -1, false},
+    };
+    for (const Row& row : rows)
+        EXPECT_EQ(stage_rules::endsEarly(row.source, row.written), row.early) << row.source << " " << row.written;
 }
 
 TEST(RunLimit, FilesAtWorkSayHowManyAreDoneAndRunning)

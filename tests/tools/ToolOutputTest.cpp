@@ -224,6 +224,22 @@ TEST(ToolMessages, ErrorReportAndFinishedRunMessage)
     EXPECT_EQ(finishedRunMessage(result(Outcome::ExitStatus, 1), errors, true),
               "### Error while decoding stream #0:0\n/w/qvx/client123 ended with exit status 1.");
     EXPECT_EQ(finishedRunMessage(result(Outcome::ExitStatus, 1), quiet, true).substr(0, 7), "line 6\n");
+
+    // A converter that could not finish its output exits 0 after its progress lines; a line
+    // cut mid-marker is no such word.
+    for (const auto& [last, failed] : {std::pair{"Error writing trailer of /o/.a.mp3.part: No space left on device", true},
+                                       std::pair{"Error closing file /o/.a.mp3.part: No space left on device", true},
+                                       std::pair{"Error writing tra", false}}) {
+        ToolErrorReport full;
+        full.addLine("size=      60kB time=00:00:03.50 bitrate= 140.0kbits/s speed=50x");
+        full.addLine(last);
+        EXPECT_EQ(full.outputFailed(), failed) << last;
+        EXPECT_EQ(finishedRunMessage(result(Outcome::Succeeded), full, true), failed ? "### " + std::string(last) : "");
+    }
+    ToolRunResult hung = result(Outcome::Stalled);
+    hung.stalledSeconds = 75;
+    EXPECT_TRUE(hung.failed());
+    EXPECT_EQ(finishedRunMessage(hung, quiet, true), "/w/qvx/client123 stopped responding: no progress for 75 s.");
 }
 
 TEST(ToolContracts, NormalizerArgumentsKeepTheFolderAsItIsWithItsPatternCharactersEscaped)
