@@ -104,6 +104,7 @@ void LoudnessCheck::follow(Job& job)
                     outputs_.at(static_cast<std::size_t>(row)) = job.rowOutput(row);
                 jobRowEnded(row, end, error);
             });
+    connect(&job, &Job::rowRedone, this, &LoudnessCheck::redone);
     connect(&job, &Job::finished, this, [this](Job::Outcome outcome) {
         job_ = nullptr;  // it may go before the check
         if (outcome == Job::Outcome::Cancelled)
@@ -139,6 +140,11 @@ void LoudnessCheck::cancel()
     closeWorkers();
     queue_.clear();
     over_ = true;
+    redoWaiting_.clear();
+    redoing_ = 0;
+    for (std::size_t row = 0; following_ && row < outputs_.size(); ++row)
+        if (report_.rows[row].firstVerdict && !report_.rows[row].verdict)
+            keepFirst(static_cast<int>(row), "the check was cancelled");
     for (std::size_t row = 0; following_ && row < outputs_.size(); ++row)
         if (!outputs_[row].empty() && !report_.rows[row].verdict && report_.rows[row].error.empty()) {
             report_.rows[row].error = "not checked: the check was cancelled";
@@ -415,7 +421,70 @@ void LoudnessCheck::verify(int row)
         }
         record.verdict = verification::check(report_.settings, promise, *record.before, *record.after,
                                              lossy_[static_cast<std::size_t>(row)]);
+        const std::optional<verification::Correction> mend =
+            mayRedo(row) ? verification::correction(report_.settings, promise, *record.after, *record.verdict)
+                         : std::nullopt;
+        if (mend) {
+            // Told once judged again.
+            record.attempts = 2;
+            record.firstAfter = std::exchange(record.after, std::nullopt);
+            record.firstVerdict = std::exchange(record.verdict, std::nullopt);
+            redoWaiting_.emplace_back(row, *promise.loudnessAfterLufs + mend->gainDb, mend->ceilingDropDb);
+            return startRedos();
+        }
     }
+    tellVerified(row);
+}
+
+bool LoudnessCheck::mayRedo(int row) const
+{
+    const LoudnessReport::Row& record = report_.rows.at(static_cast<std::size_t>(row));
+    const conversion_command::VolumeMode mode = settings_.mode;
+    const bool levelMode = conversion_command::isRmsMode(mode) ? record.plan.loudnessAfterLufs.has_value()
+                                                               : mode == conversion_command::VolumeMode::PeakTrackGain;
+    return following_ && job_ && levelMode && record.attempts == 1 && !record.leftUnchanged
+           && settings_.writing == JobSettings::Writing::AdjustedAudio;
+}
+
+void LoudnessCheck::startRedos()
+{
+    // The job writes again only in its Check stage, after its last row.
+    if (over_ || !jobOver_ || holdRedos_ || redoWaiting_.empty())
+        return;
+    const auto waiting = std::exchange(redoWaiting_, {});
+    redoing_ += static_cast<int>(waiting.size());
+    for (const auto& [row, targetLufs, ceilingDropDb] : waiting) {
+        if (over_)
+            return;
+        if (!job_ || !job_->redo(row, targetLufs, ceilingDropDb)) {
+            --redoing_;
+            keepFirst(row, {});
+        }
+    }
+    maybeFinish();
+}
+
+void LoudnessCheck::redone(int row, bool written, const JobError& error)
+{
+    if (over_)
+        return;
+    --redoing_;
+    if (written) {
+        enqueue(row, true);
+        startMore();
+    } else {
+        keepFirst(row, error.reason.empty() ? error.message : error.reason);
+    }
+    maybeFinish();
+}
+
+void LoudnessCheck::keepFirst(int row, const std::string& why)
+{
+    LoudnessReport::Row& record = report_.rows.at(static_cast<std::size_t>(row));
+    record.attempts = 1;
+    record.after = std::exchange(record.firstAfter, std::nullopt);
+    record.verdict = std::exchange(record.firstVerdict, std::nullopt);
+    record.redoError = why;
     tellVerified(row);
 }
 
@@ -426,9 +495,16 @@ void LoudnessCheck::maybeFinish()
     const bool unplanned = !planned_;
     if (unplanned)
         makePlan();
-    if (following_ && unplanned)
+    if (following_ && unplanned) {
+        holdRedos_ = true;  // asked for together once every row is judged
         for (int row = 0; row < static_cast<int>(report_.rows.size()); ++row)
             verify(row);
+        holdRedos_ = false;
+    }
+    startRedos();
+    // Rows that missed are written again, measured and judged before the end.
+    if (over_ || redoing_ > 0 || !redoWaiting_.empty() || !queue_.empty() || !running_.empty())
+        return;
     closeWorkers();
     over_ = true;
     emit finished(false);

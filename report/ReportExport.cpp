@@ -88,6 +88,8 @@ Record fileRecord(const LoudnessReport::Row& row)
     std::string reason = row.error;
     if (reason.empty())
         reason = row.verdict && !row.verdict->pass ? row.verdict->reason : p.note;
+    if (!row.redoError.empty())
+        reason += "; not written again: " + row.redoError;
     auto of = [](const std::optional<Measurement>& m, double Measurement::*figure) {
         return m ? std::optional<double>((*m).*figure) : std::nullopt;
     };
@@ -110,6 +112,10 @@ Record fileRecord(const LoudnessReport::Row& row)
             level("after_sample_peak_dbfs", of(a, &Measurement::samplePeakDbfs)),
             words("verdict", verdictText(row)),
             words("reason", reason),
+            row.after ? Field{"attempts", std::to_string(row.attempts), row.attempts}
+                      : Field{"attempts", "", QJsonValue::Null},
+            words("first_verdict", row.firstVerdict ? (row.firstVerdict->pass ? "pass" : "miss") : ""),
+            words("first_reason", row.firstVerdict ? row.firstVerdict->reason : ""),
             words("tags_written", row.tagsWritten),
             words("existing_file", row.existingFile),
             words("existing", row.existing)};
@@ -123,7 +129,8 @@ Record setRecord(const loudness_plan::Set& set)
         f = f.name == std::string_view("kind")          ? words("kind", "set")
             : f.name == std::string_view("file")          ? words("file", set.group)
             : f.name == std::string_view("loudness_lufs") ? level("loudness_lufs", set.loudnessLufs)
-            : f.name == std::string_view("limited")       ? Field{f.name, "", QJsonValue::Null}
+            : f.name == std::string_view("limited") || f.name == std::string_view("attempts")
+                ? Field{f.name, "", QJsonValue::Null}
                                                           : words(f.name, "");
     return record;
 }

@@ -12,7 +12,9 @@
 // loudness_lufs, range_lu, true_peak_dbtp, sample_peak_dbfs, duration_s, gain_db,
 // downmix_correction_db, true_peak_after_dbtp, limited, limited_by_db, expected_lufs,
 // after_loudness_lufs, after_true_peak_dbtp, after_sample_peak_dbfs, verdict (pass, miss,
-// left unchanged, failed, or empty before a job) and reason. Levels have two decimals as the
+// left unchanged, failed, or empty before a job), reason, attempts (how often the output was
+// written: 2 when its first missed and it was written again with the correction measured),
+// first_verdict and first_reason (of that first output). Levels have two decimals as the
 // table shows them, durations three. CSV and TSV have a header line; an unknown figure is
 // empty, silence "-inf"; CSV quotes as RFC 4180 does, TSV writes a tab, line break or
 // backslash inside a field as \t, \n, \r or \\. JSON is one object {"settings": {...},

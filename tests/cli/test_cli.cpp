@@ -235,6 +235,19 @@ TEST(CliJobs, EveryModeAndWayOfNamingFilesGivesItsOutputsLevelsAndExitStatus)
         {"a report", {"--report=out/r.csv", ab[0], ab[1]}, "", 0, {"a.wav", "b.flac", "r.csv"},
          [&] { EXPECT_NE(testsupport::readFile(out / "r.csv").find(",pass,"), std::string::npos); },
          "2 written, 2 of 2 checked within their promise, loudness -14.", ""},
+        // Unchecked, after a plan of the sources: the same bytes as a checked run writes.
+        {"unchecked", {"--no-check", "--skip-within=0.5", "--format=mp3", ab[0], ab[1]}, "", 0, {"a.mp3", "b.mp3"},
+         [&] {
+             const fs::path checked = dir / "checked";
+             fs::remove_all(checked);
+             fs::create_directories(checked);
+             const CliResult again = runCli({"-o", "checked", "--skip-within=0.5", "--format=mp3", ab[0], ab[1]},
+                                            dir.path());
+             EXPECT_NE(again.err.find("2 of 2 checked within their promise"), std::string::npos) << again.err;
+             for (const char* name : {"a.mp3", "b.mp3"})
+                 EXPECT_TRUE(testsupport::readFile(out / name) == testsupport::readFile(checked / name)) << name;
+         },
+         "2 written, not checked\n"},
         {"tags only", {"--tags-only", "--album", "--report=out/r.csv", ab[1]}, "", 0, {"b.flac", "r.csv"},
          [&] { EXPECT_NE(testsupport::readFile(out / "r.csv").find(",tags written,"), std::string::npos); },
          "tagged REPLAYGAIN_TRACK_GAIN="},
