@@ -10,6 +10,7 @@
 #include "base/ProgramFolders.h"
 #include "app/Toptions.h"
 #include "app/stages/Tbatchaudioc.h"
+#include "report/ReportExport.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -262,6 +263,13 @@ void Tmain::showVerdict(int row)
         const QString note = rowNote(row);
         const QString unchecked = QStringLiteral("Not checked: the check was cancelled");
         setRowNote(row, note.isEmpty() ? unchecked : note + QLatin1Char('\n') + unchecked);
+        return;
+    }
+    const std::string redone = report_export::redoSummary(record, check_->report().settings);
+    if (!redone.empty()) {
+        const QString tip = QStringLiteral("Redone: ") + text(redone);
+        const QString note = rowNote(row);
+        setRowNote(row, note.isEmpty() ? tip : note + QLatin1Char('\n') + tip);
         return;
     }
     if (!record.verdict || record.verdict->pass)

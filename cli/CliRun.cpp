@@ -291,7 +291,9 @@ int CliRun::runJob()
     });
     QObject::connect(&check, &LoudnessCheck::rowVerified, [this, &check](int row) {
         const LoudnessReport::Row& record = check.report().rows.at(static_cast<std::size_t>(row));
-        if (record.verdict && !record.verdict->pass)
+        if (const std::string redone = report_export::redoSummary(record, check.report().settings); !redone.empty())
+            progress_->message(record.file + ": redone: " + redone);
+        else if (record.verdict && !record.verdict->pass)
             progress_->message(record.file + ": missed its promise: " + record.verdict->reason);
         else if (record.leftUnchanged)
             progress_->message(record.file + ": left unchanged");

@@ -7,6 +7,7 @@
 #include <QSaveFile>
 
 #include <charconv>
+#include <cstdio>
 #include <cmath>
 #include <string_view>
 #include <vector>
@@ -208,6 +209,27 @@ QJsonObject settingsObject(const loudness_plan::Settings& s)
 }
 
 }  // namespace
+
+std::string redoSummary(const LoudnessReport::Row& row, const loudness_plan::Settings& settings)
+{
+    if (row.attempts < 2 || !row.firstAfter || !row.verdict)
+        return {};
+    auto signedFigure = [](double value) {
+        char text[64];
+        std::snprintf(text, sizeof text, "%+.1f", value);
+        return std::string(text);
+    };
+    const Measurement& first = *row.firstAfter;
+    std::string text;
+    if (settings.mode == VolumeMode::PeakTrackGain) {
+        text = "first sample peak " + signedFigure(first.samplePeakDbfs) + " dBFS";
+    } else {
+        text = "first " + level("", first.integratedLufs, 1).text + " LUFS";
+        if (first.truePeakDbtp > settings.ceilingDbtp)
+            text += ", " + signedFigure(first.truePeakDbtp - settings.ceilingDbtp) + " dBTP over";
+    }
+    return text + (row.verdict->pass ? "; now within its promise" : "; still missed: " + row.verdict->reason);
+}
 
 std::optional<Format> formatOf(const std::string& path)
 {

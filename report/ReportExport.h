@@ -27,6 +27,11 @@ enum class Format { Csv, Tsv, Json, JsonLines };
 // ".csv", ".tsv", ".json", ".jsonl" or ".ndjson", in any letter case; nothing for others.
 std::optional<Format> formatOf(const std::string& path);
 
+// How a row written twice went, for its tip and the command line: "first -13.3 LUFS, +0.6
+// dBTP over; now within its promise" (the peak mode: "first sample peak +0.7 dBFS; ..."), or
+// "...; still missed: <reason>". "" for a row written once.
+std::string redoSummary(const LoudnessReport::Row& row, const loudness_plan::Settings& settings);
+
 std::string text(const LoudnessReport& report, Format format);
 
 // Writes the report whole or not at all (nothing half-written is left); "" when written, else

@@ -229,6 +229,9 @@ TEST(Engine, AnUndecodableFileIsAnErrorRowAndOutputsThatMissTheirPromiseAreMarke
             EXPECT_FALSE(row.verdict->pass);
             EXPECT_NE(row.verdict->reason.find("LUFS is not within 0.5 LU of -24.0 LUFS"), std::string::npos)
                 << row.verdict->reason;
+            // Written once more with the correction, which this normaliser ignores: reported, not looped.
+            EXPECT_EQ(row.attempts, 2);
+            EXPECT_TRUE(row.firstVerdict && !row.firstVerdict->pass);
         }
         EXPECT_NE(report_export::text(e.check->report(), report_export::Format::Csv).find(",miss,"), std::string::npos);
     }
