@@ -217,6 +217,8 @@ private:
     // A written row's output judged: a miss joins the row's note.
     void showVerdict(int row);
     // The job's end is shown once its outputs are judged too.
+    // Options ask for every output to be measured and judged after writing.
+    bool checkingOutputs() const;
     // What to do with files already in the output folder under outputs' names: asked once,
     // only when there are such files; false for Cancel.
     bool settleExisting(JobSettings& settings);

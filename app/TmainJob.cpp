@@ -126,11 +126,15 @@ void Tmain::BitBtn1Click()
     JobSettings settings = jobSettings();
     if (!settleExisting(settings))
         return;
-    check_ = std::make_unique<LoudnessCheck>(settings, FFdirectc.Decoder());
-    emit checkChanged(check_.get());
-    jobActive_ = true;
     const bool leaving = options && options->cbk_leaveunchanged->isChecked();
-    if (!leaving && writing_ == JobSettings::Writing::AdjustedAudio)
+    const bool planFirst = leaving || writing_ != JobSettings::Writing::AdjustedAudio;
+    // Unchecked and unplanned, the report keeps showing what it showed.
+    if (checkingOutputs() || planFirst) {
+        check_ = std::make_unique<LoudnessCheck>(settings, FFdirectc.Decoder());
+        emit checkChanged(check_.get());
+    }
+    jobActive_ = true;
+    if (!planFirst)
         return startJob(std::move(settings));
     // Which rows are close enough, and their tags, are known only once the list is measured
     // and planned.
@@ -166,12 +170,17 @@ void Tmain::startJob(JobSettings settings)
     connect(&job, &Job::rowEnded, this, &Tmain::showRowEnd);
     connect(&job, &Job::finished, this, &Tmain::jobFinished);
     // After the window's own slots, so that the job's end is known when the check ends with it.
-    if (!options || options->cbk_checkoutputs->isChecked()) {
+    if (checkingOutputs()) {
         check_->follow(job);
         connect(check_.get(), &LoudnessCheck::rowVerified, this, &Tmain::showVerdict);
     }
     emit jobStarted(&job);
     job.start();
+}
+
+bool Tmain::checkingOutputs() const
+{
+    return !options || options->cbk_checkoutputs->isChecked();
 }
 
 bool Tmain::settleExisting(JobSettings& settings)
