@@ -283,7 +283,9 @@ void Tmain::showVerdict(int row)
     }
     if (!record.verdict || record.verdict->pass)
         return;
-    const QString miss = QStringLiteral("Missed its promise: ") + text(record.verdict->reason);
+    QString miss = QStringLiteral("Missed its promise: ") + text(record.verdict->reason);
+    if (!record.redoError.empty())
+        miss += QStringLiteral("; not written again: ") + text(record.redoError);
     const QString note = rowNote(row);
     setRowNote(row, note.isEmpty() ? miss : note + QLatin1Char('\n') + miss);
 }

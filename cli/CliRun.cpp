@@ -294,7 +294,8 @@ int CliRun::runJob()
         if (const std::string redone = report_export::redoSummary(record, check.report().settings); !redone.empty())
             progress_->message(record.file + ": redone: " + redone);
         else if (record.verdict && !record.verdict->pass)
-            progress_->message(record.file + ": missed its promise: " + record.verdict->reason);
+            progress_->message(record.file + ": missed its promise: " + record.verdict->reason
+                               + (record.redoError.empty() ? "" : "; not written again: " + record.redoError));
         else if (record.leftUnchanged)
             progress_->message(record.file + ": left unchanged");
         else if (!record.tagsWritten.empty())
