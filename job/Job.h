@@ -45,9 +45,10 @@ struct RunVerdict;
 // stage, where no row ends so, is started 100 ms before its first runs); rows start in
 // row order and their ends (rowMeasured, rowEnded) are told in row order, whichever run ends
 // first. A job that a LoudnessCheck follows ends with that check as a stage of its own (Check):
-// after the last row, until every output written is judged. With one file at once, no row is prepared or started while an end is being told: a
-// front end may show a modal message from its slot (a nested event loop) and the job goes on
-// when the slot returns. With more at once, runs already going go on meanwhile and keep the
+// after the last row, until every output written is judged (and, in the RMS and peak modes,
+// every row that missed is written once more and judged again: redo()). With one file at
+// once, no row is prepared or started while an end is being told: a front end may show a
+// modal message from its slot (a nested event loop) and the job goes on when the slot returns. With more at once, runs already going go on meanwhile and keep the
 // pool full, and the next end is told when the slot has returned. finished() comes last, once;
 // the scratch folder of a completed job is cleared when its slots have returned.
 //

@@ -429,7 +429,9 @@ void LoudnessCheck::verify(int row)
             record.attempts = 2;
             record.firstAfter = std::exchange(record.after, std::nullopt);
             record.firstVerdict = std::exchange(record.verdict, std::nullopt);
-            redoWaiting_.emplace_back(row, *promise.loudnessAfterLufs + mend->gainDb, mend->ceilingDropDb);
+            // The peak mode has no level to aim at: its gain goes down by the drop.
+            redoWaiting_.emplace_back(row, promise.loudnessAfterLufs.value_or(0) + mend->gainDb,
+                                      mend->ceilingDropDb);
             return startRedos();
         }
     }
