@@ -18,19 +18,26 @@ int usableCores()
     return std::max(1, CPU_COUNT(&set));
 }
 
-std::optional<int> parseLimit(const char* text)
+std::string_view trimmedValue(const char* text)
 {
     if (!text)
-        return std::nullopt;
+        return {};
     const char* begin = text;
     const char* end = text + std::strlen(text);
     while (begin < end && std::isspace(static_cast<unsigned char>(*begin)))
         ++begin;
     while (end > begin && std::isspace(static_cast<unsigned char>(end[-1])))
         --end;
+    return {begin, static_cast<std::size_t>(end - begin)};
+}
+
+std::optional<int> parseLimit(const char* text)
+{
+    const std::string_view trimmed = trimmedValue(text);
     int value = 0;
-    const auto [stop, error] = std::from_chars(begin, end, value);
-    if (begin == end || error != std::errc() || stop != end || value < 1 || value > kHighest)
+    const auto [stop, error] = std::from_chars(trimmed.data(), trimmed.data() + trimmed.size(), value);
+    if (trimmed.empty() || error != std::errc() || stop != trimmed.data() + trimmed.size() || value < 1
+        || value > kHighest)
         return std::nullopt;
     return value;
 }

@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 // How many tool runs a stage keeps going at once.
 namespace run_limit {
@@ -10,6 +11,9 @@ namespace run_limit {
 inline constexpr const char* kEnvironmentName = "AURALON_MAX_JOBS";
 // Far beyond any core count a desktop has; a typo must not start a thousand converters.
 inline constexpr int kHighest = 64;
+
+// An environment variable's text without surrounding blanks ("" when unset).
+std::string_view trimmedValue(const char* text);
 
 // The number of cores this process may run on (its affinity mask), at least 1.
 int usableCores();

@@ -1,5 +1,7 @@
 #include "analysis/StallLimit.h"
 
+#include "analysis/RunLimit.h"
+
 #include <algorithm>
 #include <cctype>
 #include <charconv>
@@ -10,17 +12,11 @@ namespace stall_limit {
 
 std::optional<double> parseSeconds(const char* text)
 {
-    if (!text)
-        return std::nullopt;
-    const char* begin = text;
-    const char* end = text + std::strlen(text);
-    while (begin < end && std::isspace(static_cast<unsigned char>(*begin)))
-        ++begin;
-    while (end > begin && std::isspace(static_cast<unsigned char>(end[-1])))
-        --end;
+    const std::string_view trimmed = run_limit::trimmedValue(text);
+    const char* end = trimmed.data() + trimmed.size();
     double value = 0;
-    const auto [stop, error] = std::from_chars(begin, end, value, std::chars_format::fixed);
-    if (begin == end || error != std::errc() || stop != end || !(value > 0) || value > kHighestSeconds)
+    const auto [stop, error] = std::from_chars(trimmed.data(), end, value, std::chars_format::fixed);
+    if (trimmed.empty() || error != std::errc() || stop != end || !(value > 0) || value > kHighestSeconds)
         return std::nullopt;
     return value;
 }

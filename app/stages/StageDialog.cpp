@@ -100,14 +100,14 @@ bool StageDialog::toolRunning() const
 void StageDialog::openStage(Job::Stage stage)
 {
     titleRow_ = -1;
-    progresstotal->setValue(0);
-    Button1->setEnabled(true);
-    stageOpening(stage);
     // A stage of rows names the first of them until its runs say which they are at.
     if (stage == Job::Stage::Check)
         setWindowTitle(QStringLiteral("Checking outputs"));
     else if (stage != Job::Stage::Normalisation && job_->rowCount() > 0)
         showRow(0);
+    progresstotal->setValue(0);
+    Button1->setEnabled(true);
+    stageOpening(stage);
     showCount();
     show();
 }

@@ -217,9 +217,11 @@ class ProgressLog {
 public:
     void watch(QProgressBar* bar, const std::string& stage)
     {
-        QObject::connect(bar, &QProgressBar::valueChanged, bar, [this, stage](int value) {
-            if (value == 0 || runs_.empty() || runs_.back().stage != stage)
-                runs_.push_back({stage, {}});
+        QObject::connect(bar, &QProgressBar::valueChanged, bar, [this, bar, stage](int value) {
+            // The conversion's dialog shows the check of the outputs after it.
+            const std::string shown = bar->window()->windowTitle() == QStringLiteral("Checking outputs") ? "check" : stage;
+            if (value == 0 || runs_.empty() || runs_.back().stage != shown)
+                runs_.push_back({shown, {}});
             if (value != 0)
                 runs_.back().values.push_back(value);
         });
