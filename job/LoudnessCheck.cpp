@@ -129,7 +129,7 @@ void LoudnessCheck::jobRowsOver()
     if (jobOver_)
         return;
     jobOver_ = true;
-    startMore();  // the job's runs are over: the whole pool is the check's
+    startMore();
     maybeFinish();
 }
 
@@ -236,10 +236,10 @@ void LoudnessCheck::enqueue(int row, bool output)
 
 void LoudnessCheck::startMore()
 {
-    // Beside a job, its runs and the measurings share its "files at once": the job keeps its
-    // pool full while rows wait, so outputs are measured as its runs thin out at the end.
-    const int places = std::max(1, settings_.filesAtOnce) - (job_ ? job_->toolRunsGoing() : 0);
-    const std::size_t limit = static_cast<std::size_t>(std::max(0, places));
+    // Beside a job, as many measurings as its "files at once", at low priority: an output is
+    // measured as soon as its row ends, in the time the job's runs leave, rather than after
+    // the last of them.
+    const std::size_t limit = static_cast<std::size_t>(std::max(1, settings_.filesAtOnce));
     while (!over_ && running_.size() < limit && !queue_.empty()) {
         const Task task = queue_.front();
         queue_.pop_front();
@@ -272,7 +272,8 @@ MeasureWorker* LoudnessCheck::idleWorker()
         if (!running_.count(worker))
             return worker;
     // The pool grows to the most places the check has had; its workers stay until it ends.
-    auto* worker = workers_.emplace_back(new MeasureWorker(settings_.meter, this));
+    auto* worker = workers_.emplace_back(new MeasureWorker(
+        settings_.meter, this, following_ ? tool_launch::Priority::Low : tool_launch::Priority::Normal));
     connect(worker, &MeasureWorker::finished, this, [this, worker](const MeasureResult& result) {
         const auto found = running_.find(worker);
         if (found != running_.end())
