@@ -129,10 +129,8 @@ void Tmain::BitBtn1Click()
     const bool leaving = options && options->cbk_leaveunchanged->isChecked();
     const bool planFirst = leaving || writing_ != JobSettings::Writing::AdjustedAudio;
     // Unchecked and unplanned, the report keeps showing what it showed.
-    if (checkingOutputs() || planFirst) {
-        check_ = std::make_unique<LoudnessCheck>(settings, FFdirectc.Decoder());
-        emit checkChanged(check_.get());
-    }
+    if (checkingOutputs() || planFirst)
+        newCheck(settings);
     jobActive_ = true;
     if (!planFirst)
         return startJob(std::move(settings));
@@ -222,9 +220,36 @@ void Tmain::analyseList()
 {
     if (jobActive_ || measuring() || rowCount() == 0)
         return;
-    check_ = std::make_unique<LoudnessCheck>(jobSettings(), FFdirectc.Decoder());
-    emit checkChanged(check_.get());
+    newCheck(jobSettings());
     check_->analyse();
+}
+
+void Tmain::newCheck(const JobSettings& settings)
+{
+    if (knownLevels_)
+        knownLevels_->stop();  // the check measures what is left, with every place it has
+    check_ = std::make_unique<LoudnessCheck>(settings, FFdirectc.Decoder());
+    check_->takeKnown(knownLevels_.get());
+    // What it measures is kept for the next check of the same files.
+    if (knownLevels_)
+        connect(check_.get(), &LoudnessCheck::rowMeasured, knownLevels_.get(), [this, check = check_.get()](int row) {
+            const LoudnessReport::Row& record = check->report().rows.at(static_cast<std::size_t>(row));
+            if (record.before)
+                knownLevels_->keep(record.file, *record.before);
+        });
+    emit checkChanged(check_.get());
+}
+
+void Tmain::measureWhileIdle()
+{
+    // Only a window with its libraries, no job and no measuring of its own measures.
+    if (jobActive_ || measuring() || !dropTarget_ || rowCount() == 0)
+        return;
+    if (!knownLevels_)
+        knownLevels_ = std::make_unique<KnownSourceLevels>(
+            program_folders::meterPath(), FFdirectc.Decoder(),
+            stall_limit::baseSeconds(std::getenv(stall_limit::kEnvironmentName)));
+    knownLevels_->measure(jobSettings().sources);
 }
 
 QWidget* Tmain::messageOwner() const

@@ -366,6 +366,9 @@ int main(int argc, char** argv)
 
     std::vector<Command> commands;
     recordCommands(main, commands);
+    // A person chooses a mode and a folder before the job: the window measures the list then.
+    while (main.measuringWhileIdle())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
 
     // The window's responsiveness: how long a 10 ms timer waited at most between two ticks.
     QElapsedTimer sinceTick;
@@ -404,6 +407,7 @@ int main(int argc, char** argv)
             // The reference is what the unchecked job ran (a checked one may run rows again).
             if (!checked)
                 commands.clear();
+            const std::size_t recorded = commands.size();
             const double cpuBefore = cpuSeconds();
             const auto start = Clock::now();
             ticker.start();
@@ -414,7 +418,8 @@ int main(int argc, char** argv)
             (checked ? round.job : round.unchecked) = seconds(Clock::now() - start);
             if (checked)
                 round.cpu = cpuSeconds() - cpuBefore;
-            fs::remove_all(out);
+            if (checked && !load)
+                commands.resize(recorded);
         };
         // The same job by the command line, into a folder of its own. A miss the check reports
         // ends it with 1: done means every output written.
@@ -432,6 +437,11 @@ int main(int argc, char** argv)
                       && std::distance(fs::directory_iterator(cliOut), fs::directory_iterator()) == fileCount;
             fs::remove_all(cliOut);
         };
+        // The reference runs write where the unchecked job wrote.
+        auto removeOutputs = [&] {
+            for (const char* name : {"out", "unchecked"})
+                fs::remove_all(dir / (name + std::to_string(r)));
+        };
         // Each order turned from one round to the next, so that the machine's drift favours
         // neither.
         const bool first = r % 2 == 0;
@@ -448,6 +458,7 @@ int main(int argc, char** argv)
         round.reference = referenceRun(commands);
         if (atOnce >= 2)
             round.pooled = parallelReferenceRun(commands, atOnce);
+        removeOutputs();
         rounds.push_back(round);
     }
     const long childKiB = largestChildKiB();

@@ -6,6 +6,7 @@
 #include "conversion/ContainerTable.h"
 #include "conversion/OutputNames.h"
 #include "conversion/ProbeFacts.h"
+#include "job/KnownSourceLevels.h"
 #include "job/SourceProbe.h"
 #include "report/Verification.h"
 
@@ -81,7 +82,7 @@ void LoudnessCheck::analyse()
     asked_ = done_ = 0;
     shownPercent_ = -1;
     for (int row = 0; row < static_cast<int>(report_.rows.size()); ++row)
-        if (!sourceAsked_[static_cast<std::size_t>(row)])
+        if (!sourceAsked_[static_cast<std::size_t>(row)] && !takeSourceLevels(row))
             enqueue(row, false);
     startMore();
     maybeFinish();
@@ -200,7 +201,10 @@ bool LoudnessCheck::takeSourceLevels(int row)
     // make the promise, by the program's own rules; the output is still measured on its own,
     // so a normaliser that writes a wrong level misses a promise made from the source's level,
     // or the mode's target where the promise is the target whatever it claims.
-    const std::optional<Measurement> levels = job_ ? job_->rowSourceLevels(row) : std::nullopt;
+    // Figures measured before of the very same file are the same too.
+    std::optional<Measurement> levels = job_ ? job_->rowSourceLevels(row) : std::nullopt;
+    if (!levels && known_)
+        levels = known_->find(settings_.sources[static_cast<std::size_t>(row)]);
     if (!levels)
         return false;
     const std::size_t at = static_cast<std::size_t>(row);

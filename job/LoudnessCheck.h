@@ -14,6 +14,7 @@
 #include <tuple>
 #include <vector>
 
+class KnownSourceLevels;
 class MeasureWorker;
 struct MeasureResult;
 class TFFDecoder;
@@ -43,6 +44,9 @@ public:
     // after its last row (its Check stage): finished() comes before the job's own finished(),
     // and cancelling either cancels both. Call before job.start().
     void follow(Job& job);
+    // Sources already measured are taken from `known` rather than measured again. Before
+    // analyse() or follow().
+    void takeKnown(const KnownSourceLevels* known) { known_ = known; }
     // Names in the report the files already under outputs' names, with the settings' choice.
     // follow() does it; a plan made before a job asks for it.
     void noteExisting();
@@ -103,8 +107,8 @@ private:
     MeasureWorker* idleWorker();
     void closeWorkers();
     void jobRowEnded(int row, Job::RowEnd end, const JobError& error);
-    // Takes the figures the followed job's normaliser found for a row's source, when it has
-    // them; false when the source is to be measured.
+    // Takes the figures the followed job's normaliser found for a row's source, or those known
+    // already, when there are; false when the source is to be measured.
     bool takeSourceLevels(int row);
     // A row's source probed, by the followed job if it has, or why it cannot be opened.
     std::optional<ProbeFacts> sourceFacts(int row, std::string& why);
@@ -142,6 +146,7 @@ private:
     int redoing_ = 0;
     bool holdRedos_ = false;
     Job* job_ = nullptr;
+    const KnownSourceLevels* known_ = nullptr;
     bool following_ = false;
     bool jobOver_ = false;
     bool planned_ = false;

@@ -4,6 +4,7 @@
 #include "analysis/RunLimit.h"
 #include "base/ProgramFolders.h"
 #include "job/Job.h"
+#include "job/KnownSourceLevels.h"
 #include "job/LoudnessCheck.h"
 #include "MeasureLine.h"
 #include "media/TFFEncoder.h"
@@ -235,6 +236,35 @@ TEST(Engine, AnUndecodableFileIsAnErrorRowAndOutputsThatMissTheirPromiseAreMarke
         }
         EXPECT_NE(report_export::text(e.check->report(), report_export::Format::Csv).find(",miss,"), std::string::npos);
     }
+}
+
+// Sources measured while idle are taken by the next check as they are, until a file changes.
+TEST(Engine, SourcesMeasuredOnceAreNotMeasuredAgainUntilTheyChange)
+{
+    EngineRun e;
+    e.settings.sources = mixedList(e.dir.path());
+    testsupport::writeFile(e.dir / "broken.wav", "RIFF but nothing else\n");
+    e.settings.sources.push_back((e.dir / "broken.wav").string());
+    KnownSourceLevels known(e.settings.meter, e.host.Decoder(), 60);
+    known.measure(e.settings.sources);
+    ASSERT_TRUE(waitFor([&] { return !known.busy(); }));
+    LoudnessCheck analysis(e.settings, e.host.Decoder());
+    analysis.takeKnown(&known);
+    std::vector<std::string> measured;
+    QObject::connect(&analysis, &LoudnessCheck::measuringStarted,
+                     [&](const tool_contracts::MeasureInput& input) { measured.push_back(input.source); });
+    analysis.analyse();
+    ASSERT_TRUE(waitFor([&] { return analysis.isOver(); }));
+    EXPECT_TRUE(measured.empty()) << measured.front();
+    EXPECT_NE(analysis.report().rows[3].error, "");  // not known: tried again, and refused
+    for (std::size_t row = 0; row < 3; ++row) {
+        ASSERT_TRUE(analysis.report().rows[row].before) << row;
+        EXPECT_EQ(analysis.report().rows[row].before->integratedLufs,
+                  known.find(e.settings.sources[row])->integratedLufs);
+    }
+    fs::last_write_time(e.settings.sources[0], fs::last_write_time(e.settings.sources[0]) + std::chrono::seconds(1));
+    EXPECT_FALSE(known.find(e.settings.sources[0]));
+    EXPECT_TRUE(known.find(e.settings.sources[1]));
 }
 
 std::string hashes(const std::string& file)
