@@ -6,8 +6,10 @@
 // Three rounds of them. Built four times: JOB_BENCH_KIND "gain", "peak", "rms" (RMS album) or
 // "tags": the RMS album job with loudness tags only, beside the same job writing adjusted audio.
 //
-//   <kind>_job_bench [files, default 8] [seconds each, default 60] [load]
+//   <kind>_job_bench [files, default 8] [seconds each, default 60] [load | loudnorm]
 //
+// With "loudnorm" it times instead the RMS track job on music-like files against two passes of
+// ffmpeg's loudnorm per file.
 // AURALON_MAX_JOBS sets how many files a stage works on at once (default: the usable cores).
 // With "load" it also reports the program's peak resident size during the job and the longest
 // time the window went without handling a 10 ms timer.
@@ -118,6 +120,28 @@ void runProgram(const std::string& program, const std::vector<std::string>& args
     p.closeWriteChannel();
     p.waitForFinished(-1);
     p.readAll();
+}
+
+// Runs ffmpeg and returns what it printed.
+std::string ffmpegOutput(const std::vector<std::string>& args)
+{
+    QStringList list;
+    for (const std::string& a : args)
+        list << QString::fromStdString(a);
+    QProcess p;
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(QStringLiteral(FFMPEG_EXECUTABLE), list);
+    p.waitForFinished(-1);
+    return p.readAll().toStdString();
+}
+
+// The value of "key" : "value" in loudnorm's JSON summary.
+std::string jsonValue(const std::string& text, const std::string& key)
+{
+    const std::size_t at = text.rfind("\"" + key + "\"");
+    const std::size_t open = at == std::string::npos ? at : text.find('"', text.find(':', at) + 1);
+    const std::size_t close = open == std::string::npos ? open : text.find('"', open + 1);
+    return close == std::string::npos ? std::string() : text.substr(open + 1, close - open - 1);
 }
 
 double cpuSeconds()
@@ -317,6 +341,73 @@ int tagsBench(Tmain& main, const fs::path& dir, int fileCount, const std::string
 
 
 
+// The RMS track job on music-like files (pink noise under a slow swell, a kick of real crest
+// factor, mastered over full scale), checked, with the sources measured while idle, against
+// what a shell does with ffmpeg alone: two passes of loudnorm per file to the same level and
+// ceiling, one file after another.
+int loudnormBench(Tmain& main, const fs::path& dir, int fileCount, double length)
+{
+    constexpr double kTarget = 0.12;
+    std::vector<fs::path> songs;
+    const std::string duration = bench::format("%g", length);
+    for (int i = 0; i < fileCount; ++i) {
+        songs.push_back(dir / ("song" + std::to_string(i) + ".mp3"));
+        run({"-hide_banner", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
+             "anoisesrc=c=pink:a=0.3:seed=" + std::to_string(i + 1) + ":d=" + duration
+                 + ",lowpass=f=9000,volume='0.55+0.45*sin(2*PI*0.2*t)':eval=frame",
+             "-f", "lavfi", "-i",
+             "aevalsrc='0.95*sin(2*PI*" + std::to_string(50 + 5 * i) + "*t)*exp(-14*mod(t,0.5))':s=44100:d=" + duration,
+             "-filter_complex", "[0][1]amix=inputs=2:normalize=0,aformat=channel_layouts=stereo", "-ar", "44100",
+             "-b:a", "192k", songs.back().string()});
+    }
+    main.btn_clearClick();
+    for (const fs::path& s : songs)
+        main.add_file_b(QString::fromStdString(s.string()));
+    main.radio_singularly->setChecked(true);
+    main.options->cb_loudnesstarget->setCurrentIndex(0);
+    main.options->cbk_checkoutputs->setChecked(true);
+    const tool_contracts::LoudnessTarget level = tool_contracts::kLoudnessTargets[0];
+    while (main.measuringWhileIdle())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    std::vector<std::pair<double, double>> rounds;  // the job, loudnorm
+    bool complete = true;
+    for (int r = 0; r < kRounds; ++r) {
+        const auto start = Clock::now();
+        complete = runWindowJob(main, dir / ("track" + std::to_string(r))) == fileCount && complete;
+        const double job = seconds(Clock::now() - start);
+        fs::remove_all(dir / ("track" + std::to_string(r)));
+        const fs::path out = dir / ("loudnorm" + std::to_string(r));
+        fs::create_directories(out);
+        const std::string aim = "loudnorm=I=" + bench::format("%g", level.lufs) + ":TP=" + bench::format("%g", level.ceilingDbtp);
+        const auto shell = Clock::now();
+        for (const fs::path& song : songs) {
+            const std::string first = ffmpegOutput({"-hide_banner", "-nostats", "-i", song.string(), "-af",
+                                                    aim + ":print_format=json", "-f", "null", "-"});
+            ffmpegOutput({"-hide_banner", "-loglevel", "error", "-y", "-i", song.string(), "-af",
+                          aim + ":measured_I=" + jsonValue(first, "input_i") + ":measured_TP=" + jsonValue(first, "input_tp")
+                              + ":measured_LRA=" + jsonValue(first, "input_lra") + ":measured_thresh="
+                              + jsonValue(first, "input_thresh") + ":offset=" + jsonValue(first, "target_offset")
+                              + ":linear=true",
+                          "-ar", "44100", (out / song.filename()).string()});
+        }
+        const double loudnorm = seconds(Clock::now() - shell);
+        fs::remove_all(out);
+        std::printf("  round: RMS track job %.3f s, two-pass loudnorm one after another %.3f s, ratio %.3f\n", job,
+                    loudnorm, job / loudnorm);
+        rounds.emplace_back(job, loudnorm);
+    }
+    std::sort(rounds.begin(), rounds.end(),
+              [](const auto& a, const auto& b) { return a.first / a.second < b.first / b.second; });
+    const auto& [job, loudnorm] = rounds[rounds.size() / 2];
+    bench::printResult("RMS track job on music-like files, checked, " + std::to_string(fileCount) + " x "
+                           + duration + " s MP3, " + std::to_string(main.filesAtOnce()) + " at once",
+                       bench::timeText(job), "two-pass loudnorm one after another " + bench::timeText(loudnorm),
+                       bench::format("%.2fx", job / loudnorm), bench::format("at most %.2fx", kTarget),
+                       complete && job / loudnorm <= kTarget);
+    fs::remove_all(dir);
+    return complete ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -327,6 +418,7 @@ int main(int argc, char** argv)
     const int fileCount = bench::sizeArgument(argc, argv, 1, 8);
     const double length = bench::secondsArgument(argc, argv, 2, 60.0);
     const bool load = argc > 3 && std::string(argv[3]) == "load";
+    const bool loudnorm = argc > 3 && std::string(argv[3]) == "loudnorm";
 
     const fs::path dir = fs::temp_directory_path() / ("auralon_" + kKind + "_job_bench");
     fs::remove_all(dir);
@@ -355,6 +447,8 @@ int main(int argc, char** argv)
         main.edit_volumegain->setText(QStringLiteral("6"));
     } else if (kKind == "peak") {
         main.radio_peak_trackgain->setChecked(true);
+    } else if (loudnorm) {
+        return loudnormBench(main, dir, fileCount, length);
     } else if (kKind == "tags") {
         return tagsBench(main, dir, fileCount,
                          "RMS album job with loudness tags only, " + std::to_string(fileCount) + " x "

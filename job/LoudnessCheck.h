@@ -23,11 +23,11 @@ class TFFDecoder;
 // source (analyse(): the plan of the job's mode and settings); during one, every output as
 // its row is written (follow()), each then judged against its row's promise; in the RMS and
 // peak modes a row that missed is written once more with the correction measured, then judged
-// again (never a third time). Measurings run
-// out of the program's process, in a pool of measuring workers kept until the check ends, up to
-// the job's "files at once" at a time, so a file that crashes the decoder only gives its own row
-// an error. Like the job, everything happens on
-// the thread it lives on, from its event loop.
+// again (never a third time). Measurings run out of the program's process, in a pool of
+// measuring workers kept until the check ends, up to the job's "files at once" at a time (beside
+// a job, at low priority, in the time its runs leave), so a file that crashes the decoder only
+// gives its own row an error. Like the job, everything happens on the thread it lives on, from
+// its event loop.
 class LoudnessCheck : public QObject {
     Q_OBJECT
 public:
