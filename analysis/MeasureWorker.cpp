@@ -60,8 +60,8 @@ void readLines(QProcess& process, QProcess::ProcessChannel channel, LineSplitter
 
 }  // namespace
 
-MeasureWorker::MeasureWorker(std::string program, QObject* parent)
-    : QObject(parent), program_(std::move(program)), watchdog_(new QTimer(this))
+MeasureWorker::MeasureWorker(std::string program, QObject* parent, tool_launch::Priority priority)
+    : QObject(parent), program_(std::move(program)), priority_(priority), watchdog_(new QTimer(this))
 {
     watchdog_->setSingleShot(true);
     connect(watchdog_, &QTimer::timeout, this, &MeasureWorker::stalled);
@@ -130,7 +130,7 @@ std::string MeasureWorker::start()
     if (std::string reason = tool_launch::unrunnableReason(program_); !reason.empty())
         return "cannot start " + program_ + ": " + reason;
     process_ = new QProcess(this);
-    tool_launch::prepare(*process_, program_, {});
+    tool_launch::prepare(*process_, program_, {}, priority_);
     // Requests go in, answers and messages come back apart.
     process_->setStandardInputFile(QString());
     process_->setProcessChannelMode(QProcess::SeparateChannels);

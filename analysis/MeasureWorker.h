@@ -2,6 +2,7 @@
 
 #include "analysis/MeasureResult.h"
 #include "analysis/ToolErrorReport.h"
+#include "analysis/ToolLaunch.h"
 #include "tools/ToolContracts.h"
 
 #include <QObject>
@@ -26,7 +27,9 @@ struct ProbeFacts;
 class MeasureWorker : public QObject {
     Q_OBJECT
 public:
-    explicit MeasureWorker(std::string program, QObject* parent = nullptr);
+    // A worker of low priority measures in the time that other work leaves (see tool_launch).
+    explicit MeasureWorker(std::string program, QObject* parent = nullptr,
+                           tool_launch::Priority priority = tool_launch::Priority::Normal);
     // The worker is killed and waited for. From a slot of finished(), use deleteLater().
     ~MeasureWorker() override;
 
@@ -63,6 +66,7 @@ private:
     void end(MeasureResult result);
 
     std::string program_;
+    tool_launch::Priority priority_;
     QProcess* process_ = nullptr;
     QTimer* watchdog_ = nullptr;
     int stallLimitMs_ = 0;

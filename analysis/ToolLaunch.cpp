@@ -22,9 +22,11 @@ namespace {
 // now: then the child goes at once); descriptors the program opened without close-on-exec are
 // marked so that the tool inherits only 0, 1 and 2 (Qt's own pipe that reports a failed exec
 // must stay open until the exec, hence marked, not closed).
-void prepareChild(pid_t program)
+void prepareChild(pid_t program, bool low)
 {
     ::setpgid(0, 0);
+    if (low)
+        ::setpriority(PRIO_PROCESS, 0, tool_launch::kLowPriorityNice);
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (::getppid() != program)
         ::_exit(127);
@@ -66,7 +68,7 @@ std::string startFailureReason(const std::string& path, const QProcess& process)
 }
 
 void prepare(QProcess& process, const std::string& toolPath,
-             const std::vector<std::string>& arguments)
+             const std::vector<std::string>& arguments, Priority priority)
 {
     QStringList list;
     list.reserve(static_cast<qsizetype>(arguments.size()));
@@ -76,7 +78,8 @@ void prepare(QProcess& process, const std::string& toolPath,
     process.setArguments(list);
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.setStandardInputFile(QProcess::nullDevice());
-    process.setChildProcessModifier([program = ::getpid()] { prepareChild(program); });
+    process.setChildProcessModifier(
+        [program = ::getpid(), low = priority == Priority::Low] { prepareChild(program, low); });
 }
 
 ToolRunResult endedRun(const QProcess& process, const std::string& toolPath, pid_t pid)

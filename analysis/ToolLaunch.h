@@ -24,8 +24,12 @@ std::string startFailureReason(const std::string& path, const QProcess& process)
 // merged output channel, the null device as input, a process group of its own, death with
 // the thread that starts it (the program's, which outlives every run) and no inherited
 // descriptor beyond 0, 1 and 2.
+// A tool of low priority yields the cores to the others (see kLowPriorityNice): work that may
+// wait, done in the time the others leave.
+enum class Priority { Normal, Low };
+inline constexpr int kLowPriorityNice = 10;
 void prepare(QProcess& process, const std::string& toolPath,
-             const std::vector<std::string>& arguments);
+             const std::vector<std::string>& arguments, Priority priority = Priority::Normal);
 
 // How a started process has ended (by itself: not a cancel), as the result of its run.
 ToolRunResult endedRun(const QProcess& process, const std::string& toolPath, pid_t pid);

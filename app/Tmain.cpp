@@ -187,6 +187,8 @@ Tmain::Tmain(QWidget* parent)
     qApp->installEventFilter(this);
     FormCreate();
     setupJob();
+    idleMeasuring_.setSingleShot(true);
+    connect(&idleMeasuring_, &QTimer::timeout, this, &Tmain::measureWhileIdle);
 }
 
 Tmain::~Tmain()

@@ -2,6 +2,7 @@
 
 #include "conversion/ConversionCommand.h"
 #include "job/Job.h"
+#include "job/KnownSourceLevels.h"
 #include "job/LoudnessCheck.h"
 #include "media/TFFEncoder.h"
 
@@ -10,6 +11,7 @@
 #include <QSize>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 
 #include <memory>
 #include <string>
@@ -122,6 +124,8 @@ public:
     bool measuring() const { return check_ && !check_->isOver(); }
     // The measurements, plan and verdicts of the last job; null before the first.
     const LoudnessCheck* lastCheck() const { return check_.get(); }
+    // The list's sources are measured, or soon will be, while the window is idle.
+    bool measuringWhileIdle() const { return idleMeasuring_.isActive() || (knownLevels_ && knownLevels_->busy()); }
     // True once the window has been closed (Exit, the close box, a termination signal):
     // no job starts any more.
     bool closingDown() const { return closing_; }
@@ -212,11 +216,16 @@ private:
     void abandonJob();
     // Runs the job over these settings, its outputs judged as its rows end.
     void startJob(JobSettings settings);
+    // A new check of the list (check_), with the sources measured so far.
+    void newCheck(const JobSettings& settings);
+    void measureWhileIdle();
     void showRowEnd(int row, Job::RowEnd end, const JobError& error, const std::string& note);
     void jobFinished(Job::Outcome outcome, const JobError& error);
     // A written row's output judged: a miss joins the row's note.
     void showVerdict(int row);
     // The job's end is shown once its outputs are judged too.
+    // Options ask for every output to be measured and judged after writing.
+    bool checkingOutputs() const;
     // What to do with files already in the output folder under outputs' names: asked once,
     // only when there are such files; false for Cancel.
     bool settleExisting(JobSettings& settings);
@@ -262,6 +271,10 @@ private:
     std::string outputFolder_;
     std::unique_ptr<Job> job_;  // the last job, kept until the next one
     std::unique_ptr<LoudnessCheck> check_;  // the judging of the last job's outputs
+    // Sources measured while the window is idle, or by a check, for the checks to come.
+    std::unique_ptr<KnownSourceLevels> knownLevels_;
+    QTimer idleMeasuring_;  // started again at each change of the list
+    static constexpr int kIdleMeasuringDelayMs = 1500;
     bool jobActive_ = false;
     JobSettings::Writing writing_ = JobSettings::Writing::AdjustedAudio;
 };

@@ -132,6 +132,9 @@ void Tmain::deleteRow(int row)
 void Tmain::updateTotalFiles()
 {
     label_totalfiles->setText(QString::number(rowCount()) + QStringLiteral(" Files"));
+    // The list has changed: its sources are measured once the user has left it for a while
+    // (choosing a mode and a folder), so that a job finds them measured.
+    idleMeasuring_.start(kIdleMeasuringDelayMs);
 }
 
 void Tmain::add_file_b(const QString& path)

@@ -10,6 +10,7 @@
 #include "base/ProgramFolders.h"
 #include "app/Toptions.h"
 #include "app/stages/Tbatchaudioc.h"
+#include "report/ReportExport.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -125,11 +126,13 @@ void Tmain::BitBtn1Click()
     JobSettings settings = jobSettings();
     if (!settleExisting(settings))
         return;
-    check_ = std::make_unique<LoudnessCheck>(settings, FFdirectc.Decoder());
-    emit checkChanged(check_.get());
-    jobActive_ = true;
     const bool leaving = options && options->cbk_leaveunchanged->isChecked();
-    if (!leaving && writing_ == JobSettings::Writing::AdjustedAudio)
+    const bool planFirst = leaving || writing_ != JobSettings::Writing::AdjustedAudio;
+    // Unchecked and unplanned, the report keeps showing what it showed.
+    if (checkingOutputs() || planFirst)
+        newCheck(settings);
+    jobActive_ = true;
+    if (!planFirst)
         return startJob(std::move(settings));
     // Which rows are close enough, and their tags, are known only once the list is measured
     // and planned.
@@ -165,10 +168,17 @@ void Tmain::startJob(JobSettings settings)
     connect(&job, &Job::rowEnded, this, &Tmain::showRowEnd);
     connect(&job, &Job::finished, this, &Tmain::jobFinished);
     // After the window's own slots, so that the job's end is known when the check ends with it.
-    check_->follow(job);
-    connect(check_.get(), &LoudnessCheck::rowVerified, this, &Tmain::showVerdict);
+    if (checkingOutputs()) {
+        check_->follow(job);
+        connect(check_.get(), &LoudnessCheck::rowVerified, this, &Tmain::showVerdict);
+    }
     emit jobStarted(&job);
     job.start();
+}
+
+bool Tmain::checkingOutputs() const
+{
+    return !options || options->cbk_checkoutputs->isChecked();
 }
 
 bool Tmain::settleExisting(JobSettings& settings)
@@ -210,9 +220,36 @@ void Tmain::analyseList()
 {
     if (jobActive_ || measuring() || rowCount() == 0)
         return;
-    check_ = std::make_unique<LoudnessCheck>(jobSettings(), FFdirectc.Decoder());
-    emit checkChanged(check_.get());
+    newCheck(jobSettings());
     check_->analyse();
+}
+
+void Tmain::newCheck(const JobSettings& settings)
+{
+    if (knownLevels_)
+        knownLevels_->stop();  // the check measures what is left, with every place it has
+    check_ = std::make_unique<LoudnessCheck>(settings, FFdirectc.Decoder());
+    check_->takeKnown(knownLevels_.get());
+    // What it measures is kept for the next check of the same files.
+    if (knownLevels_)
+        connect(check_.get(), &LoudnessCheck::rowMeasured, knownLevels_.get(), [this, check = check_.get()](int row) {
+            const LoudnessReport::Row& record = check->report().rows.at(static_cast<std::size_t>(row));
+            if (record.before)
+                knownLevels_->keep(record.file, *record.before);
+        });
+    emit checkChanged(check_.get());
+}
+
+void Tmain::measureWhileIdle()
+{
+    // Only a window with its libraries, no job and no measuring of its own measures.
+    if (jobActive_ || measuring() || !dropTarget_ || rowCount() == 0)
+        return;
+    if (!knownLevels_)
+        knownLevels_ = std::make_unique<KnownSourceLevels>(
+            program_folders::meterPath(), FFdirectc.Decoder(),
+            stall_limit::baseSeconds(std::getenv(stall_limit::kEnvironmentName)));
+    knownLevels_->measure(jobSettings().sources);
 }
 
 QWidget* Tmain::messageOwner() const
@@ -262,9 +299,18 @@ void Tmain::showVerdict(int row)
         setRowNote(row, note.isEmpty() ? unchecked : note + QLatin1Char('\n') + unchecked);
         return;
     }
+    const std::string redone = report_export::redoSummary(record, check_->report().settings);
+    if (!redone.empty()) {
+        const QString tip = QStringLiteral("Redone: ") + text(redone);
+        const QString note = rowNote(row);
+        setRowNote(row, note.isEmpty() ? tip : note + QLatin1Char('\n') + tip);
+        return;
+    }
     if (!record.verdict || record.verdict->pass)
         return;
-    const QString miss = QStringLiteral("Missed its promise: ") + text(record.verdict->reason);
+    QString miss = QStringLiteral("Missed its promise: ") + text(record.verdict->reason);
+    if (!record.redoError.empty())
+        miss += QStringLiteral("; not written again: ") + text(record.redoError);
     const QString note = rowNote(row);
     setRowNote(row, note.isEmpty() ? miss : note + QLatin1Char('\n') + miss);
 }

@@ -31,7 +31,10 @@ constexpr int kAlbumSetsTop = kLeaveUnchangedTop + kLeaveUnchangedHeight;
 constexpr int kAlbumSetsHeight = 32;
 constexpr int kWritingTop = kAlbumSetsTop + kAlbumSetsHeight;
 constexpr int kWritingHeight = 32;
-constexpr int kAddedHeight = kFilesAtOnceHeight + kLeaveUnchangedHeight + kAlbumSetsHeight + kWritingHeight;
+constexpr int kCheckOutputsTop = kWritingTop + kWritingHeight;
+constexpr int kCheckOutputsHeight = 28;
+constexpr int kAddedHeight =
+    kFilesAtOnceHeight + kLeaveUnchangedHeight + kAlbumSetsHeight + kWritingHeight + kCheckOutputsHeight;
 
 }  // namespace
 
@@ -108,6 +111,11 @@ Toptions::Toptions(QWidget* parent)
     cb_writing->addItems({QStringLiteral("Adjusted audio"), QStringLiteral("Loudness tags only (audio untouched)")});
     connect(cb_writing, &QComboBox::currentIndexChanged, this,
             [this](int index) { emit writingChosen(static_cast<JobSettings::Writing>(index)); });
+
+    cbk_checkoutputs = new QCheckBox(QStringLiteral("Check every output after writing"), this);
+    cbk_checkoutputs->setObjectName(QStringLiteral("cbk_checkoutputs"));
+    cbk_checkoutputs->setGeometry(24, kCheckOutputsTop + 4, 309, 20);
+    cbk_checkoutputs->setChecked(true);
 
     Bevel1 = new QFrame(this);
     Bevel1->setObjectName(QStringLiteral("Bevel1"));

@@ -15,8 +15,8 @@ class QSpinBox;
 
 // The Options dialog: the prefix put in front of every output file's name, the loudness the
 // RMS modes aim for, how many files a stage works on at once, whether files that are nearly
-// right are left as they are, whether each folder is an album of its own, and what a job
-// writes. There is no Cancel: whatever
+// right are left as they are, whether each folder is an album of its own, what a job writes
+// and whether its outputs are checked. There is no Cancel: whatever
 // the controls hold when the dialog closes, by "OK" or by the close box, holds from then on,
 // while the program runs.
 class Toptions : public QDialog {
@@ -41,6 +41,8 @@ public:
     // What a job writes: its items are "Adjusted audio" and "Loudness tags only (audio
     // untouched)", in the order of JobSettings::Writing; told by writingChosen.
     QComboBox* cb_writing;
+    // Each output is measured and judged against its promise as the job's last stage.
+    QCheckBox* cbk_checkoutputs;
 
     // The choice of cb_albumsets, for JobSettings::groupByFolder.
     bool groupByFolder() const;

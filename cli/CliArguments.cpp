@@ -320,6 +320,8 @@ constexpr std::array kOptions{
     Option{"tags-only", 0, "", "write copies of every stream with ReplayGain tags (R128\n"
                                "gains for Opus), the audio untouched; --track or --album",
            setFlag<&CliOptions::tagsOnly>},
+    Option{"no-check", 0, "", "write without measuring and judging each output afterwards",
+           setFlag<&CliOptions::noCheck>},
     Option{"plan", 0, "", "measure the files and print what would be done; write\n"
                           "nothing (no -o needed)", setFlag<&CliOptions::plan>},
     Option{"report", 0, "FILE", "write the measurements, plan and results to FILE\n"

@@ -27,6 +27,8 @@ struct CliOptions {
     double skipWithinDb = 0;
     // Copies of the sources' streams carrying loudness tags instead of adjusted audio.
     bool tagsOnly = false;
+    // --no-check: the outputs are not measured and judged after writing.
+    bool noCheck = false;
 
     bool plan = false;       // measure and print the plan; write nothing
     std::string reportFile;  // where the whole report goes after the job; empty: nowhere

@@ -71,9 +71,12 @@ std::string figure(double value)
 }
 
 // The outputs' figures in one line: how many were written and kept their promise, how far
-// apart their loudness lies, their highest true peak, how many were limited or left unchanged.
-std::string summaryLine(const LoudnessReport& report, int written)
+// apart their loudness lies, their highest true peak, how many were limited or left unchanged;
+// only how many were written when they were not checked.
+std::string summaryLine(const LoudnessReport& report, int written, bool checked)
 {
+    if (!checked)
+        return std::to_string(written) + " written, not checked";
     int kept = 0, judged = 0, limited = 0, unchanged = 0;
     double quietest = HUGE_VAL, loudest = -HUGE_VAL, highestPeak = -HUGE_VAL;
     for (const LoudnessReport::Row& row : report.rows) {
@@ -263,7 +266,8 @@ int CliRun::runJob()
     }
     Job job(settings, libraries_.Decoder());
     job_ = &job;
-    check.follow(job);
+    if (!options_.noCheck)
+        check.follow(job);
     bool began = false;
     JobError jobError;
     QEventLoop loop;
@@ -287,8 +291,11 @@ int CliRun::runJob()
     });
     QObject::connect(&check, &LoudnessCheck::rowVerified, [this, &check](int row) {
         const LoudnessReport::Row& record = check.report().rows.at(static_cast<std::size_t>(row));
-        if (record.verdict && !record.verdict->pass)
-            progress_->message(record.file + ": missed its promise: " + record.verdict->reason);
+        if (const std::string redone = report_export::redoSummary(record, check.report().settings); !redone.empty())
+            progress_->message(record.file + ": redone: " + redone);
+        else if (record.verdict && !record.verdict->pass)
+            progress_->message(record.file + ": missed its promise: " + record.verdict->reason
+                               + (record.redoError.empty() ? "" : "; not written again: " + record.redoError));
         else if (record.leftUnchanged)
             progress_->message(record.file + ": left unchanged");
         else if (!record.tagsWritten.empty())
@@ -369,7 +376,7 @@ void CliRun::tellReport(const LoudnessCheck& check)
             progress_->message(problem);
             ++notWritten_;
         }
-    progress_->message(summaryLine(check.report(), written_));
+    progress_->message(summaryLine(check.report(), written_, !options_.noCheck));
 }
 
 void CliRun::rowEnded(int row, Job::RowEnd end, const JobError& error, const std::string& note)

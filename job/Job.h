@@ -9,6 +9,7 @@
 #include <QObject>
 
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -44,9 +45,10 @@ struct RunVerdict;
 // stage, where no row ends so, is started 100 ms before its first runs); rows start in
 // row order and their ends (rowMeasured, rowEnded) are told in row order, whichever run ends
 // first. A job that a LoudnessCheck follows ends with that check as a stage of its own (Check):
-// after the last row, until every output written is judged. With one file at once, no row is prepared or started while an end is being told: a
-// front end may show a modal message from its slot (a nested event loop) and the job goes on
-// when the slot returns. With more at once, runs already going go on meanwhile and keep the
+// after the last row, until every output written is judged (and, in the RMS and peak modes,
+// every row that missed is written once more and judged again: redo()). With one file at
+// once, no row is prepared or started while an end is being told: a front end may show a
+// modal message from its slot (a nested event loop) and the job goes on when the slot returns. With more at once, runs already going go on meanwhile and keep the
 // pool full, and the next end is told when the slot has returned. finished() comes last, once;
 // the scratch folder of a completed job is cleared when its slots have returned.
 //
@@ -82,6 +84,15 @@ public:
     // The check that judges this job's outputs (LoudnessCheck::follow calls it): the job waits
     // for it after its last row, in the Check stage, and a cancel stops it too.
     void setCheck(LoudnessCheck* check);
+
+    // In the Check stage, for a row whose output missed its promise: writes it once more over
+    // the first output (through a part file renamed into place, so a failure or a cancel leaves
+    // the first as it was): in the RMS modes its WAV copy normalised again to targetLufs with
+    // the ceiling lowered by ceilingDropDb, then converted again; in the peak mode converted
+    // again with its gain lowered by ceilingDropDb. Told by rowRedone(), perhaps before this
+    // returns; false (nothing told) when the row cannot be written again (another mode, a row
+    // left unchanged or tagged, no copy or no gain).
+    bool redo(int row, double targetLufs, double ceilingDropDb);
 
     const JobSettings& settings() const { return settings_; }
     int rowCount() const { return static_cast<int>(settings_.sources.size()); }
@@ -124,6 +135,8 @@ signals:
     // before any run, failed in any stage, or skipped (a file of its output's name is there and
     // the settings say to leave such rows); error says why. Once per row at most.
     void rowEnded(int row, Job::RowEnd end, const JobError& error, const std::string& note);
+    // A row asked for by redo() is written again, or why not (its first output stays).
+    void rowRedone(int row, bool written, const JobError& error);
     // A tool is about to run with these arguments.
     void toolStarted(const std::string& tool, const std::vector<std::string>& arguments);
     // The job is over. error says why when a failure was the job's rather than a row's (a
@@ -188,6 +201,17 @@ private:
     // it holds every stream that makes the source's length).
     std::string endedEarly(int row, const std::string& written, bool streamsKept);
     void failRow(int row, RowState state, JobError error, bool endsJob, bool closesStage = false);
+    // --- Writing a row once more in the Check stage (JobRedo.cpp) ---
+    struct Redo {
+        int row = 0;
+        double targetLufs = 0;
+        double ceilingDropDb = 0;
+    };
+    void startRedos();
+    void runRedoTool(int row, Command command, std::function<void(RowRun&, const ToolRunResult&)> ended);
+    void convertAgain(int row);
+    void redoEnded(int row, JobError error);
+
     // The normaliser's runs, one after another: one over every copy, or one per folder's
     // copies when each folder is a set.
     std::vector<std::vector<std::string>> normaliserRuns() const;
@@ -199,6 +223,7 @@ private:
     std::map<int, std::unique_ptr<RowRun>> runs_;
     std::unique_ptr<RowRun> normaliser_;
     std::deque<std::vector<std::string>> normaliserQueue_;  // the normaliser's runs still to come
+    std::deque<Redo> redos_;  // rows to write again, not started yet
     LoudnessCheck* check_ = nullptr;
     Outcome checkedOutcome_ = Outcome::Completed;  // how the job ends once its check has
     JobError checkedError_;

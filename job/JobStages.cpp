@@ -445,7 +445,7 @@ void Job::discard(int row)
     JobRow& record = state_->row(row);
     if (stage_ == Stage::WavExtraction) {
         std::remove(record.output.c_str());
-    } else if (stage_ == Stage::Conversion && record.command) {
+    } else if ((stage_ == Stage::Conversion || stage_ == Stage::Check) && record.command) {
         output_files::discardOutput(*record.command);
         record.command.reset();
     }

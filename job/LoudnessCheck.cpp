@@ -6,6 +6,7 @@
 #include "conversion/ContainerTable.h"
 #include "conversion/OutputNames.h"
 #include "conversion/ProbeFacts.h"
+#include "job/KnownSourceLevels.h"
 #include "job/SourceProbe.h"
 #include "report/Verification.h"
 
@@ -81,7 +82,7 @@ void LoudnessCheck::analyse()
     asked_ = done_ = 0;
     shownPercent_ = -1;
     for (int row = 0; row < static_cast<int>(report_.rows.size()); ++row)
-        if (!sourceAsked_[static_cast<std::size_t>(row)])
+        if (!sourceAsked_[static_cast<std::size_t>(row)] && !takeSourceLevels(row))
             enqueue(row, false);
     startMore();
     maybeFinish();
@@ -104,6 +105,7 @@ void LoudnessCheck::follow(Job& job)
                     outputs_.at(static_cast<std::size_t>(row)) = job.rowOutput(row);
                 jobRowEnded(row, end, error);
             });
+    connect(&job, &Job::rowRedone, this, &LoudnessCheck::redone);
     connect(&job, &Job::finished, this, [this](Job::Outcome outcome) {
         job_ = nullptr;  // it may go before the check
         if (outcome == Job::Outcome::Cancelled)
@@ -128,7 +130,7 @@ void LoudnessCheck::jobRowsOver()
     if (jobOver_)
         return;
     jobOver_ = true;
-    startMore();  // the job's runs are over: the whole pool is the check's
+    startMore();
     maybeFinish();
 }
 
@@ -139,6 +141,11 @@ void LoudnessCheck::cancel()
     closeWorkers();
     queue_.clear();
     over_ = true;
+    redoWaiting_.clear();
+    redoing_ = 0;
+    for (std::size_t row = 0; following_ && row < outputs_.size(); ++row)
+        if (report_.rows[row].firstVerdict && !report_.rows[row].verdict)
+            keepFirst(static_cast<int>(row), "the check was cancelled");
     for (std::size_t row = 0; following_ && row < outputs_.size(); ++row)
         if (!outputs_[row].empty() && !report_.rows[row].verdict && report_.rows[row].error.empty()) {
             report_.rows[row].error = "not checked: the check was cancelled";
@@ -194,7 +201,10 @@ bool LoudnessCheck::takeSourceLevels(int row)
     // make the promise, by the program's own rules; the output is still measured on its own,
     // so a normaliser that writes a wrong level misses a promise made from the source's level,
     // or the mode's target where the promise is the target whatever it claims.
-    const std::optional<Measurement> levels = job_ ? job_->rowSourceLevels(row) : std::nullopt;
+    // Figures measured before of the very same file are the same too.
+    std::optional<Measurement> levels = job_ ? job_->rowSourceLevels(row) : std::nullopt;
+    if (!levels && known_)
+        levels = known_->find(settings_.sources[static_cast<std::size_t>(row)]);
     if (!levels)
         return false;
     const std::size_t at = static_cast<std::size_t>(row);
@@ -230,10 +240,10 @@ void LoudnessCheck::enqueue(int row, bool output)
 
 void LoudnessCheck::startMore()
 {
-    // Beside a job, its runs and the measurings share its "files at once": the job keeps its
-    // pool full while rows wait, so outputs are measured as its runs thin out at the end.
-    const int places = std::max(1, settings_.filesAtOnce) - (job_ ? job_->toolRunsGoing() : 0);
-    const std::size_t limit = static_cast<std::size_t>(std::max(0, places));
+    // Beside a job, as many measurings as its "files at once", at low priority: an output is
+    // measured as soon as its row ends, in the time the job's runs leave, rather than after
+    // the last of them.
+    const std::size_t limit = static_cast<std::size_t>(std::max(1, settings_.filesAtOnce));
     while (!over_ && running_.size() < limit && !queue_.empty()) {
         const Task task = queue_.front();
         queue_.pop_front();
@@ -266,7 +276,8 @@ MeasureWorker* LoudnessCheck::idleWorker()
         if (!running_.count(worker))
             return worker;
     // The pool grows to the most places the check has had; its workers stay until it ends.
-    auto* worker = workers_.emplace_back(new MeasureWorker(settings_.meter, this));
+    auto* worker = workers_.emplace_back(new MeasureWorker(
+        settings_.meter, this, following_ ? tool_launch::Priority::Low : tool_launch::Priority::Normal));
     connect(worker, &MeasureWorker::finished, this, [this, worker](const MeasureResult& result) {
         const auto found = running_.find(worker);
         if (found != running_.end())
@@ -415,7 +426,72 @@ void LoudnessCheck::verify(int row)
         }
         record.verdict = verification::check(report_.settings, promise, *record.before, *record.after,
                                              lossy_[static_cast<std::size_t>(row)]);
+        const std::optional<verification::Correction> mend =
+            mayRedo(row) ? verification::correction(report_.settings, promise, *record.after, *record.verdict)
+                         : std::nullopt;
+        if (mend) {
+            // Told once judged again.
+            record.attempts = 2;
+            record.firstAfter = std::exchange(record.after, std::nullopt);
+            record.firstVerdict = std::exchange(record.verdict, std::nullopt);
+            // The peak mode has no level to aim at: its gain goes down by the drop.
+            redoWaiting_.emplace_back(row, promise.loudnessAfterLufs.value_or(0) + mend->gainDb,
+                                      mend->ceilingDropDb);
+            return startRedos();
+        }
     }
+    tellVerified(row);
+}
+
+bool LoudnessCheck::mayRedo(int row) const
+{
+    const LoudnessReport::Row& record = report_.rows.at(static_cast<std::size_t>(row));
+    const conversion_command::VolumeMode mode = settings_.mode;
+    const bool levelMode = conversion_command::isRmsMode(mode) ? record.plan.loudnessAfterLufs.has_value()
+                                                               : mode == conversion_command::VolumeMode::PeakTrackGain;
+    return following_ && job_ && levelMode && record.attempts == 1 && !record.leftUnchanged
+           && settings_.writing == JobSettings::Writing::AdjustedAudio;
+}
+
+void LoudnessCheck::startRedos()
+{
+    // The job writes again only in its Check stage, after its last row.
+    if (over_ || !jobOver_ || holdRedos_ || redoWaiting_.empty())
+        return;
+    const auto waiting = std::exchange(redoWaiting_, {});
+    redoing_ += static_cast<int>(waiting.size());
+    for (const auto& [row, targetLufs, ceilingDropDb] : waiting) {
+        if (over_)
+            return;
+        if (!job_ || !job_->redo(row, targetLufs, ceilingDropDb)) {
+            --redoing_;
+            keepFirst(row, {});
+        }
+    }
+    maybeFinish();
+}
+
+void LoudnessCheck::redone(int row, bool written, const JobError& error)
+{
+    if (over_)
+        return;
+    --redoing_;
+    if (written) {
+        enqueue(row, true);
+        startMore();
+    } else {
+        keepFirst(row, error.reason.empty() ? error.message : error.reason);
+    }
+    maybeFinish();
+}
+
+void LoudnessCheck::keepFirst(int row, const std::string& why)
+{
+    LoudnessReport::Row& record = report_.rows.at(static_cast<std::size_t>(row));
+    record.attempts = 1;
+    record.after = std::exchange(record.firstAfter, std::nullopt);
+    record.verdict = std::exchange(record.firstVerdict, std::nullopt);
+    record.redoError = why;
     tellVerified(row);
 }
 
@@ -426,9 +502,16 @@ void LoudnessCheck::maybeFinish()
     const bool unplanned = !planned_;
     if (unplanned)
         makePlan();
-    if (following_ && unplanned)
+    if (following_ && unplanned) {
+        holdRedos_ = true;  // asked for together once every row is judged
         for (int row = 0; row < static_cast<int>(report_.rows.size()); ++row)
             verify(row);
+        holdRedos_ = false;
+    }
+    startRedos();
+    // Rows that missed are written again, measured and judged before the end.
+    if (over_ || redoing_ > 0 || !redoWaiting_.empty() || !queue_.empty() || !running_.empty())
+        return;
     closeWorkers();
     over_ = true;
     emit finished(false);

@@ -11,19 +11,23 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
+class KnownSourceLevels;
 class MeasureWorker;
 struct MeasureResult;
 class TFFDecoder;
 
 // The loudness report of a job's list, kept up to date by measuring: before a job, every
 // source (analyse(): the plan of the job's mode and settings); during one, every output as
-// its row is written (follow()), each then judged against its row's promise. Measurings run
-// out of the program's process, in a pool of measuring workers kept until the check ends, up to
-// the job's "files at once" at a time, so a file that crashes the decoder only gives its own row
-// an error. Like the job, everything happens on
-// the thread it lives on, from its event loop.
+// its row is written (follow()), each then judged against its row's promise; in the RMS and
+// peak modes a row that missed is written once more with the correction measured, then judged
+// again (never a third time). Measurings run out of the program's process, in a pool of
+// measuring workers kept until the check ends, up to the job's "files at once" at a time (beside
+// a job, at low priority, in the time its runs leave), so a file that crashes the decoder only
+// gives its own row an error. Like the job, everything happens on the thread it lives on, from
+// its event loop.
 class LoudnessCheck : public QObject {
     Q_OBJECT
 public:
@@ -40,6 +44,9 @@ public:
     // after its last row (its Check stage): finished() comes before the job's own finished(),
     // and cancelling either cancels both. Call before job.start().
     void follow(Job& job);
+    // Sources already measured are taken from `known` rather than measured again. Before
+    // analyse() or follow().
+    void takeKnown(const KnownSourceLevels* known) { known_ = known; }
     // Names in the report the files already under outputs' names, with the settings' choice.
     // follow() does it; a plan made before a job asks for it.
     void noteExisting();
@@ -63,8 +70,11 @@ public:
     const JobSettings& settings() const { return settings_; }
     bool planned() const { return planned_; }
     bool isOver() const { return over_; }
-    // Rows whose source or output is being or waits to be measured.
-    int pendingCount() const { return static_cast<int>(queue_.size() + running_.size()); }
+    // Rows whose source or output is being or waits to be measured, or is written again.
+    int pendingCount() const
+    {
+        return static_cast<int>(queue_.size() + running_.size() + redoWaiting_.size()) + redoing_;
+    }
     // Of a followed job: rows whose output has been measured (or has none to measure);
     // measurings at work.
     int checkedCount() const { return checked_; }
@@ -97,8 +107,8 @@ private:
     MeasureWorker* idleWorker();
     void closeWorkers();
     void jobRowEnded(int row, Job::RowEnd end, const JobError& error);
-    // Takes the figures the followed job's normaliser found for a row's source, when it has
-    // them; false when the source is to be measured.
+    // Takes the figures the followed job's normaliser found for a row's source, or those known
+    // already, when there are; false when the source is to be measured.
     bool takeSourceLevels(int row);
     // A row's source probed, by the followed job if it has, or why it cannot be opened.
     std::optional<ProbeFacts> sourceFacts(int row, std::string& why);
@@ -110,6 +120,13 @@ private:
     void tellProgress();
     void tellVerified(int row);
     void markChecked(int row);
+    // A followed job's row whose output missed, in a mode that promises a level, is written
+    // once more with the correction measured (Job::redo) and judged again.
+    bool mayRedo(int row) const;
+    void startRedos();
+    void redone(int row, bool written, const JobError& error);
+    // The row's first output stands, judged as it was; `why` the second could not be written.
+    void keepFirst(int row, const std::string& why);
 
     JobSettings settings_;
     TFFDecoder& probe_;
@@ -123,7 +140,13 @@ private:
     std::deque<Task> queue_;
     std::vector<MeasureWorker*> workers_;  // children, busy or idle
     std::map<MeasureWorker*, Task> running_;
-    const Job* job_ = nullptr;
+    // Rows to write again once the job's rows are over (the job's target and ceiling drop),
+    // and rows being written again.
+    std::vector<std::tuple<int, double, double>> redoWaiting_;
+    int redoing_ = 0;
+    bool holdRedos_ = false;
+    Job* job_ = nullptr;
+    const KnownSourceLevels* known_ = nullptr;
     bool following_ = false;
     bool jobOver_ = false;
     bool planned_ = false;

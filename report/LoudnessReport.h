@@ -19,6 +19,13 @@ struct LoudnessReport {
         std::optional<verification::Verdict> verdict;  // none before a job, or when its row failed
         bool leftUnchanged = false;                    // written as a copy of its source
         std::string tagsWritten;  // written as a copy carrying these loudness tags ("KEY=value; ...")
+        // A row whose first output missed is written once more with the correction measured
+        // (attempts 2): its first output's figures and verdict; redoError says why the second
+        // writing failed, when it did (the first output then stays, judged as it was).
+        int attempts = 1;
+        std::optional<Measurement> firstAfter;
+        std::optional<verification::Verdict> firstVerdict;
+        std::string redoError;
         std::string error;  // why the file or its output could not be measured or written
         // A file already under its output's name, and what the job does with it ("keep-both",
         // "replace", "skip", "fail"); empty when the name is free.

@@ -7,6 +7,7 @@
 #include <QSaveFile>
 
 #include <charconv>
+#include <cstdio>
 #include <cmath>
 #include <string_view>
 #include <vector>
@@ -88,6 +89,8 @@ Record fileRecord(const LoudnessReport::Row& row)
     std::string reason = row.error;
     if (reason.empty())
         reason = row.verdict && !row.verdict->pass ? row.verdict->reason : p.note;
+    if (!row.redoError.empty())
+        reason += "; not written again: " + row.redoError;
     auto of = [](const std::optional<Measurement>& m, double Measurement::*figure) {
         return m ? std::optional<double>((*m).*figure) : std::nullopt;
     };
@@ -110,6 +113,10 @@ Record fileRecord(const LoudnessReport::Row& row)
             level("after_sample_peak_dbfs", of(a, &Measurement::samplePeakDbfs)),
             words("verdict", verdictText(row)),
             words("reason", reason),
+            row.after ? Field{"attempts", std::to_string(row.attempts), row.attempts}
+                      : Field{"attempts", "", QJsonValue::Null},
+            words("first_verdict", row.firstVerdict ? (row.firstVerdict->pass ? "pass" : "miss") : ""),
+            words("first_reason", row.firstVerdict ? row.firstVerdict->reason : ""),
             words("tags_written", row.tagsWritten),
             words("existing_file", row.existingFile),
             words("existing", row.existing)};
@@ -123,7 +130,8 @@ Record setRecord(const loudness_plan::Set& set)
         f = f.name == std::string_view("kind")          ? words("kind", "set")
             : f.name == std::string_view("file")          ? words("file", set.group)
             : f.name == std::string_view("loudness_lufs") ? level("loudness_lufs", set.loudnessLufs)
-            : f.name == std::string_view("limited")       ? Field{f.name, "", QJsonValue::Null}
+            : f.name == std::string_view("limited") || f.name == std::string_view("attempts")
+                ? Field{f.name, "", QJsonValue::Null}
                                                           : words(f.name, "");
     return record;
 }
@@ -201,6 +209,27 @@ QJsonObject settingsObject(const loudness_plan::Settings& s)
 }
 
 }  // namespace
+
+std::string redoSummary(const LoudnessReport::Row& row, const loudness_plan::Settings& settings)
+{
+    if (row.attempts < 2 || !row.firstAfter || !row.verdict)
+        return {};
+    auto signedFigure = [](double value) {
+        char text[64];
+        std::snprintf(text, sizeof text, "%+.1f", value);
+        return std::string(text);
+    };
+    const Measurement& first = *row.firstAfter;
+    std::string text;
+    if (settings.mode == VolumeMode::PeakTrackGain) {
+        text = "first sample peak " + signedFigure(first.samplePeakDbfs) + " dBFS";
+    } else {
+        text = "first " + level("", first.integratedLufs, 1).text + " LUFS";
+        if (first.truePeakDbtp > settings.ceilingDbtp)
+            text += ", " + signedFigure(first.truePeakDbtp - settings.ceilingDbtp) + " dBTP over";
+    }
+    return text + (row.verdict->pass ? "; now within its promise" : "; still missed: " + row.verdict->reason);
+}
 
 std::optional<Format> formatOf(const std::string& path)
 {

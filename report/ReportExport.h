@@ -12,7 +12,9 @@
 // loudness_lufs, range_lu, true_peak_dbtp, sample_peak_dbfs, duration_s, gain_db,
 // downmix_correction_db, true_peak_after_dbtp, limited, limited_by_db, expected_lufs,
 // after_loudness_lufs, after_true_peak_dbtp, after_sample_peak_dbfs, verdict (pass, miss,
-// left unchanged, failed, or empty before a job) and reason. Levels have two decimals as the
+// left unchanged, failed, or empty before a job), reason, attempts (how often the output was
+// written: 2 when its first missed and it was written again with the correction measured),
+// first_verdict and first_reason (of that first output). Levels have two decimals as the
 // table shows them, durations three. CSV and TSV have a header line; an unknown figure is
 // empty, silence "-inf"; CSV quotes as RFC 4180 does, TSV writes a tab, line break or
 // backslash inside a field as \t, \n, \r or \\. JSON is one object {"settings": {...},
@@ -24,6 +26,11 @@ enum class Format { Csv, Tsv, Json, JsonLines };
 
 // ".csv", ".tsv", ".json", ".jsonl" or ".ndjson", in any letter case; nothing for others.
 std::optional<Format> formatOf(const std::string& path);
+
+// How a row written twice went, for its tip and the command line: "first -13.3 LUFS, +0.6
+// dBTP over; now within its promise" (the peak mode: "first sample peak +0.7 dBFS; ..."), or
+// "...; still missed: <reason>". "" for a row written once.
+std::string redoSummary(const LoudnessReport::Row& row, const loudness_plan::Settings& settings);
 
 std::string text(const LoudnessReport& report, Format format);
 

@@ -1,5 +1,6 @@
 #include "report/Verification.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 
@@ -45,10 +46,38 @@ Verdict check(const loudness_plan::Settings& settings, const loudness_plan::Row&
         return missed(std::string(byLoudness ? "loudness" : "sample peak") + " changed by " +
                       figure(after - before) + " dB, not " + figure(row.gainDb) + " dB");
     }
-    if (row.loudnessAfterLufs && !(std::fabs(output.integratedLufs - *row.loudnessAfterLufs) <= kLevelToleranceLu))
-        return missed("loudness " + figure(output.integratedLufs) + " LUFS is not within " + figure(kLevelToleranceLu) +
-                      " LU of " + figure(*row.loudnessAfterLufs) + " LUFS");
-    return checkPeak(output.truePeakDbtp, settings.ceilingDbtp + allowance, "true peak", "dBTP");
+    // Every promise missed is named, so that a correction can mend them all at once.
+    Verdict verdict = checkPeak(output.truePeakDbtp, settings.ceilingDbtp + allowance, "true peak", "dBTP");
+    if (row.loudnessAfterLufs && !(std::fabs(output.integratedLufs - *row.loudnessAfterLufs) <= kLevelToleranceLu)) {
+        const std::string loudness = "loudness " + figure(output.integratedLufs) + " LUFS is not within "
+                                     + figure(kLevelToleranceLu) + " LU of " + figure(*row.loudnessAfterLufs)
+                                     + " LUFS";
+        verdict = missed(verdict.pass ? loudness : loudness + "; " + verdict.reason);
+    }
+    return verdict;
+}
+
+std::optional<Correction> correction(const loudness_plan::Settings& settings, const loudness_plan::Row& row,
+                                     const Measurement& output, const Verdict& verdict)
+{
+    if (verdict.pass)
+        return std::nullopt;
+    Correction mend;
+    if (settings.mode == VolumeMode::PeakTrackGain) {
+        mend.ceilingDropDb = std::isfinite(output.samplePeakDbfs) ? std::max(0.0, output.samplePeakDbfs) : 0.0;
+    } else if (conversion_command::isRmsMode(settings.mode)) {
+        if (row.loudnessAfterLufs && std::isfinite(output.integratedLufs)
+            && std::fabs(output.integratedLufs - *row.loudnessAfterLufs) > kLevelToleranceLu)
+            mend.gainDb = *row.loudnessAfterLufs - output.integratedLufs;
+        // Any peak over the ceiling itself: the limiter is to leave the encoder that much room.
+        if (std::isfinite(output.truePeakDbtp))
+            mend.ceilingDropDb = std::max(0.0, output.truePeakDbtp - settings.ceilingDbtp);
+    } else {
+        return std::nullopt;  // a gain was promised, not a level: nothing to aim at again
+    }
+    if (mend.gainDb == 0 && mend.ceilingDropDb == 0)
+        return std::nullopt;
+    return mend;
 }
 
 bool leaveUnchanged(const loudness_plan::Row& row, double skipWithinDb, bool formatConverting)

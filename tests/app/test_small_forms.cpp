@@ -167,7 +167,7 @@ TEST(SmallForms, OptionsDialogKeepsThePrefixHoweverItCloses)
 {
     Toptions options;
     EXPECT_EQ(str(options.windowTitle()), "Options");
-    EXPECT_EQ(options.size(), QSize(357, 363));
+    EXPECT_EQ(options.size(), QSize(357, 391));
     EXPECT_EQ(str(options.cb_writing->itemText(1)), "Loudness tags only (audio untouched)");
     EXPECT_EQ(str(options.Label1->text()), "Prefix of target files");
     EXPECT_EQ(options.ed_prefix->maxLength(), 20);
@@ -176,6 +176,8 @@ TEST(SmallForms, OptionsDialogKeepsThePrefixHoweverItCloses)
     EXPECT_TRUE(options.cbk_limitpeaks->isChecked());
     EXPECT_EQ(str(options.cbk_leaveunchanged->text()), "Leave files that need less than 0.5 dB unchanged");
     EXPECT_FALSE(options.cbk_leaveunchanged->isChecked());
+    EXPECT_EQ(str(options.cbk_checkoutputs->text()), "Check every output after writing");
+    EXPECT_TRUE(options.cbk_checkoutputs->isChecked());
     EXPECT_EQ(str(options.cb_albumsets->currentText()), "Album: the whole list");
     EXPECT_FALSE(options.groupByFolder());
     // "Files at once": 1 to the usable cores, all of them at first (or what the variable says).

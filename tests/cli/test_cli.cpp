@@ -181,6 +181,20 @@ TEST(CliJobs, EveryModeAndWayOfNamingFilesGivesItsOutputsLevelsAndExitStatus)
                            {"-shortest"});
     testsupport::makeMedia(in / "silent.mp4", "", "testsrc=size=64x48:rate=5:duration=1");
     testsupport::writeFile(in / "notes.txt", "not media\n");
+    // MP3 coding misses these: pink noise limited to -8 LUFS comes out quieter, a square wave
+    // brought to full scale comes out over it; clicks hold their loudness in what the limiter holds back.
+    const fs::path loud = dir / "loud";
+    fs::create_directories(loud);
+    testsupport::makeMedia(loud / "pink.wav", "anoisesrc=color=pink:d=3:a=0.5:seed=7", {}, {"-ac", "2"});
+    testsupport::makeMedia(loud / "burst.wav", "aevalsrc='if(lt(mod(t,0.5),0.01),0.9*sin(2*PI*3000*t),0)':s=44100:d=3",
+                           {}, {"-ac", "2"});
+    testsupport::makeMedia(loud / "square.wav", "aevalsrc=0.9*sgn(sin(2*PI*220*t))+0.05*sin(2*PI*5000*t):s=44100:d=3",
+                           {}, {"-ac", "2"});
+    auto reportLine = [&](const std::string& name) {
+        const std::string text = testsupport::readFile(out / "r.csv");
+        const std::size_t at = text.find(name + ",");
+        return at == std::string::npos ? std::string() : text.substr(at, text.find('\n', at) - at);
+    };
     const std::string dashed = "-dash 'q' \"x\" sp.wav", notText = "bad\xff.wav";
     fs::copy_file(in / "a.wav", odd / dashed);
     fs::copy_file(in / "a.wav", odd / notText);
@@ -235,9 +249,32 @@ TEST(CliJobs, EveryModeAndWayOfNamingFilesGivesItsOutputsLevelsAndExitStatus)
         {"a report", {"--report=out/r.csv", ab[0], ab[1]}, "", 0, {"a.wav", "b.flac", "r.csv"},
          [&] { EXPECT_NE(testsupport::readFile(out / "r.csv").find(",pass,"), std::string::npos); },
          "2 written, 2 of 2 checked within their promise, loudness -14.", ""},
+        // Unchecked, after a plan of the sources: the same bytes as a checked run writes.
+        {"unchecked", {"--no-check", "--skip-within=0.5", "--format=mp3", ab[0], ab[1]}, "", 0, {"a.mp3", "b.mp3"},
+         [&] {
+             const fs::path checked = dir / "checked";
+             fs::remove_all(checked);
+             fs::create_directories(checked);
+             const CliResult again = runCli({"-o", "checked", "--skip-within=0.5", "--format=mp3", ab[0], ab[1]},
+                                            dir.path());
+             EXPECT_NE(again.err.find("2 of 2 checked within their promise"), std::string::npos) << again.err;
+             for (const char* name : {"a.mp3", "b.mp3"})
+                 EXPECT_TRUE(testsupport::readFile(out / name) == testsupport::readFile(checked / name)) << name;
+         },
+         "2 written, not checked\n"},
         {"tags only", {"--tags-only", "--album", "--report=out/r.csv", ab[1]}, "", 0, {"b.flac", "r.csv"},
          [&] { EXPECT_NE(testsupport::readFile(out / "r.csv").find(",tags written,"), std::string::npos); },
          "tagged REPLAYGAIN_TRACK_GAIN="},
+        // Written once more with the correction measured, and judged again; never a third time.
+        {"a miss redone", {"--target=-8", "--format=mp3", "--report=out/r.csv", "loud/pink.wav", "loud/burst.wav"}, "",
+         0, {"burst.mp3", "pink.mp3", "r.csv"}, [&] {
+             EXPECT_NE(reportLine("pink.wav").find(",pass,,2,miss,loudness -8."), std::string::npos) << reportLine("pink.wav");
+             EXPECT_NE(reportLine("burst.wav").find(",miss,loudness -1"), std::string::npos) << reportLine("burst.wav");
+             EXPECT_NE(reportLine("burst.wav").find(",2,miss,"), std::string::npos) << reportLine("burst.wav");
+         },
+         "pink.wav: redone: first -8."},
+        {"a peak over full scale redone", {"--peak", "--format=mp3", "loud/square.wav"}, "", 0, {"square.mp3"},
+         [&] { near(peak, "square.mp3", 0, 0.5); }, "square.wav: redone: first sample peak +1."},
         {"a bad value", {"--percent=2000", "in"}, "", 2, {}, {}},
         {"tags only in peak mode", {"--tags-only", "--peak", "in"}, "", 2, {}, {}, "--tags-only goes with"},
         {"an output folder that is not there", {"in/a.wav", "-o", "missing"}, "", 2, {}, {}},

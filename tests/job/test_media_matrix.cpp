@@ -185,6 +185,10 @@ TEST(MediaMatrix, EveryStreamKeepsItsFormAndEveryAudioStreamGetsTheModesLevel)
                 const double change = testsupport::measureVolume(out, stream).meanDb - e.audio[a].meanDb;
                 if (mode == Mode::Gain) {
                     EXPECT_NEAR(change, kGainDb, 0.5) << stream;
+                } else if (mode == Mode::Peak && h.main().rowNote(static_cast<int>(i)).contains("Redone")) {
+                    // Coding pushed its peak over the allowance: written again that much lower.
+                    EXPECT_LT(change, -e.audio[0].maxDb) << stream;
+                    EXPECT_LE(testsupport::measureVolume(out, "a:0").maxDb, 0.6) << stream;
                 } else if (mode == Mode::Peak) {
                     // Every stream by the first one's peak: lossy coding moves it off the tone's.
                     EXPECT_NEAR(change, -e.audio[0].maxDb, 0.6) << stream;

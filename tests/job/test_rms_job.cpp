@@ -88,11 +88,12 @@ TEST(RmsJob, EveryModeGivesTheLevelsItPromisesAndKeepsVideoAndTags)
         QRadioButton* Tmain::*mode;
         Promise promise;
         int target;  // the item chosen in Options
+        bool checked = true;  // Options' "Check every output after writing"
     };
     const Row rows[] = {
         {"track", &Tmain::radio_singularly, Promise::Target, 3},
         {"album", &Tmain::radio_collectively, Promise::DifferenceKept, 0},
-        {"weighted", &Tmain::radio_weighted, Promise::Mean, 0},
+        {"weighted", &Tmain::radio_weighted, Promise::Mean, 0, false},
         {"arithmetic", &Tmain::radio_arithmetic, Promise::Mean, 4},
     };
     jobtest::JobHarness h;
@@ -109,13 +110,14 @@ TEST(RmsJob, EveryModeGivesTheLevelsItPromisesAndKeepsVideoAndTags)
         testsupport::makeSine(h.scratchFolder() / "7.wav", -1, 2);
         h.choose(h.main().*row.mode);
         h.main().options->cb_loudnesstarget->setCurrentIndex(row.target);
+        h.main().options->cbk_checkoutputs->setChecked(row.checked);
         const double target = tool_contracts::kLoudnessTargets[std::size_t(row.target)].lufs;
         const double ceiling = tool_contracts::kLoudnessTargets[std::size_t(row.target)].ceilingDbtp;
         QTest::mouseClick(h.main().reportWindow->btn_analyze, Qt::LeftButton);
         expectReportFollows(h.main(), false);
 
         h.runJob();
-        expectReportFollows(h.main(), true);
+        expectReportFollows(h.main(), row.checked);
         if (row.promise == Promise::DifferenceKept) {
             const fs::path shot = fs::current_path() / "report-window.png";
             h.main().reportWindow->grab().save(QString::fromStdString(shot.string()));
@@ -164,6 +166,8 @@ TEST(RmsJob, TheNormaliserGetsTheModeAndTheScratchPatternWithItsLettersKept)
     h.main().options->cb_loudnesstarget->setCurrentIndex(3);
     h.main().options->cbk_limitpeaks->setChecked(false);
     h.tools().setFake(FakeToolFolder::Tool::Normalizer, FakeToolBehaviour::exitWith(0));
+    // The fake leaves the levels as they are: checked, both rows would be normalised again.
+    h.main().options->cbk_checkoutputs->setChecked(false);
 
     h.runJob();
 

@@ -304,14 +304,17 @@ TEST(Verification, MarksWhatMissesItsPromise)
         Measurement source, output;
         bool lossy;
         const char* miss;  // "" when it passes
+        double mendGain = 0, mendDrop = 0;  // its correction
     } rows[] = {
         {"rms at its level", VolumeMode::RmsCollectively, rms, m(-20, -7, -7), m(-14.4, -1.0, -1.2), false, ""},
-        {"rms short of it", VolumeMode::RmsSingularly, rms, m(-20, -7, -7), m(-14.6, -1.5, -2), false, "loudness -14.6"},
-        {"rms over the ceiling", VolumeMode::RmsSingularly, rms, m(-20, -7, -7), m(-14, -0.8, -1), false, "true peak -0.8"},
+        {"rms short of it", VolumeMode::RmsSingularly, rms, m(-20, -7, -7), m(-14.6, -1.5, -2), false, "loudness -14.6", 0.6},
+        {"rms short and over", VolumeMode::RmsSingularly, rms, m(-20, -7, -7), m(-13.3, 0.6, 0), false,
+         "loudness -13.3 LUFS is not within 0.5 LU of -14.0 LUFS; true peak 0.6 dBTP is over -1.0 dBTP", -0.7, 1.6},
+        {"rms over the ceiling", VolumeMode::RmsSingularly, rms, m(-20, -7, -7), m(-14, -0.8, -1), false, "true peak -0.8", 0, 0.2},
         {"lossy peaks a little over", VolumeMode::RmsWeighted, rms, m(-20, -7, -7), m(-14, -0.6, -1), true, ""},
-        {"lossy peaks far over", VolumeMode::RmsArithmetic, rms, m(-20, -7, -7), m(-14, -0.4, -1), true, "true peak"},
+        {"lossy peaks far over", VolumeMode::RmsArithmetic, rms, m(-20, -7, -7), m(-14, -0.4, -1), true, "true peak", 0, 0.6},
         {"peak at full scale", VolumeMode::PeakTrackGain, gain, m(-20, -5, -6), m(-14, 0.4, -0.05), false, ""},
-        {"peak over full scale", VolumeMode::PeakTrackGain, gain, m(-20, -5, -6), m(-14, 0.4, 0.2), false, "sample peak 0.2"},
+        {"peak over full scale", VolumeMode::PeakTrackGain, gain, m(-20, -5, -6), m(-14, 0.4, 0.2), false, "sample peak 0.2", 0, 0.2},
         {"gain as asked", VolumeMode::ChangeGain, gain, m(-20, -5, -6), m(-13.85, 1, 0), false, ""},
         {"gain clipped", VolumeMode::ChangeGain, gain, m(-20, -5, -6), m(-14.5, 0, 0), false, "changed by 5.5 dB"},
         {"percent on silence", VolumeMode::ChangePercent, gain, m(-HUGE_VAL, -50, -50), m(-HUGE_VAL, -44, -44.1), false, ""},
@@ -320,6 +323,10 @@ TEST(Verification, MarksWhatMissesItsPromise)
         const verification::Verdict v = verification::check({row.mode, 100, 0, -14, -1}, row.plan, row.source, row.output, row.lossy);
         EXPECT_EQ(v.pass, !*row.miss) << row.name << ": " << v.reason;
         EXPECT_NE(v.reason.find(row.miss), std::string::npos) << row.name << ": " << v.reason;
+        const std::optional<verification::Correction> mend =
+            verification::correction({row.mode, 100, 0, -14, -1}, row.plan, row.output, v);
+        EXPECT_NEAR(mend ? mend->gainDb : 0, row.mendGain, 1e-9) << row.name;
+        EXPECT_NEAR(mend ? mend->ceilingDropDb : 0, row.mendDrop, 1e-9) << row.name;
     }
     loudness_plan::Row small = rms, limited = rms;
     small.gainDb = 0.3;
@@ -348,6 +355,8 @@ TEST(ReportExport, CsvAndJsonReadBackToTheSameFigures)
     a.plan.limitedByDb = 4.48;
     a.after = Measurement{-14.1, 6.9, -1.02, -1.2, 183, {}};
     a.verdict = verification::Verdict{false, "true peak -1.0 dBTP is over -1.0 dBTP"};
+    a.attempts = 2;
+    a.firstVerdict = verification::Verdict{false, "loudness -13.3 LUFS is not within 0.5 LU of -14.2 LUFS"};
     LoudnessReport::Row b;
     b.file = "/music/silence.wav";
     b.before = Measurement{-HUGE_VAL, 0, -HUGE_VAL, -HUGE_VAL, 3, {}};
@@ -398,7 +407,9 @@ TEST(ReportExport, CsvAndJsonReadBackToTheSameFigures)
         {0, "file", "/music/a, \"live\".flac"}, {0, "loudness_lufs", "-18.46"}, {0, "range_lu", "7.25"},
         {0, "true_peak_dbtp", "-0.90"}, {0, "duration_s", "183.000"}, {0, "gain_db", "4.23"},
         {0, "limited", "yes"}, {0, "limited_by_db", "4.48"}, {0, "expected_lufs", "-14.22"},
-        {0, "after_loudness_lufs", "-14.10"}, {0, "verdict", "miss"}, {1, "true_peak_dbtp", "-inf"},
+        {0, "after_loudness_lufs", "-14.10"}, {0, "verdict", "miss"}, {0, "attempts", "2"},
+        {0, "first_verdict", "miss"}, {0, "first_reason", "loudness -13.3 LUFS is not within 0.5 LU of -14.2 LUFS"},
+        {2, "attempts", ""}, {1, "true_peak_dbtp", "-inf"},
         {1, "gain_db", "0.00"}, {1, "verdict", "left unchanged"}, {1, "reason", "silent"}, {2, "loudness_lufs", ""},
         {2, "verdict", "failed"}, {3, "kind", "set"}, {3, "file", "/music"}, {3, "loudness_lufs", "-17.23"},
     };
