@@ -96,19 +96,8 @@ public:
     }
 };
 
-void run(const std::vector<std::string>& args)
-{
-    QStringList list;
-    for (const std::string& a : args)
-        list << QString::fromStdString(a);
-    QProcess p;
-    p.setProcessChannelMode(QProcess::MergedChannels);
-    p.start(QStringLiteral(FFMPEG_EXECUTABLE), list);
-    p.waitForFinished(-1);
-    p.readAll();
-}
-
-void runProgram(const std::string& program, const std::vector<std::string>& args, const std::string& input = {})
+// Runs a program to its end and returns what it printed.
+std::string runProgram(const std::string& program, const std::vector<std::string>& args, const std::string& input = {})
 {
     QStringList list;
     for (const std::string& a : args)
@@ -119,20 +108,12 @@ void runProgram(const std::string& program, const std::vector<std::string>& args
     p.write(input.data(), static_cast<qint64>(input.size()));
     p.closeWriteChannel();
     p.waitForFinished(-1);
-    p.readAll();
+    return p.readAll().toStdString();
 }
 
-// Runs ffmpeg and returns what it printed.
-std::string ffmpegOutput(const std::vector<std::string>& args)
+std::string run(const std::vector<std::string>& args)
 {
-    QStringList list;
-    for (const std::string& a : args)
-        list << QString::fromStdString(a);
-    QProcess p;
-    p.setProcessChannelMode(QProcess::MergedChannels);
-    p.start(QStringLiteral(FFMPEG_EXECUTABLE), list);
-    p.waitForFinished(-1);
-    return p.readAll().toStdString();
+    return runProgram(FFMPEG_EXECUTABLE, args);
 }
 
 // The value of "key" : "value" in loudnorm's JSON summary.
@@ -381,9 +362,9 @@ int loudnormBench(Tmain& main, const fs::path& dir, int fileCount, double length
         const std::string aim = "loudnorm=I=" + bench::format("%g", level.lufs) + ":TP=" + bench::format("%g", level.ceilingDbtp);
         const auto shell = Clock::now();
         for (const fs::path& song : songs) {
-            const std::string first = ffmpegOutput({"-hide_banner", "-nostats", "-i", song.string(), "-af",
+            const std::string first = run({"-hide_banner", "-nostats", "-i", song.string(), "-af",
                                                     aim + ":print_format=json", "-f", "null", "-"});
-            ffmpegOutput({"-hide_banner", "-loglevel", "error", "-y", "-i", song.string(), "-af",
+            run({"-hide_banner", "-loglevel", "error", "-y", "-i", song.string(), "-af",
                           aim + ":measured_I=" + jsonValue(first, "input_i") + ":measured_TP=" + jsonValue(first, "input_tp")
                               + ":measured_LRA=" + jsonValue(first, "input_lra") + ":measured_thresh="
                               + jsonValue(first, "input_thresh") + ":offset=" + jsonValue(first, "target_offset")
