@@ -1,5 +1,6 @@
 #include "app/Tmain.h"
 
+#include "analysis/StallLimit.h"
 #include "app/ProgramFont.h"
 #include "app/CharacterFilter.h"
 #include "app/FileDialogs.h"
@@ -45,6 +46,8 @@
 #include <QUrl>
 #include <QVBoxLayout>
 #include <QWindow>
+
+#include <cstdlib>
 
 namespace {
 
@@ -187,6 +190,9 @@ Tmain::Tmain(QWidget* parent)
     qApp->installEventFilter(this);
     FormCreate();
     setupJob();
+    knownLevels_ = std::make_unique<KnownSourceLevels>(
+        program_folders::meterPath(), FFdirectc.Decoder(),
+        stall_limit::baseSeconds(std::getenv(stall_limit::kEnvironmentName)));
     idleMeasuring_.setSingleShot(true);
     connect(&idleMeasuring_, &QTimer::timeout, this, &Tmain::measureWhileIdle);
 }

@@ -226,17 +226,15 @@ void Tmain::analyseList()
 
 void Tmain::newCheck(const JobSettings& settings)
 {
-    if (knownLevels_)
-        knownLevels_->stop();  // the check measures what is left, with every place it has
+    knownLevels_->stop();  // the check measures what is left, with every place it has
     check_ = std::make_unique<LoudnessCheck>(settings, FFdirectc.Decoder());
     check_->takeKnown(knownLevels_.get());
     // What it measures is kept for the next check of the same files.
-    if (knownLevels_)
-        connect(check_.get(), &LoudnessCheck::rowMeasured, knownLevels_.get(), [this, check = check_.get()](int row) {
-            const LoudnessReport::Row& record = check->report().rows.at(static_cast<std::size_t>(row));
-            if (record.before)
-                knownLevels_->keep(record.file, *record.before);
-        });
+    connect(check_.get(), &LoudnessCheck::rowMeasured, knownLevels_.get(), [this, check = check_.get()](int row) {
+        const LoudnessReport::Row& record = check->report().rows.at(static_cast<std::size_t>(row));
+        if (record.before)
+            knownLevels_->keep(record.file, *record.before);
+    });
     emit checkChanged(check_.get());
 }
 
@@ -245,10 +243,6 @@ void Tmain::measureWhileIdle()
     // Only a window with its libraries, no job and no measuring of its own measures.
     if (jobActive_ || measuring() || !dropTarget_ || rowCount() == 0)
         return;
-    if (!knownLevels_)
-        knownLevels_ = std::make_unique<KnownSourceLevels>(
-            program_folders::meterPath(), FFdirectc.Decoder(),
-            stall_limit::baseSeconds(std::getenv(stall_limit::kEnvironmentName)));
     knownLevels_->measure(jobSettings().sources);
 }
 
