@@ -377,14 +377,22 @@ void Job::launch(int row, Command command, bool firstRun)
         runEnded(row, *failed);
 }
 
-void Job::runEnded(int row, const ToolRunResult& result)
+std::unique_ptr<Job::RowRun> Job::takeRun(int row)
 {
     const auto found = runs_.find(row);
     if (found == runs_.end())
-        return;
+        return nullptr;
     std::unique_ptr<RowRun> run = std::move(found->second);
     runs_.erase(found);
-    run->process->deleteLater();
+    run->process->deleteLater();  // it may be telling its end right now
+    return run;
+}
+
+void Job::runEnded(int row, const ToolRunResult& result)
+{
+    std::unique_ptr<RowRun> run = takeRun(row);
+    if (!run)
+        return;
     const stage_rules::RunVerdict verdict = judge(row, *run, result);
     using Kind = stage_rules::RunVerdict::Kind;
     // A peak that could not be measured is told, and the row converted without a level change

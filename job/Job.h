@@ -172,6 +172,8 @@ private:
     void tellEnds();
     void tell(int row, RowState state, const JobError& error);
     void launch(int row, Command command, bool firstRun = true);
+    // Takes a row's run out of the pool once it has ended; none when it is gone already.
+    std::unique_ptr<RowRun> takeRun(int row);
     void runEnded(int row, const ToolRunResult& result);
     void killRuns();
     void progress(int row);

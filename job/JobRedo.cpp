@@ -72,13 +72,8 @@ void Job::startRedos()
 void Job::runRedoTool(int row, Command command, std::function<void(RowRun&, const ToolRunResult&)> ended)
 {
     auto finishRun = [this, row, ended = std::move(ended)](const ToolRunResult& result) {
-        const auto found = runs_.find(row);
-        if (found == runs_.end())
-            return;
-        std::unique_ptr<RowRun> done = std::move(found->second);
-        runs_.erase(found);
-        done->process->deleteLater();
-        ended(*done, result);
+        if (std::unique_ptr<RowRun> done = takeRun(row))
+            ended(*done, result);
     };
     auto& run = runs_[row];
     run = std::make_unique<RowRun>();
